@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QSettings;
+
+namespace vantuli {
+
+// The per-user settings store under plain keys. Values come back as stored by
+// the backing store; the typed readers are tolerant (the INI file reads every
+// scalar back as text) and give nothing for a value of the wrong type, so a
+// caller falls back to its default.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+
+    // The standard store decides where the listening archive lives.
+    virtual bool isStandard() const = 0;
+    virtual std::optional<QVariant> value(const QString &key) const = 0;
+    virtual void setValue(const QString &key, const QVariant &value) = 0;
+    virtual void remove(const QString &key) = 0;
+    bool contains(const QString &key) const { return value(key).has_value(); }
+
+    std::optional<QString> string(const QString &key) const;
+    std::optional<QByteArray> data(const QString &key) const;
+    std::optional<bool> boolean(const QString &key) const;
+    std::optional<double> number(const QString &key) const;
+    std::optional<QStringList> stringList(const QString &key) const;
+
+    // The application's standard store: QSettings, INI format, "Vantuli"/"Vantuli".
+    static std::shared_ptr<SettingsStore> standard();
+};
+
+// The standard store over QSettings.
+class QSettingsStore final : public SettingsStore {
+public:
+    explicit QSettingsStore(const QString &fileName = QString()); // empty: the user's default file
+    ~QSettingsStore() override;
+    bool isStandard() const override { return standard_; }
+    std::optional<QVariant> value(const QString &key) const override;
+    void setValue(const QString &key, const QVariant &value) override;
+    void remove(const QString &key) override;
+    void sync();
+
+private:
+    std::unique_ptr<QSettings> settings_;
+    bool standard_ = true;
+    mutable std::mutex mutex_;
+};
+
+// An in-memory store for tests and for callers that must not touch the user's settings.
+class MemorySettingsStore final : public SettingsStore {
+public:
+    bool isStandard() const override { return false; }
+    std::optional<QVariant> value(const QString &key) const override;
+    void setValue(const QString &key, const QVariant &value) override;
+    void remove(const QString &key) override;
+
+private:
+    mutable std::mutex mutex_;
+    QHash<QString, QVariant> values_;
+};
+
+} // namespace vantuli

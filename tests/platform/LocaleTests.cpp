@@ -1,0 +1,47 @@
+#include "platform/LocaleNames.h"
+#include "platform/Resources.h"
+#include "platform/TextFolding.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantuli;
+
+TEST(LocaleNames, RegionAndLanguageNamesInTheGivenLocale)
+{
+    EXPECT_EQ(LocaleNames::regionName(QStringLiteral("JP"), QStringLiteral("en")), QStringLiteral("Japan"));
+    EXPECT_EQ(LocaleNames::regionName(QStringLiteral("JP"), QStringLiteral("ja")), QStringLiteral("日本"));
+    EXPECT_EQ(LocaleNames::regionName(QStringLiteral("CN"), QStringLiteral("zh_Hant_HK")),
+              QStringLiteral("中國"));
+    EXPECT_EQ(LocaleNames::languageName(QStringLiteral("en"), QStringLiteral("de")), QStringLiteral("Englisch"));
+    EXPECT_EQ(LocaleNames::languageName(QStringLiteral("ja"), QStringLiteral("zh_Hant_HK")), QStringLiteral("日文"));
+    EXPECT_FALSE(LocaleNames::regionName(QStringLiteral("QQ"), QStringLiteral("en")).has_value());
+    EXPECT_FALSE(LocaleNames::languageName(QStringLiteral("qqx"), QStringLiteral("en")).has_value());
+    EXPECT_FALSE(LocaleNames::regionName(QString(), QStringLiteral("en")).has_value());
+    EXPECT_FALSE(LocaleNames::regionName(QStringLiteral("J P\"x"), QStringLiteral("en")).has_value());
+}
+
+TEST(LocaleNames, LikelyScriptsOfChineseTags)
+{
+    EXPECT_EQ(LocaleNames::likelyScript(QStringLiteral("zh-HK")), QStringLiteral("Hant"));
+    EXPECT_EQ(LocaleNames::likelyScript(QStringLiteral("zh-TW")), QStringLiteral("Hant"));
+    EXPECT_EQ(LocaleNames::likelyScript(QStringLiteral("zh-CN")), QStringLiteral("Hans"));
+    EXPECT_EQ(LocaleNames::likelyScript(QStringLiteral("zh")), QStringLiteral("Hans"));
+    EXPECT_EQ(LocaleNames::likelyScript(QStringLiteral("zh-Hant-CN")), QStringLiteral("Hant"));
+}
+
+TEST(TextFolding, FoldsCaseDiacriticsAndWidth)
+{
+    EXPECT_EQ(TextFolding::fold(QStringLiteral("Ｊａｚｚ")), QStringLiteral("jazz"));
+    EXPECT_EQ(TextFolding::fold(QStringLiteral("Café Müller")), QStringLiteral("cafe muller"));
+    EXPECT_EQ(TextFolding::fold(QStringLiteral("STRASSE")), TextFolding::fold(QStringLiteral("strasse")));
+    EXPECT_EQ(TextFolding::fold(QStringLiteral("東京")), QStringLiteral("東京"));
+}
+
+TEST(Resources, EnvironmentNamesTheDirectory)
+{
+    const QByteArray before = qgetenv("VANTULI_RESOURCES");
+    qputenv("VANTULI_RESOURCES", "/tmp/vantuli-res/");
+    EXPECT_EQ(Resources::directory(), QStringLiteral("/tmp/vantuli-res"));
+    EXPECT_EQ(Resources::path(QStringLiteral("catalog.json")), QStringLiteral("/tmp/vantuli-res/catalog.json"));
+    qputenv("VANTULI_RESOURCES", before);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+#include <functional>
+
+namespace vantuli::test {
+
+// Runs the calling thread's event loop until the condition holds or the
+// timeout passes; answers the condition's last value. Timeouts are generous:
+// tests wait for events, they never measure time.
+bool waitUntil(const std::function<bool()> &condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+// A fresh temporary folder, removed at process exit.
+QString temporaryFolder();
+
+// Runs a command line tool; answers its exit code (-1 when it could not start).
+int run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
+        int timeoutMs = 120000);
+
+// The folder holding the real Silero voice-activity model, as the machine lays it out.
+QString sharedModelsFolder();
+
+} // namespace vantuli::test
