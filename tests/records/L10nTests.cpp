@@ -1,0 +1,317 @@
+#include "records/DisplayMessage.h"
+#include "records/L10n.h"
+#include "records/ScopedL10n.h"
+
+#include "platform/SettingsStore.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantuli;
+using test::ScopedL10n;
+using test::writeTables;
+
+namespace {
+
+const QString kReconnect = QStringLiteral("正在重新连接（第 %@ 次）…");
+
+QStringList allCodes()
+{
+    QStringList codes;
+    for (const auto &l : L10n::languages())
+        codes << l.code;
+    return codes;
+}
+
+// Counts every signal of one instance.
+struct Spies {
+    struct Counter {
+        int n = 0;
+        int count() const { return n; }
+    };
+    explicit Spies(L10n &l)
+    {
+        QObject::connect(&l, &L10n::selectionChanged, [this] { ++selection.n; });
+        QObject::connect(&l, &L10n::codeChanged, [this] { ++code.n; });
+        QObject::connect(&l, &L10n::stringsChanged, [this] { ++strings.n; });
+        QObject::connect(&l, &L10n::displayLocaleChanged, [this] { ++locale.n; });
+        QObject::connect(&l, &L10n::didChange, [this] { ++didChange.n; });
+    }
+    int total() const { return selection.n + code.n + strings.n + locale.n + didChange.n; }
+    Counter selection, code, strings, locale, didChange;
+};
+
+// A service over a memory store whose preferred languages and region the test controls.
+struct Harness {
+    explicit Harness(QStringList preferred = {}, QString region = {}, const QString &folder = {})
+        : store(std::make_shared<MemorySettingsStore>()), preferred(std::move(preferred)), region(std::move(region)),
+          folder(folder)
+    {
+    }
+    std::unique_ptr<L10n> make()
+    {
+        return std::make_unique<L10n>(
+            store, [this] { return preferred; }, [this] { return region; }, folder);
+    }
+    std::shared_ptr<MemorySettingsStore> store;
+    QStringList preferred;
+    QString region;
+    QString folder;
+};
+
+} // namespace
+
+TEST(L10n, LanguagesAreTheFourteenInMenuOrder)
+{
+    const QStringList expected = {"en", "zh-Hans", "zh-Hant", "ja", "ko", "es", "fr",
+                                  "de", "pt",      "hi",      "bn", "id", "ru", "pcm"};
+    EXPECT_EQ(allCodes(), expected);
+    EXPECT_EQ(L10n::languages()[2].name, QStringLiteral("繁體中文"));
+    EXPECT_TRUE(L10n::isValidCode(QStringLiteral("zh-Hant")));
+    for (const char *bad : {"zh-hant", "EN", "en-US", "zh", "", " en"})
+        EXPECT_FALSE(L10n::isValidCode(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(L10n, BestMatchFollowsLanguageScriptRegionAndUserOrder)
+{
+    struct Row {
+        QStringList preferred;
+        const char *expected; // empty: nothing matches
+    };
+    const Row rows[] = {
+        {{"en-GB"}, "en"},
+        {{"zh-HK"}, "zh-Hant"},
+        {{"zh-TW"}, "zh-Hant"},
+        {{"zh-MO"}, "zh-Hant"},
+        {{"zh-CN"}, "zh-Hans"},
+        {{"zh"}, "zh-Hans"},
+        {{"zh-SG"}, "zh-Hans"},
+        {{"zh-Hant-CN"}, "zh-Hant"},
+        {{"zh-Hans-HK"}, "zh-Hans"},
+        {{"zh_TW.UTF-8"}, "zh-Hant"},
+        {{"pcm-NG"}, "pcm"},
+        {{"id-ID"}, "id"},
+        {{"bn-IN"}, "bn"},
+        {{"pt-BR"}, "pt"},
+        {{"es-419"}, "es"},
+        {{"sv-SE", "fr-CA", "de"}, "fr"},
+        {{"de", "ja"}, "de"},
+        {{"sv", "fi"}, ""},
+        {{}, ""},
+        {{"C", ""}, ""},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(L10n::bestMatch(allCodes(), r.preferred), QString::fromLatin1(r.expected)) << r.preferred.join(',').toStdString();
+}
+
+TEST(L10n, ResolvesFromStoredChoiceElsePreferredLanguagesElseEnglish)
+{
+    {
+        Harness h({"sv-SE", "ja-JP"}, "JP");
+        auto l = h.make();
+        EXPECT_FALSE(l->selection().has_value());
+        EXPECT_EQ(l->code(), "ja");
+        EXPECT_EQ(l->displayLocaleId(), "ja_JP");
+    }
+    {
+        Harness h({"sv-SE"}, "SE");
+        auto l = h.make();
+        EXPECT_EQ(l->code(), "en");
+        EXPECT_EQ(l->displayLocaleId(), "en_SE");
+    }
+    {
+        // No region: the language alone.
+        Harness h({"zh-HK"}, "");
+        auto l = h.make();
+        EXPECT_EQ(l->code(), "zh-Hant");
+        EXPECT_EQ(l->displayLocaleId(), "zh_Hant");
+    }
+    {
+        Harness h({"ja"}, "DE");
+        h.store->setValue(QStringLiteral("interfaceLanguage"), QStringLiteral("ko"));
+        auto l = h.make();
+        EXPECT_EQ(l->selection(), QStringLiteral("ko"));
+        EXPECT_EQ(l->code(), "ko");
+        EXPECT_EQ(l->displayLocaleId(), "ko_DE");
+    }
+    {
+        // A stored value that is not a code counts as no choice and stays stored.
+        Harness h({"ja"}, "JP");
+        h.store->setValue(QStringLiteral("interfaceLanguage"), QStringLiteral("KO"));
+        auto l = h.make();
+        EXPECT_FALSE(l->selection().has_value());
+        EXPECT_EQ(l->code(), "ja");
+        EXPECT_EQ(h.store->string(QStringLiteral("interfaceLanguage")), QStringLiteral("KO"));
+    }
+}
+
+TEST(L10n, SelectStoresValidCodesAndIgnoresOthers)
+{
+    Harness h({"ja-JP"}, "HK");
+    auto l = h.make();
+    Spies spies(*l);
+
+    for (const char *bad : {"ZH-HANT", "zh-hant", "en-US", "", "klingon"}) {
+        l->select(QString::fromLatin1(bad));
+        EXPECT_FALSE(h.store->contains(QStringLiteral("interfaceLanguage"))) << bad;
+        EXPECT_FALSE(l->selection().has_value()) << bad;
+        EXPECT_EQ(l->code(), "ja") << bad;
+    }
+    EXPECT_EQ(spies.total(), 0);
+
+    l->select(QStringLiteral("zh-Hant"));
+    EXPECT_EQ(h.store->string(QStringLiteral("interfaceLanguage")), QStringLiteral("zh-Hant"));
+    EXPECT_EQ(l->selection(), QStringLiteral("zh-Hant"));
+    EXPECT_EQ(l->code(), "zh-Hant");
+    EXPECT_EQ(l->displayLocaleId(), "zh_Hant_HK");
+    EXPECT_EQ(spies.selection.count(), 1);
+    EXPECT_EQ(spies.code.count(), 1);
+    EXPECT_EQ(spies.locale.count(), 1);
+    EXPECT_EQ(spies.didChange.count(), 1);
+
+    // An invalid code after a valid one leaves the stored choice alone.
+    l->select(QStringLiteral("ZH-HANT"));
+    EXPECT_EQ(h.store->string(QStringLiteral("interfaceLanguage")), QStringLiteral("zh-Hant"));
+    EXPECT_EQ(spies.didChange.count(), 1);
+
+    // Absent: the key goes and the system's language comes back.
+    l->select(std::nullopt);
+    EXPECT_FALSE(h.store->contains(QStringLiteral("interfaceLanguage")));
+    EXPECT_FALSE(l->selection().has_value());
+    EXPECT_EQ(l->code(), "ja");
+    EXPECT_EQ(spies.selection.count(), 2);
+    EXPECT_EQ(spies.didChange.count(), 2);
+}
+
+TEST(L10n, NotifiesOnlyWhenSomethingChanged)
+{
+    Harness h({"fr-FR"}, "FR");
+    auto l = h.make();
+    Spies spies(*l);
+
+    l->refresh();
+    l->refresh();
+    EXPECT_EQ(spies.total(), 0);
+
+    // Choosing what the system already gives changes the choice, nothing else.
+    l->select(QStringLiteral("fr"));
+    EXPECT_EQ(spies.selection.count(), 1);
+    EXPECT_EQ(spies.didChange.count(), 0);
+    EXPECT_EQ(spies.code.count(), 0);
+
+    // A change of region alone announces a change, without a new code.
+    h.region = QStringLiteral("CA");
+    l->refresh();
+    l->refresh();
+    EXPECT_EQ(l->displayLocaleId(), "fr_CA");
+    EXPECT_EQ(spies.locale.count(), 1);
+    EXPECT_EQ(spies.code.count(), 0);
+    EXPECT_EQ(spies.strings.count(), 0);
+    EXPECT_EQ(spies.didChange.count(), 1);
+
+    // Observers see the new values when they hear of the change.
+    QString seenCode;
+    QObject::connect(l.get(), &L10n::didChange, [&] { seenCode = l->code(); });
+    l->select(QStringLiteral("de"));
+    EXPECT_EQ(seenCode, "de");
+}
+
+TEST(L10n, TablesComeFromTheCodesFolderAndFallBackToKeys)
+{
+    const QString folder = writeTables({
+        {"en", {{kReconnect, "Reconnecting (attempt %@)…"}, {"每天", "Every day"}}},
+        {"ja", {{"每天", "毎日"}}},
+    });
+    // A table that is not JSON, and a folder without a table.
+    QDir(folder).mkpath(QStringLiteral("de.lproj"));
+    QDir(folder).mkpath(QStringLiteral("fr.lproj"));
+    {
+        QFile f(folder + QStringLiteral("/de.lproj/Localizable.json"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{\"每天\": ");
+    }
+
+    Harness h({"en"}, "US", folder);
+    auto l = h.make();
+    Spies spies(*l);
+    EXPECT_EQ(l->text(QStringLiteral("每天")), "Every day");
+    EXPECT_EQ(l->text(QStringLiteral("工作日")), "工作日");
+
+    l->select(QStringLiteral("ja"));
+    EXPECT_EQ(l->text(QStringLiteral("每天")), "毎日");
+    EXPECT_EQ(spies.strings.count(), 1);
+
+    for (const char *code : {"de", "fr", "ko"}) {
+        l->select(QString::fromLatin1(code));
+        EXPECT_EQ(l->code(), QString::fromLatin1(code));
+        EXPECT_EQ(l->text(QStringLiteral("每天")), "每天") << code;
+        EXPECT_TRUE(l->strings().entries.isEmpty()) << code;
+    }
+    // Three empty tables in a row are one change of table.
+    EXPECT_EQ(spies.strings.count(), 2);
+    EXPECT_EQ(spies.didChange.count(), 4);
+}
+
+TEST(L10n, TablesComeFromTheResourceDirectoryByDefault)
+{
+    const QString folder = writeTables({{"es", {{"每天", "Cada día"}}}});
+    const QByteArray saved = qgetenv("VANTULI_RESOURCES");
+    const bool wasSet = qEnvironmentVariableIsSet("VANTULI_RESOURCES");
+    qputenv("VANTULI_RESOURCES", folder.toLocal8Bit());
+    Harness h({"es-MX"}, "MX");
+    auto l = h.make();
+    const QString text = l->text(QStringLiteral("每天"));
+    if (wasSet)
+        qputenv("VANTULI_RESOURCES", saved);
+    else
+        qunsetenv("VANTULI_RESOURCES");
+    EXPECT_EQ(text, "Cada día");
+}
+
+TEST(L10n, SubstitutesInOnePass)
+{
+    struct Row {
+        const char *format;
+        QStringList args;
+        const char *expected;
+    };
+    const Row rows[] = {
+        {"正在重新连接（第 %@ 次）…", {"1"}, "正在重新连接（第 1 次）…"},
+        {"%@ and %@", {"%@", "x"}, "%@ and x"},
+        {"[%@]", {"%1$@ %%"}, "[%1$@ %%]"},
+        {"%@ %@ %@", {"a"}, "a %@ %@"},
+        {"%2$@ before %1$@", {"a", "b"}, "b before a"},
+        {"%3$@!", {"a"}, "%3$@!"},
+        {"100%% of %@", {"it"}, "100% of it"},
+        {"ends with %", {}, "ends with %"},
+        {"%d stays", {"x"}, "%d stays"},
+        {"", {"x"}, ""},
+    };
+    for (const Row &r : rows)
+        EXPECT_EQ(L10n::substitute(QString::fromUtf8(r.format), r.args), QString::fromUtf8(r.expected)) << r.format;
+}
+
+TEST(L10n, SharedInstanceFormatsAndRendersMessages)
+{
+    ScopedL10n scoped("en", "GB",
+                      {{"en", {{kReconnect, "Reconnecting (attempt %@)…"}, {"目录读取失败。%@", "Catalog unreadable. %@"}}},
+                       {"fr", {{kReconnect, "Reconnexion (essai %@)…"}}}});
+    EXPECT_EQ(&L10n::shared(), &scoped.l10n());
+    EXPECT_EQ(L10n::format(kReconnect, {"1"}), "Reconnecting (attempt 1)…");
+
+    const DisplayMessage keyed = DisplayMessage::key(kReconnect);
+    const DisplayMessage formatted = DisplayMessage::format(kReconnect, QStringLiteral("2"));
+    const DisplayMessage plain = DisplayMessage::verbatim(QStringLiteral("SSL error %@"));
+    EXPECT_EQ(keyed.text(), "Reconnecting (attempt %@)…");
+    EXPECT_EQ(formatted.text(), "Reconnecting (attempt 2)…");
+    EXPECT_EQ(plain.text(), "SSL error %@");
+    // An argument that carries a placeholder is shown as it is.
+    EXPECT_EQ(DisplayMessage::format(QStringLiteral("目录读取失败。%@"), QStringLiteral("bad %@ data")).text(),
+              "Catalog unreadable. bad %@ data");
+
+    // A message already made follows a later change of language.
+    scoped.l10n().select(QStringLiteral("fr"));
+    EXPECT_EQ(formatted.text(), "Reconnexion (essai 2)…");
+    scoped.l10n().select(QStringLiteral("ru"));
+    EXPECT_EQ(formatted.text(), "正在重新连接（第 2 次）…");
+}
