@@ -1,0 +1,507 @@
+// Checks the shipped resources: the fourteen localisation tables agree with
+// each other, with the station catalog and with the texts the product's source
+// code looks up; and the catalog has the shape the station records read.
+
+#include "records/L10n.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+using namespace vantuli;
+
+namespace {
+
+const QString kResources = QStringLiteral(VANTULI_RESOURCE_DIR);
+const QString kSources = QStringLiteral(VANTULI_SOURCE_DIR);
+
+// The folders whose code shows user-visible texts.
+const QStringList kProductFolders = {
+    QStringLiteral("records"), QStringLiteral("captioning"), QStringLiteral("streaming"),
+    QStringLiteral("store"),   QStringLiteral("app"),        QStringLiteral("directory"),
+    QStringLiteral("sheets"),  QStringLiteral("overlay"),    QStringLiteral("tipjar"),
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+QString tablePath(const QString &code)
+{
+    return kResources + QLatin1Char('/') + code + QStringLiteral(".lproj/Localizable.json");
+}
+
+QStringList languageCodes()
+{
+    QStringList codes;
+    for (const auto &l : L10n::languages())
+        codes << l.code;
+    return codes;
+}
+
+// Counts the JSON string tokens of a text. In a flat object of strings every
+// entry is two of them, so fewer entries than half the count means a key was
+// written twice (the JSON reader silently keeps one of them).
+int stringTokens(const QByteArray &json)
+{
+    int count = 0;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        if (json[i] != '"')
+            continue;
+        ++count;
+        for (++i; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\\')
+                ++i;
+        }
+    }
+    return count;
+}
+
+struct LoadedTable {
+    QMap<QString, QString> entries;
+    QString problem; // empty when the file is a flat object of strings
+};
+
+LoadedTable loadTable(const QString &code)
+{
+    LoadedTable t;
+    const QByteArray bytes = readFile(tablePath(code));
+    if (bytes.isEmpty()) {
+        t.problem = QStringLiteral("missing or empty file");
+        return t;
+    }
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        t.problem = QStringLiteral("not JSON: ") + error.errorString();
+        return t;
+    }
+    if (!doc.isObject()) {
+        t.problem = QStringLiteral("not a JSON object");
+        return t;
+    }
+    const QJsonObject o = doc.object();
+    for (auto it = o.constBegin(); it != o.constEnd(); ++it) {
+        if (!it.value().isString()) {
+            t.problem = QStringLiteral("value of \"") + it.key() + QStringLiteral("\" is not a string");
+            return t;
+        }
+        t.entries.insert(it.key(), it.value().toString());
+    }
+    if (stringTokens(bytes) != 2 * o.size())
+        t.problem = QStringLiteral("a key appears more than once");
+    return t;
+}
+
+// The format directives of a text in order: "%@" for each placeholder, and
+// any other use of "%" as itself so that a stray one shows up as a mismatch.
+QStringList formatDirectives(const QString &text)
+{
+    QStringList out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('%'))
+            continue;
+        if (i + 1 < text.size() && text[i + 1] == QLatin1Char('@')) {
+            out << QStringLiteral("%@");
+            ++i;
+        } else {
+            out << text.mid(i, 2);
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool isCjk(char32_t c)
+{
+    return (c >= 0x1100 && c <= 0x11FF)      // Hangul Jamo
+           || (c >= 0x2E80 && c <= 0x2FDF)   // radicals
+           || (c >= 0x3000 && c <= 0x318F)   // CJK punctuation, kana, Bopomofo, Hangul letters
+           || (c >= 0x3400 && c <= 0x4DBF)   // ideographs, extension A
+           || (c >= 0x4E00 && c <= 0x9FFF)   // unified ideographs
+           || (c >= 0xAC00 && c <= 0xD7AF)   // Hangul syllables
+           || (c >= 0xF900 && c <= 0xFAFF)   // compatibility ideographs
+           || (c >= 0xFF00 && c <= 0xFFEF)   // full-width forms
+           || (c >= 0x20000 && c <= 0x3FFFF); // ideographs, extensions B and later
+}
+
+bool containsCjk(const QString &text)
+{
+    for (char32_t c : text.toUcs4()) {
+        if (isCjk(c))
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// A small reader of C++ string literals, enough to find the texts the code
+// looks up: it skips comments and character literals (and digit separators),
+// decodes escapes, reads raw strings, and joins adjacent literals as the
+// compiler does.
+
+struct Literal {
+    QString text;
+    int line = 0;
+};
+
+bool isIdentifierChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// The identifier or number token that ends right before `at`.
+QString tokenBefore(const QString &s, qsizetype at)
+{
+    qsizetype b = at;
+    while (b > 0 && isIdentifierChar(s[b - 1]))
+        --b;
+    return s.mid(b, at - b);
+}
+
+qsizetype skipSpaceAndComments(const QString &s, qsizetype i)
+{
+    while (i < s.size()) {
+        if (s[i].isSpace()) {
+            ++i;
+        } else if (s.mid(i, 2) == QLatin1String("//")) {
+            const qsizetype end = s.indexOf(QLatin1Char('\n'), i);
+            i = end < 0 ? s.size() : end + 1;
+        } else if (s.mid(i, 2) == QLatin1String("/*")) {
+            const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? s.size() : end + 2;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
+uint hexValue(const QString &s, qsizetype &i, int maxDigits)
+{
+    uint v = 0;
+    for (int n = 0; n < maxDigits && i < s.size(); ++n, ++i) {
+        const int d = QStringLiteral("0123456789abcdef").indexOf(s[i].toLower());
+        if (d < 0)
+            break;
+        v = v * 16 + uint(d);
+    }
+    return v;
+}
+
+// Reads the ordinary literal whose opening quote is at `i`; answers the index
+// after its closing quote.
+qsizetype readQuoted(const QString &s, qsizetype i, QString &text)
+{
+    ++i;
+    while (i < s.size() && s[i] != QLatin1Char('"') && s[i] != QLatin1Char('\n')) {
+        if (s[i] != QLatin1Char('\\') || i + 1 >= s.size()) {
+            text += s[i++];
+            continue;
+        }
+        const QChar e = s[i + 1];
+        i += 2;
+        switch (e.unicode()) {
+        case 'n': text += QLatin1Char('\n'); break;
+        case 't': text += QLatin1Char('\t'); break;
+        case 'r': text += QLatin1Char('\r'); break;
+        case 'a': text += QChar(7); break;
+        case 'b': text += QChar(8); break;
+        case 'f': text += QChar(12); break;
+        case 'v': text += QChar(11); break;
+        case '\n': break; // line continuation
+        case 'x': text += QChar(char16_t(hexValue(s, i, 8))); break;
+        case 'u': {
+            const char32_t c = hexValue(s, i, 4);
+            text += QString::fromUcs4(&c, 1);
+            break;
+        }
+        case 'U': {
+            const char32_t c = hexValue(s, i, 8);
+            text += QString::fromUcs4(&c, 1);
+            break;
+        }
+        default:
+            if (e >= QLatin1Char('0') && e <= QLatin1Char('7')) {
+                uint v = uint(e.unicode() - '0');
+                for (int n = 1; n < 3 && i < s.size() && s[i] >= QLatin1Char('0') && s[i] <= QLatin1Char('7'); ++n, ++i)
+                    v = v * 8 + uint(s[i].unicode() - '0');
+                text += QChar(char16_t(v));
+            } else {
+                text += e; // \\ \" \' \?
+            }
+        }
+    }
+    return i < s.size() ? i + 1 : i;
+}
+
+// Reads the raw literal whose opening quote is at `i`.
+qsizetype readRaw(const QString &s, qsizetype i, QString &text)
+{
+    const qsizetype open = s.indexOf(QLatin1Char('('), i + 1);
+    if (open < 0)
+        return s.size();
+    const QString closing = QLatin1Char(')') + s.mid(i + 1, open - i - 1) + QLatin1Char('"');
+    const qsizetype close = s.indexOf(closing, open + 1);
+    if (close < 0)
+        return s.size();
+    text = s.mid(open + 1, close - open - 1);
+    return close + closing.size();
+}
+
+std::vector<Literal> stringLiterals(const QString &s)
+{
+    static const QSet<QString> encodings = {QStringLiteral("u8"), QStringLiteral("u"), QStringLiteral("U"),
+                                            QStringLiteral("L")};
+    std::vector<Literal> out;
+    qsizetype previousEnd = -1;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        const QChar c = s[i];
+        if (c == QLatin1Char('/') && (s.mid(i, 2) == QLatin1String("//") || s.mid(i, 2) == QLatin1String("/*"))) {
+            i = skipSpaceAndComments(s, i);
+        } else if (c == QLatin1Char('\'')) {
+            const QString before = tokenBefore(s, i);
+            if (!before.isEmpty() && !encodings.contains(before)) {
+                ++i; // a digit separator such as 1'000
+            } else {
+                // A character literal: skip it, escapes included.
+                qsizetype j = i + 1;
+                while (j < s.size() && s[j] != QLatin1Char('\'') && s[j] != QLatin1Char('\n'))
+                    j += s[j] == QLatin1Char('\\') ? 2 : 1;
+                i = j + 1;
+            }
+        } else if (c == QLatin1Char('"')) {
+            const QString prefix = tokenBefore(s, i);
+            const bool raw = prefix.endsWith(QLatin1Char('R')) && (prefix.size() == 1 || encodings.contains(prefix.chopped(1)));
+            const qsizetype begin = (raw || encodings.contains(prefix)) ? i - prefix.size() : i;
+            QString text;
+            const qsizetype end = raw ? readRaw(s, i, text) : readQuoted(s, i, text);
+            if (previousEnd >= 0 && skipSpaceAndComments(s, previousEnd) == begin) {
+                out.back().text += text;
+            } else {
+                out.push_back({text, int(s.left(begin).count(QLatin1Char('\n'))) + 1});
+            }
+            previousEnd = end;
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
+
+struct CodeText {
+    QString text;
+    QString where; // file:line
+};
+
+// Every string literal with CJK characters in the product's source files.
+std::vector<CodeText> chineseTextsInCode()
+{
+    std::vector<CodeText> out;
+    for (const QString &folder : kProductFolders) {
+        const QString root = kSources + QLatin1Char('/') + folder;
+        if (!QDir(root).exists())
+            continue;
+        QDirIterator it(root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            for (const Literal &l : stringLiterals(QString::fromUtf8(readFile(path)))) {
+                if (containsCjk(l.text))
+                    out.push_back({l.text, QDir(kSources).relativeFilePath(path) + QLatin1Char(':') + QString::number(l.line)});
+            }
+        }
+    }
+    return out;
+}
+
+QJsonArray catalog()
+{
+    return QJsonDocument::fromJson(readFile(kResources + QStringLiteral("/catalog.json"))).array();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+TEST(LocalizationTables, EveryLanguageHasAFlatTableOfTexts)
+{
+    ASSERT_EQ(languageCodes().size(), 14);
+    for (const QString &code : languageCodes()) {
+        const LoadedTable t = loadTable(code);
+        EXPECT_TRUE(t.problem.isEmpty()) << code.toStdString() << ": " << t.problem.toStdString();
+        EXPECT_FALSE(t.entries.isEmpty()) << code.toStdString();
+        for (auto it = t.entries.constBegin(); it != t.entries.constEnd(); ++it) {
+            EXPECT_FALSE(it.value().trimmed().isEmpty())
+                << code.toStdString() << ": empty text for " << it.key().toStdString();
+        }
+    }
+}
+
+TEST(LocalizationTables, AllTablesHaveTheSameKeys)
+{
+    const QStringList codes = languageCodes();
+    std::set<QString> all;
+    QMap<QString, QMap<QString, QString>> tables;
+    for (const QString &code : codes) {
+        tables[code] = loadTable(code).entries;
+        for (const QString &key : tables[code].keys())
+            all.insert(key);
+    }
+    for (const QString &code : codes) {
+        for (const QString &key : all) {
+            EXPECT_TRUE(tables[code].contains(key))
+                << code.toStdString() << " lacks \"" << key.toStdString() << "\"";
+        }
+    }
+}
+
+TEST(LocalizationTables, TextsKeepThePlaceholdersOfTheirKey)
+{
+    for (const QString &code : languageCodes()) {
+        const auto entries = loadTable(code).entries;
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+            EXPECT_EQ(formatDirectives(it.value()).join(QLatin1Char(' ')).toStdString(),
+                      formatDirectives(it.key()).join(QLatin1Char(' ')).toStdString())
+                << code.toStdString() << ": \"" << it.key().toStdString() << "\" -> \""
+                << it.value().toStdString() << "\"";
+            // Simplified Chinese is the source language: its texts are the keys.
+            if (code == QLatin1String("zh-Hans") && !it.key().startsWith(QLatin1String("genre."))) {
+                EXPECT_EQ(it.value(), it.key());
+            }
+        }
+    }
+}
+
+TEST(LocalizationTables, EveryCatalogGenreHasALabel)
+{
+    QSet<QString> genres;
+    for (const QJsonValue &station : catalog()) {
+        for (const QJsonValue &genre : station.toObject().value(QStringLiteral("genreIDs")).toArray())
+            genres.insert(genre.toString());
+    }
+    ASSERT_FALSE(genres.isEmpty());
+    for (const QString &code : languageCodes()) {
+        const auto entries = loadTable(code).entries;
+        for (const QString &genre : genres) {
+            const QString key = QStringLiteral("genre.") + genre;
+            EXPECT_TRUE(entries.contains(key)) << code.toStdString() << " lacks " << key.toStdString();
+            // A genre label that stays the bare key would show "genre.x" in the facet menu.
+            EXPECT_NE(entries.value(key), key) << code.toStdString();
+        }
+    }
+}
+
+TEST(LocalizationTables, EveryChineseTextInTheCodeIsAKey)
+{
+    // The interface-language names are shown in their own language, never looked up.
+    QSet<QString> fixed;
+    for (const auto &l : L10n::languages())
+        fixed.insert(l.name);
+
+    const std::vector<CodeText> texts = chineseTextsInCode();
+    ASSERT_FALSE(texts.empty()) << "no source files found under " << kSources.toStdString();
+    for (const QString &code : languageCodes()) {
+        const auto entries = loadTable(code).entries;
+        for (const CodeText &t : texts) {
+            if (fixed.contains(t.text))
+                continue;
+            EXPECT_TRUE(entries.contains(t.text)) << code.toStdString() << " lacks \"" << t.text.toStdString()
+                                                   << "\" used at " << t.where.toStdString();
+        }
+    }
+}
+
+TEST(LocalizationTables, SourceReaderFindsLiteralsAsTheCompilerSeesThem)
+{
+    struct Row {
+        const char *source;
+        std::vector<const char *> literals;
+    };
+    const Row rows[] = {
+        {R"(show(QStringLiteral("正在直播"));)", {"正在直播"}},
+        {"// say \"注释\"\nshow(\"已停止\");", {"已停止"}},
+        {R"(/* "a" */ f("b"); /* "c)", {"b"}},
+        {R"(f("a\"b\\"); g("c");)", {"a\"b\\", "c"}},
+        {R"(f("正在" "直播");)", {"正在直播"}},
+        {"f(\"a\" /* joined */ // still\n \"b\");", {"ab"}},
+        {R"(f(u8"中" u"文", L"x");)", {"中文", "x"}},
+        {R"x(f(R"(含 "引号" 的)");)x", {"含 \"引号\" 的"}},
+        {R"x(f(R"d(a)" b)d", u8R"(c)");)x", {"a)\" b", "c"}},
+        {R"(c == '"' ? f("是") : f("否");)", {"是", "否"}},
+        {R"(auto n = 1'000'000; f("值"); char q = '\'';  g("x");)", {"值", "x"}},
+        {R"(f("\u6BCF\u5929", "\x41\101\n");)", {"每天", "AA\n"}},
+        {R"(#include "records/L10n.h")", {"records/L10n.h"}},
+    };
+    for (const Row &r : rows) {
+        const std::vector<Literal> found = stringLiterals(QString::fromUtf8(r.source));
+        QStringList texts;
+        for (const Literal &l : found)
+            texts << l.text;
+        QStringList expected;
+        for (const char *l : r.literals)
+            expected << QString::fromUtf8(l);
+        EXPECT_EQ(texts.join(QStringLiteral(" | ")).toStdString(), expected.join(QStringLiteral(" | ")).toStdString())
+            << r.source;
+    }
+    const std::vector<Literal> lines = stringLiterals(QStringLiteral("a\n\"x\";\n\n\"y\"+\n\"z\""));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].line, 2);
+    EXPECT_EQ(lines[2].line, 5);
+}
+
+TEST(ShippedCatalog, StationsHaveTheRecordShape)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(readFile(kResources + QStringLiteral("/catalog.json")));
+    ASSERT_TRUE(doc.isArray());
+    ASSERT_GE(doc.array().size(), 1);
+
+    const QStringList required = {"id",       "name",     "city", "country", "frequency",
+                                  "keywords", "language", "website", "path", "streamUrl"};
+    const QStringList optionalTexts = {"verifiedAt", "featuredLabel", "featuredGroup"};
+    static const QRegularExpression slug(QStringLiteral("^[a-z0-9]+(-[a-z0-9]+)*$"));
+    static const QRegularExpression region(QStringLiteral("^[A-Z]{2}$"));
+    QSet<QString> ids;
+    int https = 0;
+    for (const QJsonValue &value : doc.array()) {
+        ASSERT_TRUE(value.isObject());
+        const QJsonObject s = value.toObject();
+        const std::string id = s.value(QStringLiteral("id")).toString().toStdString();
+        for (const QString &key : required)
+            EXPECT_TRUE(s.value(key).isString()) << id << ": " << key.toStdString();
+        for (const QString &key : optionalTexts)
+            EXPECT_TRUE(s.value(key).isUndefined() || s.value(key).isNull() || s.value(key).isString()) << id;
+        if (s.contains(QStringLiteral("genreIDs"))) {
+            EXPECT_TRUE(s.value(QStringLiteral("genreIDs")).isArray()) << id;
+            for (const QJsonValue &g : s.value(QStringLiteral("genreIDs")).toArray())
+                EXPECT_TRUE(g.isString()) << id;
+        }
+        const QString sid = s.value(QStringLiteral("id")).toString();
+        EXPECT_TRUE(slug.match(sid).hasMatch()) << id;
+        EXPECT_FALSE(ids.contains(sid)) << "id used twice: " << id;
+        ids.insert(sid);
+        EXPECT_TRUE(region.match(s.value(QStringLiteral("country")).toString()).hasMatch()) << id;
+        if (s.value(QStringLiteral("streamUrl")).toString().startsWith(QLatin1String("https://")))
+            ++https;
+    }
+    // The store plays only https addresses: nearly the whole catalog must be playable.
+    EXPECT_GE(https, doc.array().size() - 1);
+}

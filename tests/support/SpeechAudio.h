@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace vantuli::test {
+
+// Speaks `text` with espeak-ng and answers it as 16 kHz mono 32-bit float
+// samples (converted by ffmpeg). Extra espeak-ng options (voice, speed) go in
+// `options`. Empty when either tool is missing or fails.
+std::vector<float> speechSamples(const QString &text, const QStringList &options = {});
+
+// `seconds` of digital silence at 16 kHz.
+std::vector<float> silenceSamples(double seconds);
+
+// Appends `more` at the end of `samples`; answers the index where it begins.
+qsizetype appendSamples(std::vector<float> &samples, const std::vector<float> &more);
+
+// The first and one-past-last sample whose magnitude reaches `threshold`
+// (the audible extent of a clip); {0, 0} when none does.
+std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples, float threshold = 0.01f);
+
+} // namespace vantuli::test
