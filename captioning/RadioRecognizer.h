@@ -1,0 +1,84 @@
+#pragma once
+
+#include "captioning/SpeechWindow.h"
+#include "records/Caption.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+struct whisper_context;
+
+namespace vantuli {
+
+// One recognised stretch of a window: its text (trimmed, never empty) and its
+// times in seconds from the window's first sample.
+struct RecognizedSegment {
+    QString text;
+    double start = 0;
+    double end = 0;
+};
+
+// What the recognition service needs of a recogniser: 16 kHz mono samples and
+// a language in, segments out. It always answers a list, empty on failure,
+// silence or too short input. Not thread-safe: one queue uses it at a time.
+class SpeechRecognizer {
+public:
+    virtual ~SpeechRecognizer() = default;
+    virtual std::vector<RecognizedSegment> segmentsForSamples(const float *samples, qsizetype count,
+                                                              const QString &language) = 0;
+};
+
+// The bridge to the speech library: owns one speech context loaded from a
+// model file, freed when the recogniser goes.
+class RadioRecognizer final : public SpeechRecognizer {
+public:
+    // Windows shorter than this (0.1 s) or quieter than this RMS never reach the library.
+    static constexpr qsizetype minimumSamples = 1600;
+    static constexpr double minimumLoudness = 0.0008;
+
+    // The recogniser of a model file, or null when the model does not load.
+    static std::unique_ptr<RadioRecognizer> create(const QString &modelPath);
+    ~RadioRecognizer() override;
+    RadioRecognizer(const RadioRecognizer &) = delete;
+    RadioRecognizer &operator=(const RadioRecognizer &) = delete;
+
+    std::vector<RecognizedSegment> segmentsForSamples(const float *samples, qsizetype count,
+                                                      const QString &language) override;
+
+    // The language handed to the library: the given code when the library
+    // knows it, else "auto" (the library detects the language).
+    static QString libraryLanguage(const QString &language);
+    // Whether a window is long and loud enough to be worth recognising.
+    static bool worthRecognizing(const float *samples, qsizetype count);
+
+    // How often the library's transcription ran, and with which language last.
+    int transcriptions() const { return transcriptions_; }
+    const QString &lastLanguage() const { return lastLanguage_; }
+
+private:
+    explicit RadioRecognizer(whisper_context *context) : context_(context) {}
+
+    whisper_context *context_;
+    int transcriptions_ = 0;
+    QString lastLanguage_;
+};
+
+// Decodes UTF-8, dropping every byte that is not part of a well-formed
+// sequence (stray continuation bytes, cut-off sequences, overlong forms,
+// surrogates), so that broken library output never turns into garbled text.
+QString decodeUtf8DroppingInvalid(std::string_view bytes);
+
+// Places a window's segments on the stream's clock: each caption starts at
+// the segment's start and lasts at least 0.15 s, and neither its start nor its
+// end lies past the window's last sample.
+std::vector<Caption> captionsForSegments(const std::vector<RecognizedSegment> &segments, qint64 windowOffset,
+                                         qsizetype sampleCount);
+
+// Recognises one window and answers its captions in segment order (possibly none).
+std::vector<Caption> recognize(const SpeechWindow &window, SpeechRecognizer &recognizer, const QString &language);
+
+} // namespace vantuli
