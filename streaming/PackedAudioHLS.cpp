@@ -1,0 +1,536 @@
+#include "streaming/PackedAudioHLS.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cassert>
+#include <optional>
+
+namespace vantuli::PackedAudioHLS {
+
+QByteArray audio(const QByteArray &data)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(data[i]); };
+    qint64 skip = 0;
+    if (data.startsWith("ID3")) {
+        if (data.size() < 10)
+            throw UrlError::make(UrlError::cannotDecodeContentData);
+        for (int i = 6; i <= 9; ++i) {
+            if (byte(i) >= 0x80)
+                throw UrlError::make(UrlError::cannotDecodeContentData);
+        }
+        // The tag size is a synchsafe integer: four 7-bit groups.
+        const qint64 size = ((qint64(byte(6)) * 128 + byte(7)) * 128 + byte(8)) * 128 + byte(9);
+        skip = size + 10;
+        if (byte(3) == 4 && (byte(5) & 0x10))
+            skip += 10; // a version 4 tag with a footer
+    }
+    // An ADTS frame header: the 12-bit sync word, layer 00; version and
+    // protection bits may take any value.
+    if (data.size() - skip < 7 || byte(skip) != 0xFF || (byte(skip + 1) & 0xF6) != 0xF0)
+        throw UrlError::make(UrlError::cannotDecodeContentData);
+    return skip == 0 ? data : data.mid(skip);
+}
+
+double reloadDelay(double target, bool warmStart)
+{
+    const double half = target * 0.5;
+    return std::max(0.5, warmStart ? std::min(half, 2.0) : half);
+}
+
+namespace {
+
+// A transport failure as a URL error with the platform's code.
+UrlError transportError(QNetworkReply::NetworkError error, const QString &text)
+{
+    switch (error) {
+    case QNetworkReply::HostNotFoundError:
+        return UrlError::make(UrlError::cannotFindHost);
+    case QNetworkReply::ConnectionRefusedError:
+        return UrlError::make(UrlError::cannotConnectToHost);
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+        return UrlError::make(UrlError::networkConnectionLost);
+    case QNetworkReply::NetworkSessionFailedError:
+        return UrlError::make(UrlError::notConnectedToInternet);
+    case QNetworkReply::TimeoutError:
+        return UrlError::make(UrlError::timedOut);
+    case QNetworkReply::OperationCanceledError:
+        return UrlError::make(UrlError::cancelled);
+    case QNetworkReply::SslHandshakeFailedError:
+        return UrlError::make(UrlError::secureConnectionFailed);
+    case QNetworkReply::TooManyRedirectsError:
+        return UrlError::make(UrlError::httpTooManyRedirects);
+    // A redirect that would leave https (refused before any request is
+    // sent), one to a scheme that cannot be fetched, or a garbled response.
+    case QNetworkReply::InsecureRedirectError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::ProtocolFailure:
+        return UrlError::make(UrlError::badServerResponse);
+    default:
+        return UrlError{UrlError::unknown, text.isEmpty() ? UrlError::describe(UrlError::unknown) : text};
+    }
+}
+
+struct Fetched {
+    std::optional<UrlError> error;
+    QByteArray body;
+    QUrl url; // the response's final URL, after redirects
+};
+
+// One GET of a playlist or segment, with its size limit and idle time-out.
+// The completion is called once, never from start() itself; cancel() (or
+// dropping the object) aborts the transfer without calling it.
+class Fetch : public std::enable_shared_from_this<Fetch> {
+public:
+    using Done = std::function<void(Fetched)>;
+
+    static std::shared_ptr<Fetch> start(QNetworkAccessManager *session, const QUrl &url, qint64 limit,
+                                        const StreamConfiguration &configuration, Done done)
+    {
+        auto fetch = std::shared_ptr<Fetch>(new Fetch(limit, std::move(done)));
+        fetch->begin(session, url, configuration);
+        return fetch;
+    }
+
+    ~Fetch() { cancel(); }
+
+    void cancel()
+    {
+        if (finished_)
+            return;
+        finished_ = true;
+        if (reply_) {
+            reply_->abort(); // its finished signal finds this fetch finished
+            reply_->deleteLater();
+        }
+    }
+
+private:
+    Fetch(qint64 limit, Done done) : limit_(limit), done_(std::move(done)) {}
+
+    void begin(QNetworkAccessManager *session, const QUrl &url, const StreamConfiguration &configuration)
+    {
+        std::weak_ptr<Fetch> weak = weak_from_this();
+        if (url.scheme() != QLatin1String("https")) {
+            // Never sent: only https is fetched.
+            QTimer::singleShot(0, session, [weak] {
+                if (auto self = weak.lock())
+                    self->complete(UrlError::make(UrlError::unsupportedURL));
+            });
+            return;
+        }
+
+        QNetworkRequest request(url);
+        configuration.prepare(request);
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        QNetworkReply *reply = session->get(request);
+        reply_ = reply;
+
+        idle_ = new QTimer(reply);
+        idle_->setSingleShot(true);
+        idle_->setInterval(StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)));
+        QObject::connect(idle_, &QTimer::timeout, reply, [weak] {
+            if (auto self = weak.lock())
+                self->complete(UrlError::make(UrlError::timedOut));
+        });
+        const auto alive = [weak] {
+            if (auto self = weak.lock(); self && !self->finished_ && self->idle_)
+                self->idle_->start();
+        };
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, alive);
+        QObject::connect(reply, &QNetworkReply::redirected, reply, alive);
+        QObject::connect(reply, &QNetworkReply::encrypted, reply, alive);
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [weak] {
+            if (auto self = weak.lock())
+                self->readBody();
+        });
+        QObject::connect(reply, &QNetworkReply::finished, reply, [weak] {
+            if (auto self = weak.lock())
+                self->replyFinished();
+        });
+        idle_->start();
+    }
+
+    // The response must be an HTTP 2xx whose final URL is https, and must not
+    // announce more than the limit.
+    bool accept()
+    {
+        if (accepted_)
+            return true;
+        const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        const int code = status.isValid() ? status.toInt() : 0;
+        if (code < 200 || code > 299 || reply_->url().scheme() != QLatin1String("https")) {
+            complete(UrlError::make(UrlError::badServerResponse));
+            return false;
+        }
+        const QVariant announced = reply_->header(QNetworkRequest::ContentLengthHeader);
+        if (announced.isValid()) {
+            const qint64 length = announced.toLongLong();
+            if (length > limit_) {
+                complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
+                return false;
+            }
+            if (length > 0)
+                body_.reserve(std::min(length, limit_));
+        }
+        accepted_ = true;
+        return true;
+    }
+
+    void readBody()
+    {
+        if (finished_ || !reply_)
+            return;
+        idle_->start();
+        if (!accept())
+            return;
+        const qint64 available = reply_->bytesAvailable();
+        if (available <= 0)
+            return;
+        if (available > limit_ - body_.size()) {
+            complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
+            return;
+        }
+        body_ += reply_->read(available);
+    }
+
+    void replyFinished()
+    {
+        if (finished_ || !reply_)
+            return;
+        if (reply_->error() != QNetworkReply::NoError) {
+            const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+                complete(UrlError::make(UrlError::badServerResponse));
+            else
+                complete(transportError(reply_->error(), reply_->errorString()));
+            return;
+        }
+        readBody();
+        if (!finished_ && accept())
+            complete(std::nullopt);
+    }
+
+    void complete(std::optional<UrlError> error)
+    {
+        if (finished_)
+            return;
+        finished_ = true;
+        Fetched result;
+        if (reply_) {
+            result.url = reply_->url();
+            const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+            const bool statusRefused = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
+            if (reply_->isRunning() && statusRefused) {
+                // Qt reports an error status of its own; aborting now would
+                // make it report a second error. Let the reply run out and
+                // drop what it still reads.
+                QNetworkReply *reply = reply_;
+                QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
+                QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+            } else {
+                if (reply_->isRunning())
+                    reply_->abort();
+                reply_->deleteLater();
+            }
+        }
+        result.error = std::move(error);
+        if (!result.error)
+            result.body = std::move(body_);
+        Done done = std::move(done_);
+        done(std::move(result));
+    }
+
+    qint64 limit_;
+    Done done_;
+    QPointer<QNetworkReply> reply_;
+    QTimer *idle_ = nullptr; // a child of the reply
+    QByteArray body_;
+    bool accepted_ = false;
+    bool finished_ = false;
+};
+
+} // namespace
+
+class Task::Loop : public std::enable_shared_from_this<Loop> {
+public:
+    Loop(const QUrl &url, QNetworkAccessManager *session, const StreamConfiguration &configuration,
+         bool warmStart, Output output, Failure failed)
+        : given_(url), current_(url), session_(session), configuration_(configuration),
+          warmStart_(warmStart), output_(std::move(output)), failed_(std::move(failed))
+    {
+        timer_ = new QTimer(session);
+        timer_->setSingleShot(true);
+    }
+
+    ~Loop() { cancel(); }
+
+    void start()
+    {
+        std::weak_ptr<Loop> weak = weak_from_this();
+        QObject::connect(timer_, &QTimer::timeout, timer_, [weak] {
+            if (auto self = weak.lock())
+                self->reload();
+        });
+        reload();
+    }
+
+    void cancel()
+    {
+        running_ = false;
+        playlistFetch_.reset();
+        segmentFetch_.reset();
+        earlierFetch_.reset();
+        if (timer_) {
+            timer_->stop();
+            timer_->deleteLater();
+            timer_ = nullptr;
+        }
+    }
+
+    bool running() const { return running_; }
+
+private:
+    // Fetches the current playlist.
+    void reload()
+    {
+        if (!running_ || !session_)
+            return;
+        playlistFetch_ = Fetch::start(session_, current_, playlistLimit, configuration_,
+                                      [weak = weak_from_this()](Fetched fetched) {
+                                          if (auto self = weak.lock())
+                                              self->playlistFetched(std::move(fetched));
+                                      });
+    }
+
+    void playlistFetched(Fetched fetched)
+    {
+        playlistFetch_.reset();
+        if (!running_)
+            return;
+        if (fetched.error) {
+            fail(*fetched.error);
+            return;
+        }
+        Playlist list;
+        try {
+            list = playlist(fetched.body, fetched.url);
+        } catch (const UrlError &error) {
+            fail(error);
+            return;
+        }
+        if (const auto *variant = std::get_if<Variant>(&list)) {
+            // A master playlist is followed once, and never back to itself.
+            if (current_ != given_ || variant->url == given_) {
+                fail(UrlError::make(UrlError::cannotParseResponse));
+                return;
+            }
+            current_ = variant->url;
+            reload();
+            return;
+        }
+        media(std::get<Media>(std::move(list)));
+    }
+
+    void media(Media list)
+    {
+        const qint64 first = list.first;
+        const qint64 count = static_cast<qint64>(list.segments.size());
+        const qint64 end = first + count;
+        target_ = list.target;
+
+        if (!next_ && warmStart_ && count >= 2) {
+            warm(list.segments[count - 2], list.segments[count - 1], end);
+            return;
+        }
+        const qint64 wanted = next_ ? *next_ : end - 1;
+        if (wanted < first) {
+            // The stream moved past segments not yet fetched.
+            fail(UrlError::make(UrlError::networkConnectionLost));
+            return;
+        }
+        if (wanted >= end) {
+            waitForReload();
+            return;
+        }
+        queue_.assign(list.segments.begin() + (wanted - first), list.segments.end());
+        queueEnd_ = end;
+        fetchQueued();
+    }
+
+    // Fetches the queued segments one after another, in playlist order.
+    void fetchQueued()
+    {
+        if (!running_)
+            return;
+        if (queue_.empty()) {
+            next_ = queueEnd_;
+            waitForReload();
+            return;
+        }
+        const QUrl url = queue_.front();
+        queue_.erase(queue_.begin());
+        segmentFetch_ = Fetch::start(session_, url, segmentLimit, configuration_,
+                                     [weak = weak_from_this()](Fetched fetched) {
+                                         auto self = weak.lock();
+                                         if (!self || !self->running_)
+                                             return;
+                                         self->segmentFetch_.reset();
+                                         if (fetched.error) {
+                                             self->fail(*fetched.error);
+                                             return;
+                                         }
+                                         QByteArray payload;
+                                         try {
+                                             payload = audio(fetched.body);
+                                         } catch (const UrlError &error) {
+                                             self->fail(error);
+                                             return;
+                                         }
+                                         if (self->deliver(payload))
+                                             self->fetchQueued();
+                                     });
+    }
+
+    // The first playlist with a warm start: the last two segments at once, the
+    // earlier one optional, handed over together as one block.
+    void warm(const QUrl &earlier, const QUrl &last, qint64 end)
+    {
+        queueEnd_ = end;
+        earlierPayload_.reset();
+        lastPayload_.reset();
+        earlierDone_ = false;
+        std::weak_ptr<Loop> weak = weak_from_this();
+        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
+            auto self = weak.lock();
+            if (!self || !self->running_)
+                return;
+            self->earlierFetch_.reset();
+            self->earlierDone_ = true;
+            if (!fetched.error) {
+                try {
+                    self->earlierPayload_ = audio(fetched.body);
+                } catch (const UrlError &) {
+                    // A refused payload is left out.
+                }
+            }
+            self->warmFetched();
+        });
+        segmentFetch_ = Fetch::start(session_, last, segmentLimit, configuration_, [weak](Fetched fetched) {
+            auto self = weak.lock();
+            if (!self || !self->running_)
+                return;
+            self->segmentFetch_.reset();
+            if (fetched.error) {
+                self->fail(*fetched.error);
+                return;
+            }
+            try {
+                self->lastPayload_ = audio(fetched.body);
+            } catch (const UrlError &error) {
+                self->fail(error);
+                return;
+            }
+            self->warmFetched();
+        });
+    }
+
+    void warmFetched()
+    {
+        if (!earlierDone_ || !lastPayload_)
+            return;
+        QByteArray block = earlierPayload_.value_or(QByteArray());
+        block += *lastPayload_;
+        earlierPayload_.reset();
+        lastPayload_.reset();
+        if (!deliver(block))
+            return;
+        next_ = queueEnd_;
+        waitForReload();
+    }
+
+    void waitForReload()
+    {
+        if (!running_ || !timer_)
+            return;
+        const double seconds = configuration_.waitFor(reloadDelay(target_, warmStart_));
+        timer_->start(StreamConfiguration::milliseconds(seconds));
+    }
+
+    // Hands audio to the owner; answers whether the loop still runs (the owner
+    // may cancel it from inside the output).
+    bool deliver(const QByteArray &bytes)
+    {
+        auto keep = shared_from_this();
+        output_(bytes);
+        return running_;
+    }
+
+    void fail(const UrlError &error)
+    {
+        if (!running_)
+            return;
+        auto keep = shared_from_this();
+        cancel();
+        failed_(error);
+    }
+
+    const QUrl given_;
+    QUrl current_;
+    QPointer<QNetworkAccessManager> session_;
+    const StreamConfiguration configuration_;
+    const bool warmStart_;
+    const Output output_;
+    const Failure failed_;
+
+    bool running_ = true;
+    std::optional<qint64> next_; // sequence number of the next segment to fetch
+    double target_ = 1;
+    QPointer<QTimer> timer_;
+
+    std::shared_ptr<Fetch> playlistFetch_;
+    std::shared_ptr<Fetch> segmentFetch_;
+    std::vector<QUrl> queue_;
+    qint64 queueEnd_ = 0;
+
+    std::shared_ptr<Fetch> earlierFetch_;
+    std::optional<QByteArray> earlierPayload_;
+    std::optional<QByteArray> lastPayload_;
+    bool earlierDone_ = false;
+};
+
+Task::Task(std::shared_ptr<Loop> loop) : loop_(std::move(loop)) {}
+
+Task::~Task()
+{
+    cancel();
+}
+
+void Task::cancel()
+{
+    if (loop_)
+        loop_->cancel();
+}
+
+bool Task::running() const
+{
+    return loop_ && loop_->running();
+}
+
+std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,
+                           const StreamConfiguration &configuration, bool warmStart, Output output,
+                           Failure failed)
+{
+    assert(session && session->thread() == QThread::currentThread());
+    auto loop = std::make_shared<Task::Loop>(url, session, configuration, warmStart, std::move(output),
+                                             std::move(failed));
+    loop->start();
+    return std::make_unique<Task>(std::move(loop));
+}
+
+} // namespace vantuli::PackedAudioHLS

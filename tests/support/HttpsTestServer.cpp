@@ -1,0 +1,451 @@
+#include "support/HttpsTestServer.h"
+
+#include "platform/SerialQueue.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace vantuli::test {
+namespace {
+
+// The CA and the leaf certificate with its key, made once per process.
+struct Credentials {
+    QSslCertificate ca;
+    QSslCertificate leaf;
+    QSslKey key;
+    QString error;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+Credentials makeCredentials()
+{
+    Credentials c;
+    const QDir dir(temporaryFolder());
+    const auto file = [&](const char *name) { return dir.filePath(QString::fromLatin1(name)); };
+    {
+        QFile ext(file("leaf.ext"));
+        if (!ext.open(QIODevice::WriteOnly)) {
+            c.error = QStringLiteral("cannot write the certificate extensions");
+            return c;
+        }
+        ext.write("basicConstraints=CA:FALSE\n"
+                  "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                  "extendedKeyUsage=serverAuth\n"
+                  "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    }
+    const QString serial = QString::number(QRandomGenerator::global()->bounded(1, 1 << 30));
+    const QList<QStringList> steps = {
+        {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+         "-keyout", file("ca.key"), "-out", file("ca.pem"), "-days", "3", "-subj", "/CN=Vantuli Test CA",
+         "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign"},
+        {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+         file("leaf.key"), "-out", file("leaf.csr"), "-subj", "/CN=127.0.0.1"},
+        {"x509", "-req", "-in", file("leaf.csr"), "-CA", file("ca.pem"), "-CAkey", file("ca.key"),
+         "-set_serial", serial, "-days", "3", "-extfile", file("leaf.ext"), "-out", file("leaf.pem")},
+    };
+    for (const QStringList &args : steps) {
+        QByteArray output;
+        if (run(QStringLiteral("openssl"), args, &output) != 0) {
+            c.error = QStringLiteral("openssl %1 failed: %2").arg(args.first(), QString::fromLocal8Bit(output));
+            return c;
+        }
+    }
+    c.ca = QSslCertificate(readFile(file("ca.pem")), QSsl::Pem);
+    c.leaf = QSslCertificate(readFile(file("leaf.pem")), QSsl::Pem);
+    c.key = QSslKey(readFile(file("leaf.key")), QSsl::Ec, QSsl::Pem);
+    if (c.ca.isNull() || c.leaf.isNull() || c.key.isNull())
+        c.error = QStringLiteral("the certificates made by openssl could not be read");
+    return c;
+}
+
+const Credentials &credentials()
+{
+    static const Credentials c = makeCredentials();
+    return c;
+}
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 400: return "Bad Request";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "Status";
+    }
+}
+
+QByteArray chunk(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+} // namespace
+
+HttpsTestServer::Response HttpsTestServer::Response::ok(QByteArray body, const QByteArray &contentType)
+{
+    Response r;
+    r.body = std::move(body);
+    if (!contentType.isEmpty())
+        r.header("Content-Type", contentType);
+    return r;
+}
+
+HttpsTestServer::Response HttpsTestServer::Response::withStatus(int status, QByteArray body)
+{
+    Response r;
+    r.status = status;
+    r.body = std::move(body);
+    return r;
+}
+
+HttpsTestServer::Response HttpsTestServer::Response::redirect(const QUrl &location, int status)
+{
+    Response r;
+    r.status = status;
+    r.header("Location", location.toEncoded());
+    return r;
+}
+
+HttpsTestServer::Response HttpsTestServer::Response::streamed(const QByteArray &contentType,
+                                                              std::function<QByteArray(qint64)> next,
+                                                              int intervalMs)
+{
+    Response r = ok({}, contentType);
+    r.stream = std::move(next);
+    r.intervalMs = intervalMs;
+    return r;
+}
+
+HttpsTestServer::Response &HttpsTestServer::Response::header(const QByteArray &name, const QByteArray &value)
+{
+    headers.append({name, value});
+    return *this;
+}
+
+struct HttpsTestServer::State {
+    SerialQueue queue{QStringLiteral("test.https")};
+    QString error;
+    quint16 port = 0;
+    quint16 trapPort = 0;
+    std::atomic<int> trapConnections{0};
+
+    // Touched from any thread, under the lock.
+    mutable std::mutex lock;
+    std::map<QByteArray, Handler> routes;
+    std::vector<Request> log;
+
+    // Live on the queue's thread.
+    QSslServer *server = nullptr;
+    QTcpServer *trap = nullptr;
+
+    Handler route(const QByteArray &path)
+    {
+        std::lock_guard guard(lock);
+        const auto it = routes.find(path);
+        return it == routes.end() ? Handler() : it->second;
+    }
+
+    void record(const Request &request)
+    {
+        std::lock_guard guard(lock);
+        log.push_back(request);
+    }
+};
+
+namespace {
+
+// One client connection on the server thread: reads requests one at a time
+// and writes their responses.
+class Connection : public QObject {
+public:
+    using Route = std::function<HttpsTestServer::Handler(const QByteArray &)>;
+    using Record = std::function<void(const HttpsTestServer::Request &)>;
+
+    Connection(QTcpSocket *socket, Route route, Record record)
+        : socket_(socket), route_(std::move(route)), record_(std::move(record))
+    {
+        socket_->setParent(this);
+        connect(socket_, &QTcpSocket::readyRead, this, [this] { pump(); });
+        connect(socket_, &QTcpSocket::disconnected, this, [this] {
+            gone_ = true;
+            deleteLater();
+        });
+        pump();
+    }
+
+private:
+    void pump()
+    {
+        if (gone_)
+            return;
+        buffer_ += socket_->readAll();
+        while (!busy_ && !gone_) {
+            const qsizetype headerEnd = buffer_.indexOf("\r\n\r\n");
+            if (headerEnd < 0)
+                return;
+            const QList<QByteArray> lines = buffer_.left(headerEnd).split('\n');
+            HttpsTestServer::Request request;
+            const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+            request.method = first.value(0);
+            request.target = first.value(1);
+            const qsizetype query = request.target.indexOf('?');
+            request.path = query < 0 ? request.target : request.target.left(query);
+            for (qsizetype i = 1; i < lines.size(); ++i) {
+                const qsizetype colon = lines[i].indexOf(':');
+                if (colon > 0)
+                    request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                           lines[i].mid(colon + 1).trimmed());
+            }
+            const qsizetype bodyLength = request.headers.value("content-length").toLongLong();
+            if (buffer_.size() < headerEnd + 4 + bodyLength)
+                return;
+            buffer_.remove(0, headerEnd + 4 + bodyLength);
+
+            record_(request);
+            const HttpsTestServer::Handler handler = route_(request.path);
+            HttpsTestServer::Response response = handler ? handler(request)
+                                                         : HttpsTestServer::Response::withStatus(404, "not found");
+            busy_ = true;
+            if (response.delayMs > 0) {
+                QTimer::singleShot(response.delayMs, this,
+                                   [this, response = std::move(response)]() mutable { respond(std::move(response)); });
+            } else {
+                respond(std::move(response));
+            }
+        }
+    }
+
+    void respond(HttpsTestServer::Response response)
+    {
+        if (gone_)
+            return;
+        const bool chunked = response.chunked || static_cast<bool>(response.stream);
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
+        for (const auto &[name, value] : response.headers)
+            head += name + ": " + value + "\r\n";
+        if (chunked)
+            head += "Transfer-Encoding: chunked\r\n";
+        else
+            head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+        if (response.close)
+            head += "Connection: close\r\n";
+        head += "\r\n";
+        socket_->write(head);
+        if (!chunked) {
+            socket_->write(response.body);
+            done(response.close);
+            return;
+        }
+        if (!response.body.isEmpty())
+            socket_->write(chunk(response.body));
+        if (!response.stream) {
+            socket_->write("0\r\n\r\n");
+            done(response.close);
+            return;
+        }
+        // A streamed body: one chunk per interval until the source ends.
+        auto *timer = new QTimer(this);
+        timer->setInterval(std::max(0, response.intervalMs));
+        auto next = std::move(response.stream);
+        const bool close = response.close;
+        auto index = std::make_shared<qint64>(0);
+        connect(timer, &QTimer::timeout, this, [this, timer, next, close, index] {
+            if (gone_) {
+                timer->stop();
+                return;
+            }
+            const QByteArray data = next((*index)++);
+            if (data.isEmpty()) {
+                timer->stop();
+                timer->deleteLater();
+                socket_->write("0\r\n\r\n");
+                done(close);
+                return;
+            }
+            socket_->write(chunk(data));
+        });
+        timer->start();
+    }
+
+    void done(bool close)
+    {
+        busy_ = false;
+        if (close) {
+            socket_->disconnectFromHost();
+            return;
+        }
+        if (!buffer_.isEmpty() || socket_->bytesAvailable() > 0)
+            QTimer::singleShot(0, this, [this] { pump(); });
+    }
+
+    QTcpSocket *socket_;
+    Route route_;
+    Record record_;
+    QByteArray buffer_;
+    bool busy_ = false;
+    bool gone_ = false;
+};
+
+} // namespace
+
+HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
+{
+    const Credentials &c = credentials();
+    if (!c.error.isEmpty()) {
+        d->error = c.error;
+        return;
+    }
+    State *s = d.get();
+    s->queue.sync([s, &c] {
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.setLocalCertificateChain({c.leaf, c.ca});
+        ssl.setPrivateKey(c.key);
+        ssl.setPeerVerifyMode(QSslSocket::VerifyNone);
+        ssl.setProtocol(QSsl::TlsV1_2OrLater);
+
+        s->server = new QSslServer(s->queue.context());
+        s->server->setSslConfiguration(ssl);
+        QObject::connect(s->server, &QTcpServer::pendingConnectionAvailable, s->server, [s] {
+            while (QTcpSocket *socket = s->server->nextPendingConnection()) {
+                auto *connection = new Connection(
+                    socket, [s](const QByteArray &path) { return s->route(path); },
+                    [s](const Request &r) { s->record(r); });
+                connection->setParent(s->server);
+            }
+        });
+        if (!s->server->listen(QHostAddress::LocalHost, 0)) {
+            s->error = s->server->errorString();
+            return;
+        }
+        s->port = s->server->serverPort();
+
+        s->trap = new QTcpServer(s->queue.context());
+        QObject::connect(s->trap, &QTcpServer::newConnection, s->trap, [s] {
+            while (QTcpSocket *socket = s->trap->nextPendingConnection()) {
+                s->trapConnections++;
+                socket->abort();
+                socket->deleteLater();
+            }
+        });
+        if (!s->trap->listen(QHostAddress::LocalHost, 0)) {
+            s->error = s->trap->errorString();
+            return;
+        }
+        s->trapPort = s->trap->serverPort();
+    });
+}
+
+HttpsTestServer::~HttpsTestServer()
+{
+    State *s = d.get();
+    // Connections and their timers are children of the server.
+    s->queue.sync([s] {
+        delete s->server;
+        delete s->trap;
+        s->server = nullptr;
+        s->trap = nullptr;
+    });
+}
+
+bool HttpsTestServer::isListening() const
+{
+    return d->error.isEmpty() && d->port != 0 && d->trapPort != 0;
+}
+
+QString HttpsTestServer::error() const
+{
+    return d->error;
+}
+
+quint16 HttpsTestServer::port() const
+{
+    return d->port;
+}
+
+QUrl HttpsTestServer::url(const QString &path) const
+{
+    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(d->port).arg(path));
+}
+
+QUrl HttpsTestServer::plainUrl(const QString &path) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(d->trapPort).arg(path));
+}
+
+int HttpsTestServer::plainConnections() const
+{
+    return d->trapConnections.load();
+}
+
+QSslCertificate HttpsTestServer::caCertificate()
+{
+    return credentials().ca;
+}
+
+void HttpsTestServer::serve(const QString &path, Response response)
+{
+    serve(path, Handler([response = std::move(response)](const Request &) { return response; }));
+}
+
+void HttpsTestServer::serve(const QString &path, Handler handler)
+{
+    std::lock_guard guard(d->lock);
+    d->routes[path.toUtf8()] = std::move(handler);
+}
+
+void HttpsTestServer::remove(const QString &path)
+{
+    std::lock_guard guard(d->lock);
+    d->routes.erase(path.toUtf8());
+}
+
+std::vector<HttpsTestServer::Request> HttpsTestServer::requests() const
+{
+    std::lock_guard guard(d->lock);
+    return d->log;
+}
+
+int HttpsTestServer::count(const QString &path) const
+{
+    const QByteArray p = path.toUtf8();
+    std::lock_guard guard(d->lock);
+    return static_cast<int>(std::count_if(d->log.begin(), d->log.end(),
+                                          [&](const Request &r) { return r.path == p; }));
+}
+
+void HttpsTestServer::clearRequests()
+{
+    std::lock_guard guard(d->lock);
+    d->log.clear();
+}
+
+} // namespace vantuli::test

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QPair>
+#include <QSslCertificate>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vantuli::test {
+
+// A real HTTPS/1.1 server on 127.0.0.1 for tests, on its own thread, so the
+// test thread may block or spin its own event loop while clients talk to it.
+// Its leaf certificate (for 127.0.0.1 and localhost) is signed by a CA made
+// at test time with the openssl tool; clients trust caCertificate() through
+// their stream configuration, never by switching verification off.
+//
+// Paths are served from a table: static responses or handlers. Unknown paths
+// answer 404. Connections are kept alive between requests. Alongside the
+// HTTPS port it has a plain-HTTP trap port that sends nothing back and only
+// counts the connections made to it, to prove that no plain-text request
+// was sent.
+class HttpsTestServer {
+public:
+    struct Request {
+        QByteArray method;
+        QByteArray target;                  // as sent, with the query
+        QByteArray path;                    // without the query
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+    };
+
+    struct Response {
+        int status = 200;
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        // Send the body with chunked transfer encoding instead of a Content-Length.
+        bool chunked = false;
+        // Milliseconds to wait before anything of the response is sent.
+        int delayMs = 0;
+        // A streamed (chunked) body: after `body`, this is called on the server
+        // thread every intervalMs with the number of chunks it gave so far; an
+        // empty answer ends the body. It runs until then or until the client
+        // goes, so it can serve an endless live stream.
+        std::function<QByteArray(qint64 index)> stream;
+        int intervalMs = 0;
+        // Close the connection once the response is sent.
+        bool close = false;
+
+        static Response ok(QByteArray body, const QByteArray &contentType = {});
+        static Response withStatus(int status, QByteArray body = {});
+        static Response redirect(const QUrl &location, int status = 302);
+        static Response streamed(const QByteArray &contentType, std::function<QByteArray(qint64)> next,
+                                 int intervalMs);
+        Response &header(const QByteArray &name, const QByteArray &value);
+    };
+
+    // Called on the server thread for each request to its path.
+    using Handler = std::function<Response(const Request &)>;
+
+    HttpsTestServer();
+    ~HttpsTestServer();
+    HttpsTestServer(const HttpsTestServer &) = delete;
+    HttpsTestServer &operator=(const HttpsTestServer &) = delete;
+
+    // False when the certificates could not be made or a port could not be
+    // opened; error() then says why.
+    bool isListening() const;
+    QString error() const;
+
+    quint16 port() const;
+    QUrl url(const QString &path) const;      // https://127.0.0.1:<port><path>
+    QUrl plainUrl(const QString &path) const; // http://127.0.0.1:<trap port><path>
+    int plainConnections() const;
+
+    // The CA that signed the server's certificate (the same for every server
+    // of the process).
+    static QSslCertificate caCertificate();
+
+    void serve(const QString &path, Response response);
+    void serve(const QString &path, Handler handler);
+    void remove(const QString &path);
+
+    // Requests received so far, in order of arrival.
+    std::vector<Request> requests() const;
+    int count(const QString &path) const;
+    void clearRequests();
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace vantuli::test
