@@ -294,6 +294,7 @@ public:
     }
 
     bool running() const { return running_; }
+    double announcedTarget() const { return announced_; }
 
 private:
     // Fetches the current playlist.
@@ -343,6 +344,7 @@ private:
         const qint64 count = static_cast<qint64>(list.segments.size());
         const qint64 end = first + count;
         target_ = list.target;
+        announced_ = list.target;
 
         if (!next_ && warmStart_ && count >= 2) {
             warm(list.segments[count - 2], list.segments[count - 1], end);
@@ -491,6 +493,7 @@ private:
     bool running_ = true;
     std::optional<qint64> next_; // sequence number of the next segment to fetch
     double target_ = 1;
+    double announced_ = 0; // target of the latest media playlist; 0 before the first
     QPointer<QTimer> timer_;
 
     std::shared_ptr<Fetch> playlistFetch_;
@@ -520,6 +523,11 @@ void Task::cancel()
 bool Task::running() const
 {
     return loop_ && loop_->running();
+}
+
+double Task::targetDuration() const
+{
+    return loop_ ? loop_->announcedTarget() : 0;
 }
 
 std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,

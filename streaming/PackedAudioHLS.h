@@ -43,6 +43,9 @@ public:
     void cancel();
     // True until the loop has failed or was cancelled.
     bool running() const;
+    // The target duration of the latest media playlist, in seconds (0 until
+    // the first one arrived).
+    double targetDuration() const;
 
 private:
     std::shared_ptr<Loop> loop_;

@@ -1,0 +1,231 @@
+// The live stream against the tests' local HTTPS server, with the null audio
+// output:
+//  - time from start() to `playing` without captions, median of 10 runs, on
+//    an MP3 station paced at real time; and, where ffplay is installed, its
+//    first-audio time on the same station in the same run as reference
+//    (`ffplay -nodisp -autoexit`: launch until its audio clock first runs);
+//  - CPU time per minute of playback with captions off and on (resampling
+//    and window cutting with the short pacing; no recogniser). Only the
+//    process's own threads count; the in-process server's thread does not.
+//
+//   build/bench/bench_live-stream [seconds of playback per CPU figure]
+
+#include "streaming/LiveStream.h"
+#include "support/HttpsTestServer.h"
+#include "support/TestMedia.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+using namespace vantuli;
+using test::HttpsTestServer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point t)
+{
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// CPU seconds of this process's threads, without the test server's.
+double streamCpuSeconds()
+{
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < 0 || line.mid(open + 1, close - open - 1) == "test.https")
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        // utime and stime are fields 14 and 15 of the line; here 12 and 13.
+        if (fields.size() > 13)
+            total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return total;
+}
+
+HttpsTestServer::Response realTime(const QByteArray &bytes)
+{
+    constexpr qint64 chunk = 800; // 50 ms at 128 kb/s
+    return HttpsTestServer::Response::streamed(
+        "audio/mpeg",
+        [bytes](qint64 index) {
+            QByteArray out;
+            qint64 at = (index * chunk) % bytes.size();
+            while (out.size() < chunk) {
+                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
+                out += bytes.mid(at, n);
+                at = (at + n) % bytes.size();
+            }
+            return out;
+        },
+        50);
+}
+
+StreamConfiguration trusting()
+{
+    StreamConfiguration c;
+    c.caCertificates = {HttpsTestServer::caCertificate()};
+    return c;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Seconds from start() to `playing`; negative when the run failed.
+double startToPlaying(const QUrl &url)
+{
+    std::atomic<int> state{0}; // 1 playing, 2 failed
+    PlaybackStream::Parameters p;
+    p.event = [&](const StreamEvent &e) {
+        if (e.kind == StreamEvent::Kind::Playing)
+            state = 1;
+        else if (e.kind == StreamEvent::Kind::Failed)
+            state = 2;
+    };
+    LiveStream stream(std::move(p));
+    const auto begun = Clock::now();
+    stream.start(url, 1, trusting());
+    test::waitUntil([&] { return state != 0; }, std::chrono::seconds(30));
+    const double seconds = since(begun);
+    stream.stop();
+    return state == 1 ? seconds : -1;
+}
+
+// Seconds from launching ffplay until its status line first shows an audio
+// clock, i.e. until it plays audio; negative when it never does.
+double ffplayOnce(const QUrl &url, const QString &caFile)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SDL_AUDIODRIVER"), QStringLiteral("dummy"));
+    p.setProcessEnvironment(env);
+    const auto begun = Clock::now();
+    p.start(QStringLiteral("ffplay"), {"-hide_banner", "-nodisp", "-autoexit", "-stats", "-ca_file", caFile,
+                                       "-tls_verify", "1", url.toString()});
+    if (!p.waitForStarted(10000))
+        return -1;
+    const QRegularExpression clock(QStringLiteral("(-?\\d+\\.\\d+) M-A:"));
+    QByteArray seen;
+    double answer = -1;
+    while (since(begun) < 20 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(20);
+        seen += p.readAllStandardError();
+        if (clock.match(QString::fromLatin1(seen)).hasMatch()) {
+            answer = since(begun);
+            break;
+        }
+    }
+    p.kill();
+    p.waitForFinished(5000);
+    return answer;
+}
+
+// CPU seconds per minute of playback.
+double cpuPerMinute(const QUrl &url, double delay, double seconds)
+{
+    std::atomic<bool> playing{false};
+    std::atomic<qint64> windows{0};
+    PlaybackStream::Parameters p;
+    p.delay = delay;
+    p.event = [&](const StreamEvent &e) {
+        if (e.kind == StreamEvent::Kind::Playing)
+            playing = true;
+    };
+    p.window = [&](std::vector<SpeechWindow> w) { windows += qint64(w.size()); };
+    LiveStream stream(std::move(p));
+    stream.start(url, 1, trusting());
+    test::waitUntil([&] { return playing.load(); }, std::chrono::seconds(30));
+    const double cpu = streamCpuSeconds();
+    const auto begun = Clock::now();
+    // The stream needs nothing of the main thread: it sleeps, costing nothing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(qint64(seconds * 1000)));
+    const double used = streamCpuSeconds() - cpu;
+    const double wall = since(begun);
+    stream.stop();
+    if (delay > 0)
+        std::printf("  (%lld speech windows cut)\n", static_cast<long long>(windows.load()));
+    return used / wall * 60;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("VANTULI_AUDIO", "null");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCoreApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(5.0, QByteArray(argv[1]).toDouble()) : 30.0;
+
+    HttpsTestServer server;
+    if (!server.isListening()) {
+        std::fprintf(stderr, "server: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    const QByteArray audio = test::readMedia(test::makeMedia(
+        QStringLiteral("bench-live.mp3"), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=120",
+                                           "-ac", "2", "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0",
+                                           "-id3v2_version", "0"}));
+    if (audio.isEmpty()) {
+        std::fprintf(stderr, "ffmpeg could not make the station audio\n");
+        return 1;
+    }
+    server.serve(QStringLiteral("/live.mp3"), realTime(audio));
+    const QUrl url = server.url(QStringLiteral("/live.mp3"));
+
+    std::vector<double> starts;
+    for (int i = 0; i < 10; ++i) {
+        const double s = startToPlaying(url);
+        if (s >= 0)
+            starts.push_back(s);
+    }
+    std::printf("start to playing, captions off: median %.3f s of %zu runs (buffer %.1f s)\n", median(starts),
+                starts.size(), LiveStream::minimumStartup);
+
+    if (!QStandardPaths::findExecutable(QStringLiteral("ffplay")).isEmpty()) {
+        const QString caFile = QDir(test::temporaryFolder()).filePath(QStringLiteral("ca.pem"));
+        QFile ca(caFile);
+        if (ca.open(QIODevice::WriteOnly))
+            ca.write(HttpsTestServer::caCertificate().toPem());
+        ca.close();
+        std::vector<double> ffplay;
+        for (int i = 0; i < 10; ++i) {
+            const double s = ffplayOnce(url, caFile);
+            if (s >= 0)
+                ffplay.push_back(s);
+        }
+        std::printf("ffplay -nodisp -autoexit, launch to first audio: median %.3f s of %zu runs\n",
+                    median(ffplay), ffplay.size());
+    } else {
+        std::printf("ffplay not installed: no reference figure\n");
+    }
+
+    const double off = cpuPerMinute(url, 0, seconds);
+    std::printf("CPU per minute of playback, captions off: %.3f s (%.2f%% of one core)\n", off, off / 60 * 100);
+    const double on = cpuPerMinute(url, 5, seconds);
+    std::printf("CPU per minute of playback, captions on (short pacing): %.3f s (%.2f%% of one core)\n", on,
+                on / 60 * 100);
+    return 0;
+}

@@ -1,0 +1,269 @@
+// The smaller control paths that start or stop playback without a click on a
+// station: scheduled listening times, the sleep timer, the media keys with the
+// now-playing display, and links that bring a station into the directory.
+#include "store/RadioStore.h"
+
+#include "platform/MainThread.h"
+#include "platform/Resources.h"
+#include "platform/SettingsStore.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QTimeZone>
+
+#include <algorithm>
+
+namespace vantuli {
+
+namespace {
+
+const QString scheduleKey = QStringLiteral("schedule");
+const QString lastSlotPrefix = QStringLiteral("lastSlot.");
+const QString linkScheme = QStringLiteral("vantuli");
+const QString linkHost = QStringLiteral("station");
+const QString webScheme = QStringLiteral("https");
+
+constexpr double scheduleInterval = 10;
+
+// The settings key of an entry's once-a-day mark.
+QString lastSlotKey(const QUuid &id)
+{
+    return lastSlotPrefix + id.toString(QUuid::WithoutBraces).toUpper();
+}
+
+// A path without its leading and trailing slashes.
+QString trimSlashes(const QString &path)
+{
+    qsizetype begin = 0;
+    qsizetype end = path.size();
+    while (begin < end && path[begin] == QLatin1Char('/'))
+        ++begin;
+    while (end > begin && path[end - 1] == QLatin1Char('/'))
+        --end;
+    return path.mid(begin, end - begin);
+}
+
+} // namespace
+
+// ---- Schedule ----
+
+void RadioStore::addTime(const Station &station, Date date, bool workdays)
+{
+    const QDateTime local = date.toQDateTime().toLocalTime();
+    if (!local.isValid())
+        return;
+    const int hour = local.time().hour();
+    const int minute = local.time().minute();
+
+    std::vector<ListeningTime> schedule = schedule_;
+    // A replaced entry's once-a-day mark stays behind; the new entry has a new id.
+    std::erase_if(schedule, [hour, minute](const ListeningTime &t) { return t.hour == hour && t.minute == minute; });
+    schedule.push_back(ListeningTime{QUuid::createUuid(), station.id, hour, minute, workdays});
+    std::stable_sort(schedule.begin(), schedule.end(), [](const ListeningTime &a, const ListeningTime &b) {
+        return a.hour != b.hour ? a.hour < b.hour : a.minute < b.minute;
+    });
+    publish(schedule_, std::move(schedule), &RadioStore::scheduleChanged);
+    saveSchedule();
+}
+
+void RadioStore::removeTime(const ListeningTime &time)
+{
+    std::vector<ListeningTime> schedule = schedule_;
+    std::erase_if(schedule, [&time](const ListeningTime &t) { return t.id == time.id; });
+    publish(schedule_, std::move(schedule), &RadioStore::scheduleChanged);
+    defaults_->remove(lastSlotKey(time.id));
+    saveSchedule();
+}
+
+void RadioStore::saveSchedule()
+{
+    try {
+        const QJsonValue json = JsonCoding<std::vector<ListeningTime>>::encode(schedule_);
+        defaults_->setValue(scheduleKey, QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
+    } catch (const std::exception &) {
+        // Not saved; the timer still follows the schedule in memory.
+    }
+    armSchedule();
+}
+
+void RadioStore::armSchedule()
+{
+    scheduleTimer_.reset();
+    if (schedule_.empty())
+        return;
+    scheduleTimer_ = timers_->every(scheduleInterval, [this] { checkSchedule(clock_->now()); });
+}
+
+void RadioStore::checkSchedule(Date date)
+{
+    const QDateTime local = date.toQDateTime().toLocalTime();
+    if (!local.isValid())
+        return;
+    const QDate day = local.date();
+    // The local day as its start in seconds since 1970: the once-a-day mark.
+    const double dayMark = static_cast<double>(day.startOfDay().toMSecsSinceEpoch()) / 1000.0;
+    const int hour = local.time().hour();
+    const int minute = local.time().minute();
+    const bool workday = day.dayOfWeek() >= Qt::Monday && day.dayOfWeek() <= Qt::Friday;
+
+    const std::vector<ListeningTime> schedule = schedule_; // a start may lead to changes
+    for (const ListeningTime &time : schedule) {
+        if (time.hour != hour || time.minute != minute)
+            continue;
+        if (time.workdaysOnly && !workday)
+            continue;
+        const QString markKey = lastSlotKey(time.id);
+        if (defaults_->number(markKey) == dayMark)
+            continue; // already fired today
+        const auto found = stationsByID_.constFind(time.stationID);
+        if (found == stationsByID_.constEnd())
+            continue; // left the catalog: looked up again at the next tick, never marked
+        const Station station = *found;
+        defaults_->setValue(markKey, dayMark);
+        if (!current_ || current_->id != station.id) {
+            start(station, 0, true);
+        } else if (state_ != State::Playing && state_ != State::Connecting) {
+            start(station, 0, true);
+        }
+    }
+}
+
+// ---- Sleep timer ----
+
+void RadioStore::sleep(int minutes)
+{
+    sleepTask_.reset(); // dropping the handle cancels the wait
+    if (minutes < 1) {
+        publish(sleepUntil_, std::nullopt, &RadioStore::sleepUntilChanged);
+        return;
+    }
+    const double seconds = static_cast<double>(minutes) * 60.0;
+    publish(sleepUntil_, Date{clock_->now().secondsSince1970 + seconds}, &RadioStore::sleepUntilChanged);
+    // The system timers count on the boot-time clock, so the deadline holds
+    // across a suspend of the machine.
+    sleepTask_ = timers_->after(seconds, [this] { sleepFired(); });
+}
+
+void RadioStore::cancelSleep()
+{
+    sleepTask_.reset();
+    publish(sleepUntil_, std::nullopt, &RadioStore::sleepUntilChanged);
+}
+
+void RadioStore::sleepFired()
+{
+    // The timer that runs this is finished; forgetting it here is safe.
+    sleepTask_.reset();
+    // Also when nothing plays: a failed state returns to stopped and its message goes.
+    stop(false);
+    publish(sleepUntil_, std::nullopt, &RadioStore::sleepUntilChanged);
+}
+
+// ---- Media keys and now playing ----
+
+void RadioStore::installMediaCommands()
+{
+    if (!mediaSession_)
+        return;
+    const std::pair<MediaSession::Command, MediaAction> commands[] = {
+        {MediaSession::Command::Play, MediaAction::Play},
+        {MediaSession::Command::Pause, MediaAction::Pause},
+        {MediaSession::Command::TogglePlayPause, MediaAction::Toggle},
+    };
+    for (const auto &[command, action] : commands) {
+        // The handler only queues the action: it reads the store's state when
+        // it runs, and does nothing once the store is gone.
+        const QPointer<RadioStore> store(this);
+        const qint64 token = mediaSession_->addTarget(command, [store, action = action] {
+            MainThread::post([store, action] {
+                if (store)
+                    store->performMediaAction(action);
+            });
+        });
+        remoteTokens_.emplace_back(command, token);
+    }
+}
+
+void RadioStore::performMediaAction(MediaAction action)
+{
+    const bool playing = active();
+    if (action == MediaAction::Pause || (action == MediaAction::Toggle && playing)) {
+        stop(false);
+        return;
+    }
+    if (playing)
+        return; // play while a station plays or connects: nothing
+    if (const std::optional<Station> station = transportStation())
+        start(*station, 0, true);
+}
+
+std::optional<QString> RadioStore::broadcastArtwork()
+{
+    static const std::optional<QString> artwork = []() -> std::optional<QString> {
+        const QFileInfo file(Resources::path(QStringLiteral("RadioCover.png")));
+        if (!file.isFile() || file.size() == 0)
+            return std::nullopt;
+        return QUrl::fromLocalFile(file.absoluteFilePath()).toString();
+    }();
+    return artwork;
+}
+
+void RadioStore::setNowPlaying(const Station &station)
+{
+    if (!mediaSession_)
+        return;
+    MediaSession::NowPlaying info;
+    info.title = station.name;
+    info.artist = station.place();
+    info.liveStream = true;
+    info.playbackRate = 1.0;
+    info.artworkUrl = broadcastArtwork();
+    mediaSession_->setNowPlaying(info);
+    mediaSession_->setPlaybackState(MediaSession::PlaybackState::Playing);
+}
+
+// ---- Station links ----
+
+void RadioStore::openStationLink(const QUrl &url)
+{
+    std::optional<Station> station;
+    if (url.scheme() == linkScheme) {
+        if (url.host() != linkHost)
+            return;
+        const QStringList segments = url.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        if (segments.isEmpty())
+            return;
+        const auto found = stationsByID_.constFind(segments.last());
+        if (found == stationsByID_.constEnd())
+            return;
+        station = *found;
+    } else if (url.scheme() == webScheme) {
+        if (url.host() != QLatin1String(productSiteHost))
+            return;
+        const QString path = trimSlashes(url.path(QUrl::FullyDecoded));
+        if (path.isEmpty())
+            return;
+        const auto found = std::find_if(stations_.begin(), stations_.end(), [&path](const Station &s) {
+            return !s.path.isEmpty() && trimSlashes(s.path) == path;
+        });
+        if (found == stations_.end())
+            return;
+        station = *found;
+    } else {
+        return;
+    }
+
+    resetFilters();
+    // The featured and all tabs hide a station that failed here; it is
+    // listed on the unavailable tab instead.
+    if (failures_.contains(station->id))
+        setFilter(LibraryFilter::Unavailable);
+    else
+        setFilter(station->featuredLabel ? LibraryFilter::Featured : LibraryFilter::All);
+    setQuery(station->name);
+    setSelected(station);
+}
+
+} // namespace vantuli

@@ -1,0 +1,804 @@
+#include "streaming/LiveStream.h"
+
+#include "captioning/WindowBuilder.h"
+#include "platform/AudioEngine.h"
+#include "platform/Resources.h"
+#include "platform/SerialQueue.h"
+#include "streaming/HlsPlaylist.h"
+#include "streaming/PackedAudioHLS.h"
+#include "streaming/RadioDecoder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QTimer>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace vantuli {
+
+namespace {
+
+// Messages of the end of a run (localisation keys).
+const QString refusedKey = QStringLiteral("电台未接受连接，请重试或前往官网。");
+const QString connectionEndedKey = QStringLiteral("直播连接已结束，可以重新连接。");
+const QString unsupportedFormatKey = QStringLiteral("不支持此音频格式。");
+const QString undecodableKey = QStringLiteral("当前音源无法解码。可重试或使用台方官网。");
+const QString silentKey = QStringLiteral("电台暂未传回可播放的声音。请重试或前往台方官网。");
+const QString formatChangedKey = QStringLiteral("音频格式已变化，请重新连接。");
+const QString outputChangedKey = QStringLiteral("系统音频输出已变化，正在重新连接。");
+const QString outputFailedFormat = QStringLiteral("无法打开音频输出。%@");
+
+// Pending audio held before the first scheduling and afterwards, in seconds.
+constexpr double pendingCap = 15;
+constexpr double hlsPendingCap = 10.7;
+constexpr double pendingMargin = 0.2; // the player is fed this far beyond the target
+constexpr double shortPrimeWait = 0.4;
+constexpr double sentencePrimeWait = 0.45;
+constexpr double sentenceFirstSchedule = 0.7;
+constexpr double flushInterval = 0.4;
+constexpr double timingInterval = 0.25;
+
+// Seconds of the monotonic clock.
+double uptime()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Set while this thread runs the owner's timing hook.
+thread_local int timingHookDepth = 0;
+
+// A transport failure of the plain stream, described as the HLS client
+// describes its own, so both kinds of station fail with the same texts.
+QString describeFailure(const QNetworkReply *reply)
+{
+    switch (reply->error()) {
+    case QNetworkReply::HostNotFoundError:
+        return UrlError::describe(UrlError::cannotFindHost);
+    case QNetworkReply::ConnectionRefusedError:
+        return UrlError::describe(UrlError::cannotConnectToHost);
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+        return UrlError::describe(UrlError::networkConnectionLost);
+    case QNetworkReply::NetworkSessionFailedError:
+        return UrlError::describe(UrlError::notConnectedToInternet);
+    // The run never cancels a request it still listens to: a cancellation
+    // here is the request's own idle time-out.
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return UrlError::describe(UrlError::timedOut);
+    case QNetworkReply::SslHandshakeFailedError:
+        return UrlError::describe(UrlError::secureConnectionFailed);
+    case QNetworkReply::TooManyRedirectsError:
+        return UrlError::describe(UrlError::httpTooManyRedirects);
+    case QNetworkReply::ProtocolFailure:
+        return UrlError::describe(UrlError::badServerResponse);
+    default:
+        return reply->errorString().isEmpty() ? UrlError::describe(UrlError::unknown) : reply->errorString();
+    }
+}
+
+// Converts the scheduled audio (interleaved float at the source's rate and
+// channel count) to 16 kHz mono float for the window cutter. It keeps its
+// filter state from one buffer to the next, so the mono clock runs on
+// without gaps; reset() forgets that state after dropped audio.
+class MonoResampler {
+public:
+    static std::unique_ptr<MonoResampler> make(double rate, int channels)
+    {
+        auto made = std::unique_ptr<MonoResampler>(new MonoResampler(rate));
+        AVChannelLayout in{};
+        AVChannelLayout out{};
+        av_channel_layout_default(&in, channels);
+        av_channel_layout_default(&out, 1);
+        int status = swr_alloc_set_opts2(&made->context_, &out, AV_SAMPLE_FMT_FLT, int(LiveStream::monoRate), &in,
+                                         AV_SAMPLE_FMT_FLT, int(rate), 0, nullptr);
+        av_channel_layout_uninit(&in);
+        av_channel_layout_uninit(&out);
+        if (status >= 0)
+            status = swr_init(made->context_);
+        if (status < 0)
+            return nullptr;
+        return made;
+    }
+
+    ~MonoResampler() { swr_free(&context_); }
+
+    void reset()
+    {
+        swr_close(context_);
+        swr_init(context_);
+    }
+
+    // The mono samples of `frames` interleaved frames; empty when the
+    // conversion failed or produced nothing yet.
+    std::vector<float> convert(const float *samples, qint64 frames)
+    {
+        if (!swr_is_initialized(context_))
+            return {};
+        const qint64 capacity = qint64(std::ceil(double(frames) * LiveStream::monoRate / rate_)) + 64;
+        std::vector<float> mono(static_cast<size_t>(capacity));
+        auto *out = reinterpret_cast<uint8_t *>(mono.data());
+        const auto *in = reinterpret_cast<const uint8_t *>(samples);
+        const int produced = swr_convert(context_, &out, int(capacity), &in, int(frames));
+        if (produced <= 0)
+            return {};
+        mono.resize(static_cast<size_t>(produced));
+        return mono;
+    }
+
+private:
+    explicit MonoResampler(double rate) : rate_(rate) {}
+
+    SwrContext *context_ = nullptr;
+    double rate_;
+};
+
+} // namespace
+
+// Guards the calls of the owner's handlers: once closed, no handler is called
+// again, and close() waits for a call that is running on another thread.
+struct LiveStream::Gate {
+    std::recursive_mutex lock;
+    bool open = true;
+
+    template <typename Call>
+    void call(Call &&work)
+    {
+        std::lock_guard guard(lock);
+        if (open)
+            work();
+    }
+
+    void close()
+    {
+        std::lock_guard guard(lock);
+        open = false;
+    }
+};
+
+// The state of a run. Everything but the transfer figures lives on the
+// stream queue `io`; the window builder of a sentence pacing on `sentences`.
+// The queues belong to the LiveStream, which ends both before the run goes,
+// so work on them may use the run freely.
+class LiveStream::Run {
+public:
+    Run(Parameters parameters, SerialQueue *io, SerialQueue *sentences, std::shared_ptr<Gate> gate)
+        : io_(io), sentences_(sentences), gate_(std::move(gate)), requestedAt_(uptime()), lastPCM_(requestedAt_),
+          pacing_(parameters.pacing), timing_(std::move(parameters.timing)), delay_(parameters.delay),
+          window_(std::move(parameters.window)), event_(std::move(parameters.event))
+    {
+    }
+
+    void begin(const QUrl &url, float volume, const StreamConfiguration &configuration);
+    void finish(const std::optional<DisplayMessage> &message);
+    void setVolume(float volume) { engine_.setVolume(volume); }
+
+    StreamTransfer transfer() const
+    {
+        std::lock_guard guard(transferLock_);
+        return transfer_;
+    }
+
+private:
+    struct ReceivedBuffer {
+        std::vector<float> samples; // interleaved, in `format_`
+        qint64 frames = 0;
+        double receivedAt = 0;
+    };
+
+    bool sentencePacing() const { return pacing_.value() != CaptionPacing::Short; }
+    double silenceLimit() const;
+
+    // Plain stream.
+    void openPlain(const QUrl &url);
+    void redirected(const QUrl &target);
+    void responded();
+    void readBody();
+    void completed();
+
+    // Bytes and audio.
+    void receivedAudioBytes(qint64 count);
+    void decode(const QByteArray &bytes);
+    RadioDecoder &decoder();
+    void receive(const float *samples, std::uint64_t frames, double rate, std::uint32_t channels);
+
+    // Playback.
+    void tick();
+    void schedule(ReceivedBuffer buffer);
+    WindowBuilder &builder();
+    void deliver(std::vector<SpeechWindow> windows);
+
+    void report(const StreamEvent &event);
+    void handOver(std::vector<SpeechWindow> windows);
+
+    SerialQueue *const io_;
+    SerialQueue *const sentences_;
+    const std::shared_ptr<Gate> gate_;
+
+    // Connection.
+    StreamConfiguration configuration_;
+    bool started_ = false;
+    QNetworkAccessManager *session_ = nullptr; // lives on io, a child of its context
+    QPointer<QNetworkReply> reply_;
+    bool accepted_ = false;
+    std::unique_ptr<PackedAudioHLS::Task> playlistTask_;
+    QTimer *clock_ = nullptr;
+
+    mutable std::mutex transferLock_;
+    StreamTransfer transfer_;
+    const double requestedAt_;
+
+    // Audio.
+    AudioEngine engine_;
+    std::optional<AudioFormat> format_;
+    std::unique_ptr<MonoResampler> resampler_;
+    qint64 frames_ = 0;
+    double stalledSeconds_ = 0;
+    double scheduledEnd_ = 0;
+    std::deque<ReceivedBuffer> pending_;
+    double nextTimingSample_ = 0;
+    qint64 pendingFrames_ = 0;
+    bool droppedPending_ = false;
+    std::optional<double> primedAt_;
+    bool segmentedSentences_ = false;
+    double lastDeadlineCheck_ = 0;
+    bool playing_ = false;
+    std::atomic<bool> ended_ = false;
+    std::optional<double> firstPCMAt_;
+    double lastPCM_;
+    std::optional<WindowBuilder> builder_; // used on one queue only (see above)
+    const CaptionPacing pacing_;
+    std::optional<QString> contentType_;
+    std::unique_ptr<RadioDecoder> decoder_;
+    const TimingHook timing_;
+    const double delay_;
+    const WindowHandler window_;
+    const EventHandler event_;
+
+    friend class LiveStream;
+};
+
+// --- Start and end of a run ---------------------------------------------------
+
+void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfiguration &configuration)
+{
+    if (ended_ || started_)
+        return;
+    started_ = true;
+    configuration_ = configuration;
+    engine_.setVolume(volume);
+
+    session_ = new QNetworkAccessManager(io_->context());
+    if (isPlaylist(url)) {
+        segmentedSentences_ = sentencePacing();
+        contentType_ = QStringLiteral("audio/aac");
+        playlistTask_ = PackedAudioHLS::play(
+            url, session_, configuration_, segmentedSentences_,
+            [this](const QByteArray &audio) {
+                if (ended_)
+                    return;
+                receivedAudioBytes(audio.size());
+                decode(audio);
+            },
+            [this](const UrlError &error) { finish(DisplayMessage::verbatim(error.description)); });
+    } else {
+        openPlain(url);
+    }
+    if (ended_)
+        return;
+
+    clock_ = new QTimer(io_->context());
+    clock_->setTimerType(Qt::PreciseTimer);
+    QObject::connect(clock_, &QTimer::timeout, clock_, [this] {
+        if (clock_ && clock_->interval() != StreamConfiguration::milliseconds(tickInterval))
+            clock_->setInterval(StreamConfiguration::milliseconds(tickInterval));
+        tick();
+    });
+    clock_->start(StreamConfiguration::milliseconds(firstTick));
+}
+
+void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
+{
+    if (ended_)
+        return;
+    ended_ = true;
+
+    // This may run inside a signal of the timer, the reply or the HLS loop:
+    // the objects are stopped now and deleted once control is back in the
+    // event loop.
+    if (clock_) {
+        clock_->stop();
+        clock_->deleteLater();
+        clock_ = nullptr;
+    }
+    playlistTask_.reset(); // before the session it uses
+    if (reply_) {
+        // A refused status is already an error of the reply: aborting it
+        // as well would report a second one. It goes with its deletion.
+        const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (!status.isValid() || (status.toInt() >= 200 && status.toInt() <= 399))
+            reply_->abort();
+        reply_->deleteLater();
+        reply_ = nullptr;
+    }
+    if (session_) {
+        session_->deleteLater();
+        session_ = nullptr;
+    }
+
+    pending_.clear();
+    pendingFrames_ = 0;
+    resampler_.reset();
+    format_.reset();
+    engine_.stop();
+
+    if (message)
+        report(StreamEvent::failed(*message));
+}
+
+double LiveStream::Run::silenceLimit() const
+{
+    double limit = silenceTimeout;
+    // A healthy HLS station may deliver a whole segment at a time.
+    if (playlistTask_)
+        limit = std::max(limit, 2 * playlistTask_->targetDuration());
+    return configuration_.timeoutFor(limit);
+}
+
+// --- Plain stream --------------------------------------------------------------
+
+void LiveStream::Run::openPlain(const QUrl &url)
+{
+    // Only https is fetched: nothing is ever sent in plain text.
+    if (url.scheme() != QLatin1String("https")) {
+        finish(DisplayMessage::key(refusedKey));
+        return;
+    }
+    QNetworkRequest request(url);
+    configuration_.prepare(request);
+    // Each redirect is checked here before it is followed (see redirected()).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setRawHeader("Icy-MetaData", "0");
+    request.setRawHeader("User-Agent", "Vantuli/1.0");
+    request.setTransferTimeout(StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout)));
+
+    QNetworkReply *reply = session_->get(request);
+    reply_ = reply;
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [this](const QUrl &target) { redirected(target); });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] { responded(); });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { readBody(); });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this] { completed(); });
+}
+
+void LiveStream::Run::redirected(const QUrl &target)
+{
+    if (ended_ || !reply_)
+        return;
+    if (target.isValid() && target.scheme() == QLatin1String("https")) {
+        emit reply_->redirectAllowed();
+        return;
+    }
+    finish(DisplayMessage::key(refusedKey));
+}
+
+// The response must be HTTP with a final status of 200 to 299, from an https
+// URL; its MIME type becomes the decoder's hint.
+void LiveStream::Run::responded()
+{
+    if (ended_ || accepted_ || !reply_)
+        return;
+    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int code = status.isValid() ? status.toInt() : 0;
+    if (code >= 300 && code <= 399 && reply_->hasRawHeader("Location") && reply_->isRunning())
+        return; // a redirect: redirected() decides, or the reply finishes with it
+    if (!status.isValid() || code < 200 || code > 299 || reply_->url().scheme() != QLatin1String("https")) {
+        finish(DisplayMessage::key(refusedKey));
+        return;
+    }
+    contentType_ = mimeType(QString::fromLatin1(reply_->rawHeader("Content-Type")));
+    accepted_ = true;
+}
+
+void LiveStream::Run::readBody()
+{
+    if (ended_ || !reply_)
+        return;
+    if (!accepted_) {
+        responded();
+        if (!accepted_)
+            return;
+    }
+    const QByteArray chunk = reply_->readAll();
+    if (chunk.isEmpty())
+        return;
+    receivedAudioBytes(chunk.size());
+    decode(chunk);
+}
+
+void LiveStream::Run::completed()
+{
+    if (ended_ || !reply_)
+        return;
+    const QNetworkReply::NetworkError error = reply_->error();
+    const bool answered = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (!accepted_) {
+        if (error == QNetworkReply::InsecureRedirectError || error == QNetworkReply::ProtocolUnknownError) {
+            finish(DisplayMessage::key(refusedKey));
+            return;
+        }
+        if (error == QNetworkReply::NoError || answered) {
+            responded();
+            if (ended_)
+                return;
+        }
+    }
+    if (accepted_) {
+        readBody();
+        if (ended_)
+            return;
+    }
+    if (error != QNetworkReply::NoError)
+        finish(DisplayMessage::verbatim(describeFailure(reply_)));
+    else
+        finish(DisplayMessage::key(connectionEndedKey));
+}
+
+// --- Bytes and decoding ----------------------------------------------------------
+
+void LiveStream::Run::receivedAudioBytes(qint64 count)
+{
+    const double now = uptime();
+    std::lock_guard guard(transferLock_);
+    transfer_.bytes += count;
+    if (!transfer_.firstAudio)
+        transfer_.firstAudio = now - requestedAt_;
+    transfer_.elapsed = now - requestedAt_;
+}
+
+void LiveStream::Run::decode(const QByteArray &bytes)
+{
+    const std::int32_t status = decoder().appendData(bytes);
+    if (status != 0)
+        finish(DisplayMessage::key(undecodableKey));
+}
+
+RadioDecoder &LiveStream::Run::decoder()
+{
+    if (!decoder_) {
+        decoder_ = std::make_unique<RadioDecoder>(
+            contentType_, [this](const float *samples, std::uint64_t frames, double rate, std::uint32_t channels) {
+                receive(samples, frames, rate, channels);
+            });
+    }
+    return *decoder_;
+}
+
+void LiveStream::Run::receive(const float *samples, std::uint64_t frames, double rate, std::uint32_t channels)
+{
+    if (ended_ || frames == 0)
+        return;
+    if (!format_) {
+        const std::optional<AudioFormat> standard = AudioFormat::standard(rate, channels);
+        if (!standard) {
+            finish(DisplayMessage::key(unsupportedFormatKey));
+            return;
+        }
+        format_ = standard;
+        if (delay_ > 0)
+            resampler_ = MonoResampler::make(rate, int(channels));
+        QString error;
+        if (!engine_.start(*standard, &error)) {
+            finish(DisplayMessage::format(outputFailedFormat, error));
+            return;
+        }
+    }
+    if (rate != format_->sampleRate || int(channels) != format_->channels) {
+        finish(DisplayMessage::key(formatChangedKey));
+        return;
+    }
+
+    ReceivedBuffer buffer;
+    buffer.samples.assign(samples, samples + frames * channels);
+    buffer.frames = qint64(frames);
+    const double now = uptime();
+    buffer.receivedAt = now;
+    lastPCM_ = now;
+    if (!firstPCMAt_)
+        firstPCMAt_ = now;
+    pending_.push_back(std::move(buffer));
+    pendingFrames_ += qint64(frames);
+
+    // Until the first scheduling a sentence pacing keeps only the newest
+    // audio it will start with; the newest buffer is always kept.
+    double cap = pendingCap;
+    if (pacing_.value() != CaptionPacing::Short && frames_ == 0)
+        cap = segmentedSentences_ ? hlsPendingCap : delay_ + pendingMargin;
+    const auto capFrames = qint64(cap * rate);
+    while (pendingFrames_ > capFrames && pending_.size() >= 2) {
+        pendingFrames_ -= pending_.front().frames;
+        pending_.pop_front();
+        droppedPending_ = true;
+    }
+}
+
+// --- Playback ---------------------------------------------------------------------
+
+void LiveStream::Run::tick()
+{
+    if (ended_)
+        return;
+    const double now = uptime();
+    if (format_ && !engine_.isRunning()) {
+        finish(DisplayMessage::key(outputChangedKey));
+        return;
+    }
+    if (now - lastPCM_ > silenceLimit()) {
+        finish(DisplayMessage::key(silentKey));
+        return;
+    }
+    if (!format_)
+        return;
+
+    const double rate = format_->sampleRate;
+    const double target = std::max(delay_, minimumStartup);
+    const bool sentence = sentencePacing();
+
+    if (sentence && !segmentedSentences_ && frames_ == 0 && firstPCMAt_ && now - *firstPCMAt_ < sentenceFirstSchedule)
+        return;
+    if (!playing_ && !sentence) {
+        if (double(pendingFrames_) / rate < target)
+            return;
+        if (!primedAt_)
+            primedAt_ = now;
+        if (now - *primedAt_ < shortPrimeWait)
+            return;
+    }
+
+    const std::optional<AudioPlayerTime> time = engine_.playerTime();
+    const double played = time ? time->seconds() : 0;
+
+    if (!pending_.empty()) {
+        if (playing_ && played > scheduledEnd_) {
+            // The player ran dry: the gap does not count as played audio.
+            stalledSeconds_ += played - scheduledEnd_;
+            scheduledEnd_ = played;
+        }
+        while (target + pendingMargin > scheduledEnd_ - played) {
+            if (droppedPending_) {
+                // Captioning audio continues after a gap: the cutter and the
+                // resampler forget what was waiting before it.
+                if (resampler_) {
+                    if (sentence)
+                        sentences_->async([this] { builder().reset(); });
+                    else
+                        builder().reset();
+                    resampler_->reset();
+                }
+                droppedPending_ = false;
+            }
+            ReceivedBuffer buffer = std::move(pending_.front());
+            pending_.pop_front();
+            pendingFrames_ -= buffer.frames;
+            schedule(std::move(buffer));
+            if (ended_ || pending_.empty())
+                break;
+        }
+        if (ended_)
+            return;
+    }
+
+    if (!playing_) {
+        if (sentence) {
+            const bool ready = segmentedSentences_ ? scheduledEnd_ >= hlsJoinSeconds : scheduledEnd_ >= target;
+            if (!ready)
+                return;
+            if (!primedAt_)
+                primedAt_ = now;
+            if (now - *primedAt_ < sentencePrimeWait)
+                return;
+        }
+        engine_.play();
+        playing_ = true;
+        report(StreamEvent::playing());
+        if (ended_)
+            return;
+    }
+
+    if (!time)
+        return;
+    const double scheduled = double(frames_) / rate;
+    const double position =
+        std::max(0.0, std::min(played - engine_.outputLatency() - stalledSeconds_, scheduled));
+    const double buffered = (scheduled - position) + double(pendingFrames_) / rate;
+    report(StreamEvent::position(position, buffered));
+    if (ended_)
+        return;
+
+    if ((segmentedSentences_ || pacing_.value() == CaptionPacing::Conversational) && now - lastDeadlineCheck_ >= flushInterval) {
+        lastDeadlineCheck_ = now;
+        sentences_->async([this, position] {
+            if (ended_)
+                return;
+            deliver(builder().flushDue(position));
+        });
+    }
+}
+
+void LiveStream::Run::schedule(ReceivedBuffer buffer)
+{
+    const double rate = format_->sampleRate;
+    scheduledEnd_ += double(buffer.frames) / rate;
+    frames_ += buffer.frames;
+    const double mediaEnd = double(frames_) / rate;
+
+    AudioEngine::Completion played;
+    if (timing_ && nextTimingSample_ <= mediaEnd) {
+        nextTimingSample_ = mediaEnd + timingInterval;
+        played = [gate = gate_, hook = timing_, mediaEnd, decodedAt = buffer.receivedAt] {
+            const PlaybackSample sample{mediaEnd, decodedAt, uptime()};
+            ++timingHookDepth;
+            gate->call([&] { hook(sample); });
+            --timingHookDepth;
+        };
+    }
+
+    std::vector<float> mono;
+    if (resampler_)
+        mono = resampler_->convert(buffer.samples.data(), buffer.frames);
+    engine_.scheduleBuffer(std::move(buffer.samples), std::move(played));
+    if (mono.empty())
+        return;
+
+    if (sentencePacing()) {
+        sentences_->async([this, mono = std::move(mono)] {
+            if (ended_)
+                return;
+            deliver(builder().append(mono, false));
+        });
+    } else {
+        std::vector<SpeechWindow> windows = builder().append(mono, false);
+        if (!windows.empty())
+            handOver(std::move(windows));
+    }
+}
+
+WindowBuilder &LiveStream::Run::builder()
+{
+    if (!builder_) {
+        const QString folder = Resources::directory();
+        std::optional<QString> models;
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            models = folder;
+        builder_ = WindowBuilder::radio(pacing_, models);
+    }
+    return *builder_;
+}
+
+// On the sentence queue: windows go back to the stream queue, and are dropped
+// there when the run has ended.
+void LiveStream::Run::deliver(std::vector<SpeechWindow> windows)
+{
+    if (windows.empty())
+        return;
+    io_->async([this, windows = std::move(windows)]() mutable {
+        if (!ended_)
+            handOver(std::move(windows));
+    });
+}
+
+void LiveStream::Run::report(const StreamEvent &event)
+{
+    gate_->call([&] {
+        if (event_)
+            event_(event);
+    });
+}
+
+void LiveStream::Run::handOver(std::vector<SpeechWindow> windows)
+{
+    gate_->call([&] {
+        if (window_)
+            window_(std::move(windows));
+    });
+}
+
+// --- The stream -------------------------------------------------------------------
+
+LiveStream::LiveStream(Parameters parameters)
+    : io_(std::make_unique<SerialQueue>(QStringLiteral("app.vantuli.stream"))),
+      sentences_(std::make_unique<SerialQueue>(QStringLiteral("app.vantuli.sentences"))),
+      gate_(std::make_shared<Gate>()),
+      run_(std::make_shared<Run>(std::move(parameters), io_.get(), sentences_.get(), gate_))
+{
+}
+
+LiveStream::~LiveStream()
+{
+    gate_->close();
+    if (!io_->isCurrent() && !sentences_->isCurrent() && timingHookDepth == 0) {
+        // The usual case: end the run on its queue and wait for it, then let
+        // both queues run out before the run's state goes.
+        io_->sync([run = run_.get()] { run->finish(std::nullopt); });
+        sentences_.reset();
+        io_.reset();
+        run_.reset();
+        return;
+    }
+
+    // Dropped from inside a handler: the queue (or the audio completion) that
+    // called it cannot wait for itself, and the handler may hold up a timing
+    // sample that stopping the output would wait for. The run ends on its
+    // queue as soon as the handler returns, and the queues and the state go
+    // on a thread of their own.
+    io_->async([run = run_.get()] { run->finish(std::nullopt); });
+    struct Remains {
+        std::unique_ptr<SerialQueue> sentences;
+        std::unique_ptr<SerialQueue> io;
+        std::shared_ptr<Run> run;
+    };
+    auto remains = std::make_unique<Remains>(Remains{std::move(sentences_), std::move(io_), std::move(run_)});
+    std::thread([remains = std::move(remains)]() mutable {
+        remains->sentences.reset();
+        remains->io.reset();
+        remains->run.reset();
+    }).detach();
+}
+
+void LiveStream::start(const QUrl &url, float volume, const StreamConfiguration &configuration)
+{
+    io_->async([run = run_, url, volume, configuration] { run->begin(url, volume, configuration); });
+}
+
+void LiveStream::stop()
+{
+    gate_->close();
+    io_->async([run = run_] { run->finish(std::nullopt); });
+}
+
+void LiveStream::setVolume(float volume)
+{
+    io_->async([run = run_, volume] { run->setVolume(volume); });
+}
+
+StreamTransfer LiveStream::transfer() const
+{
+    return run_->transfer();
+}
+
+std::optional<QString> LiveStream::mimeType(const QString &contentType)
+{
+    const QString type = contentType.section(QLatin1Char(';'), 0, 0).trimmed();
+    if (type.isEmpty())
+        return std::nullopt;
+    return type;
+}
+
+bool LiveStream::isPlaylist(const QUrl &url)
+{
+    return QFileInfo(url.path()).suffix().toLower() == QLatin1String("m3u8");
+}
+
+std::unique_ptr<PlaybackStream> makeLiveStream(PlaybackStream::Parameters parameters)
+{
+    return std::make_unique<LiveStream>(std::move(parameters));
+}
+
+} // namespace vantuli

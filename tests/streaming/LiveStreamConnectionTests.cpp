@@ -1,0 +1,325 @@
+#include "LiveStreamTesting.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantuli;
+using namespace vantuli::test;
+
+namespace {
+
+const QString refused = QStringLiteral("电台未接受连接，请重试或前往官网。");
+
+class LiveStreamConnection : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.isListening()) << server.error().toStdString();
+        ASSERT_FALSE(mp3Tone().isEmpty());
+    }
+
+    HttpsTestServer server;
+    TestConfiguration configuration;
+    Recorder recorder;
+};
+
+TEST(LiveStreamNames, MimeTypeDropsParameters)
+{
+    const std::vector<std::pair<QString, std::optional<QString>>> cases = {
+        {"audio/mpeg", QString("audio/mpeg")},
+        {"audio/aacp; charset=utf-8", QString("audio/aacp")},
+        {"  audio/mpeg ;codecs=mp3", QString("audio/mpeg")},
+        {"", std::nullopt},
+        {" ; x=1", std::nullopt},
+    };
+    for (const auto &[header, expected] : cases)
+        EXPECT_EQ(LiveStream::mimeType(header), expected) << header.toStdString();
+}
+
+TEST(LiveStreamNames, PlaylistByPathExtensionInAnyCase)
+{
+    EXPECT_TRUE(LiveStream::isPlaylist(QUrl("https://radio.example/live/Station.M3U8")));
+    EXPECT_TRUE(LiveStream::isPlaylist(QUrl("https://radio.example/live.m3u8?token=1")));
+    EXPECT_FALSE(LiveStream::isPlaylist(QUrl("https://radio.example/live.m3u")));
+    EXPECT_FALSE(LiveStream::isPlaylist(QUrl("https://radio.example/stream?format=m3u8")));
+}
+
+TEST_F(LiveStreamConnection, PlainStreamPlaysReportsAndCountsTheBytes)
+{
+    server.serve("/live.mp3", liveStream(mp3Tone(), 2, "audio/mpeg"));
+    LiveStream stream(recorder.parameters());
+    // The transfer clock starts with the stream, not with the request.
+    settle(std::chrono::milliseconds(300));
+    stream.start(server.url("/live.mp3"), 0.5f, configuration.make());
+    stream.start(server.url("/live.mp3"), 0.5f, configuration.make());
+
+    ASSERT_TRUE(waitUntil([&] { return recorder.positions() >= 10; })) << recorder.failure().toStdString();
+    const StreamTransfer early = stream.transfer();
+    ASSERT_TRUE(early.firstAudio);
+    EXPECT_GE(*early.firstAudio, 0.29);
+    EXPECT_GE(early.elapsed, *early.firstAudio);
+    ASSERT_TRUE(waitUntil([&] { return stream.transfer().bytes > early.bytes + 16000; }));
+    const StreamTransfer later = stream.transfer();
+    EXPECT_EQ(later.firstAudio, early.firstAudio);
+    EXPECT_GT(later.elapsed, early.elapsed);
+
+    stream.stop();
+    const size_t reported = recorder.eventCount();
+    settle();
+    EXPECT_EQ(recorder.eventCount(), reported);
+
+    // One request, as the stream sends it.
+    ASSERT_EQ(server.count("/live.mp3"), 1);
+    const auto request = server.requests().front();
+    EXPECT_EQ(request.headers.value("icy-metadata"), "0");
+    EXPECT_EQ(request.headers.value("user-agent"), "Vantuli/1.0");
+
+    // playing once, before any position; positions move forward, are never
+    // negative and never count more audio than the server sent.
+    const auto events = recorder.allEvents();
+    ASSERT_EQ(events.front().kind, StreamEvent::Kind::Playing);
+    EXPECT_EQ(recorder.count(StreamEvent::Kind::Playing), 1);
+    EXPECT_FALSE(recorder.failed());
+    const double sent = double(stream.transfer().bytes) / mp3BytesPerSecond;
+    double last = 0;
+    for (size_t i = 1; i < events.size(); ++i) {
+        ASSERT_EQ(events[i].kind, StreamEvent::Kind::Position);
+        EXPECT_GE(events[i].played, last);
+        EXPECT_GE(events[i].buffered, 0);
+        EXPECT_LE(events[i].played + events[i].buffered, sent + 0.1);
+        last = events[i].played;
+    }
+    EXPECT_GT(last, 0);
+    EXPECT_TRUE(recorder.allWindows().empty());
+}
+
+TEST_F(LiveStreamConnection, StartAfterStopDoesNothing)
+{
+    server.serve("/live.mp3", liveStream(mp3Tone(), 2, "audio/mpeg"));
+    LiveStream stream(recorder.parameters());
+    stream.stop();
+    stream.start(server.url("/live.mp3"), 1, configuration.make());
+    settle();
+    EXPECT_EQ(server.count("/live.mp3"), 0);
+    EXPECT_EQ(recorder.eventCount(), 0u);
+}
+
+// Every way a run can fail ends it exactly once, with its own message, and
+// nothing is reported after that.
+TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
+{
+    const QByteArray tone = mp3Tone();
+    QByteArray garbage(200000, '\0');
+    for (qsizetype i = 0; i < garbage.size(); ++i)
+        garbage[i] = char((i * 7919 + (i >> 5)) & 0x7F); // never an MP3 frame sync
+    QByteArray switching = adtsTone(44100, 2) + adtsTone(22050, 1);
+    ASSERT_FALSE(switching.isEmpty());
+
+    server.serve("/forbidden", HttpsTestServer::Response::withStatus(403, "no"));
+    server.serve("/multiple", HttpsTestServer::Response::withStatus(300, "choose"));
+    server.serve("/informational", HttpsTestServer::Response::withStatus(199, "early"));
+    server.serve("/downgrade", HttpsTestServer::Response::redirect(server.plainUrl("/live.mp3")));
+    server.serve("/finite.mp3", HttpsTestServer::Response::ok(tone.left(64000), "audio/mpeg"));
+    server.serve("/garbage.mp3", HttpsTestServer::Response::ok(garbage, "audio/mpeg"));
+    server.serve("/switching.aac", liveStream(switching, 4, "audio/aac"));
+    server.serve("/never", [](const HttpsTestServer::Request &) {
+        HttpsTestServer::Response r = HttpsTestServer::Response::ok("", "audio/mpeg");
+        r.delayMs = 60000;
+        return r;
+    });
+    server.serve("/stalls.mp3", HttpsTestServer::Response::streamed(
+                                    "audio/mpeg",
+                                    [tone](qint64 i) { return i < 20 ? tone.mid(i * 1600, 1600) : QByteArray(1, ' '); },
+                                    50));
+
+    struct Case {
+        QUrl url;
+        QString message;
+        DisplayMessage::Kind kind = DisplayMessage::Kind::Key;
+    };
+    const std::vector<Case> cases = {
+        {server.url("/forbidden"), refused},
+        {server.url("/multiple"), refused},
+        {server.url("/informational"), refused},
+        {server.url("/downgrade"), refused},
+        {server.plainUrl("/live.mp3"), refused},
+        {server.url("/finite.mp3"), "直播连接已结束，可以重新连接。"},
+        {server.url("/garbage.mp3"), "当前音源无法解码。可重试或使用台方官网。"},
+        {server.url("/switching.aac"), "音频格式已变化，请重新连接。"},
+        {server.url("/never"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
+        {server.url("/stalls.mp3"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
+        {server.url("/missing/live.m3u8"), "The server returned a bad response.", DisplayMessage::Kind::Verbatim},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url.toString().toStdString());
+        Recorder events;
+        auto stream = std::make_unique<LiveStream>(events.parameters());
+        stream->start(c.url, 1, configuration.make(1.5));
+        ASSERT_TRUE(waitUntil([&] { return events.failed(); }, std::chrono::seconds(30)));
+        settle(std::chrono::milliseconds(400));
+        const auto all = events.allEvents();
+        EXPECT_EQ(events.count(StreamEvent::Kind::Failed), 1);
+        EXPECT_EQ(all.back().kind, StreamEvent::Kind::Failed);
+        EXPECT_EQ(all.back().message->content(), c.message);
+        EXPECT_EQ(all.back().message->kind(), c.kind);
+        if (c.url.path() == "/finite.mp3") {
+            EXPECT_EQ(stream->transfer().bytes, 64000);
+        }
+    }
+    // No request ever left in plain text.
+    EXPECT_EQ(server.plainConnections(), 0);
+}
+
+TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
+{
+    server.serve("/ok.mp3", liveStream(mp3Tone(), 2, "audio/mpeg"));
+    server.serve("/partial.mp3", [tone = mp3Tone()](const HttpsTestServer::Request &) {
+        HttpsTestServer::Response r = liveStream(tone, 2, "audio/mpeg");
+        r.status = 299;
+        return r;
+    });
+    server.serve("/typeless.mp3", liveStream(mp3Tone(), 2, {}));
+    server.serve("/parameters.mp3", liveStream(mp3Tone(), 2, "Audio/MPEG; charset=binary"));
+    server.serve("/moved", HttpsTestServer::Response::redirect(server.url("/ok.mp3")));
+    server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
+    for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/Station.m3u"}) {
+        SCOPED_TRACE(path);
+        Recorder events;
+        LiveStream stream(events.parameters());
+        stream.start(server.url(path), 1, configuration.make());
+        EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }));
+        EXPECT_FALSE(events.failed()) << events.failure().toStdString();
+    }
+    EXPECT_EQ(server.count("/Station.m3u"), 1);
+}
+
+// A station on air that sends silence is not a station that sends nothing.
+TEST_F(LiveStreamConnection, SilentAudioKeepsTheRunAlive)
+{
+    server.serve("/quiet.mp3", liveStream(mp3Silence(), 1, "audio/mpeg"));
+    LiveStream stream(recorder.parameters());
+    stream.start(server.url("/quiet.mp3"), 1, configuration.make(1.0));
+    // Three watchdog spans of playback.
+    EXPECT_TRUE(waitUntil([&] { return recorder.positions() >= 30 || recorder.failed(); }));
+    EXPECT_FALSE(recorder.failed()) << recorder.failure().toStdString();
+}
+
+TEST_F(LiveStreamConnection, UpperCasePlaylistPathIsFetchedAsHls)
+{
+    ASSERT_FALSE(HlsStation::source().empty());
+    HlsStation station(server, "/hls", 1);
+    server.serve("/hls/Station.M3U8", HttpsTestServer::Response::redirect(server.url("/hls/live.m3u8")));
+    LiveStream stream(recorder.parameters());
+    stream.start(server.url("/hls/Station.M3U8"), 1, configuration.make());
+    ASSERT_TRUE(waitUntil([&] { return recorder.positions() > 0 || recorder.failed(); }));
+    EXPECT_FALSE(recorder.failed()) << recorder.failure().toStdString();
+    int segments = 0;
+    for (const auto &r : server.requests())
+        segments += r.path.startsWith("/hls/seg") ? 1 : 0;
+    EXPECT_GT(segments, 0);
+    // HLS counts the segments' audio bytes.
+    EXPECT_GT(stream.transfer().bytes, 0);
+}
+
+// A healthy HLS station that announces long segments is given twice its
+// target duration before it counts as silent.
+TEST_F(LiveStreamConnection, HlsSilenceWatchdogWaitsTwiceTheTargetDuration)
+{
+    HlsStation station(server, "/slow", 1, 15);
+    LiveStream stream(recorder.parameters());
+    stream.start(server.url("/slow/live.m3u8"), 1, configuration.make(LiveStream::silenceTimeout, true));
+    ASSERT_TRUE(waitUntil([&] { return recorder.playing() || recorder.failed(); }));
+    EXPECT_TRUE(waitUntil([&] { return configuration.wasAsked(30); }));
+    EXPECT_FALSE(recorder.failed()) << recorder.failure().toStdString();
+}
+
+TEST_F(LiveStreamConnection, DroppedStreamEndsTheConnectionAndReportsNothingMore)
+{
+    auto pulls = std::make_shared<std::atomic<qint64>>(0);
+    server.serve("/live.mp3", liveStream(mp3Tone(), 2, "audio/mpeg", pulls));
+    auto stream = std::make_unique<LiveStream>(recorder.parameters(0, CaptionPacing::Short, true));
+    stream->start(server.url("/live.mp3"), 1, configuration.make());
+    ASSERT_TRUE(waitUntil([&] { return recorder.positions() >= 3 && !recorder.allSamples().empty(); }));
+
+    stream.reset();
+    const size_t events = recorder.eventCount();
+    const size_t samples = recorder.allSamples().size();
+    // The server stops serving once the client is gone.
+    qint64 seen = -1;
+    EXPECT_TRUE(waitUntil([&] {
+        const qint64 now = pulls->load();
+        const bool still = now == seen;
+        seen = now;
+        settle(std::chrono::milliseconds(300));
+        return still;
+    }));
+    EXPECT_EQ(recorder.eventCount(), events);
+    EXPECT_EQ(recorder.allSamples().size(), samples);
+}
+
+// The owner may drop the stream from inside its own event handler, and stop
+// it from any thread, at any moment, more than once.
+TEST_F(LiveStreamConnection, StopAndDropFromOtherThreadsAreSafe)
+{
+    server.serve("/live.mp3", liveStream(mp3Tone(), 2, "audio/mpeg"));
+    server.serve("/slow", [](const HttpsTestServer::Request &) {
+        HttpsTestServer::Response r = HttpsTestServer::Response::ok("", "audio/mpeg");
+        r.delayMs = 5000;
+        return r;
+    });
+
+    // Stopped while connecting, twice, from another thread.
+    {
+        Recorder events;
+        LiveStream stream(events.parameters());
+        stream.start(server.url("/slow"), 1, configuration.make());
+        std::thread([&] {
+            stream.stop();
+            stream.stop();
+        }).join();
+        settle(std::chrono::milliseconds(300));
+        EXPECT_EQ(events.eventCount(), 0u);
+    }
+    // Stopped while playing from another thread, with timing samples running.
+    {
+        Recorder events;
+        LiveStream stream(events.parameters(0, CaptionPacing::Short, true));
+        stream.start(server.url("/live.mp3"), 1, configuration.make());
+        ASSERT_TRUE(waitUntil([&] { return events.positions() > 2; }));
+        std::thread([&] { stream.stop(); }).join();
+        const size_t reported = events.eventCount();
+        const size_t samples = events.allSamples().size();
+        settle();
+        EXPECT_EQ(events.eventCount(), reported);
+        EXPECT_EQ(events.allSamples().size(), samples);
+        stream.stop();
+    }
+    // Dropped from inside its own event handler, on the stream's queue.
+    {
+        std::mutex lock;
+        std::unique_ptr<LiveStream> stream;
+        std::atomic<int> after{0};
+        std::atomic<bool> dropped{false};
+        PlaybackStream::Parameters p;
+        p.event = [&](const StreamEvent &e) {
+            if (dropped) {
+                ++after;
+                return;
+            }
+            if (e.kind == StreamEvent::Kind::Position) {
+                std::lock_guard guard(lock);
+                dropped = true;
+                stream.reset();
+            }
+        };
+        {
+            std::lock_guard guard(lock);
+            stream = std::make_unique<LiveStream>(std::move(p));
+            stream->start(server.url("/live.mp3"), 1, configuration.make());
+        }
+        ASSERT_TRUE(waitUntil([&] { return dropped.load(); }));
+        settle();
+        EXPECT_EQ(after.load(), 0);
+    }
+}
+
+} // namespace

@@ -1,0 +1,237 @@
+#pragma once
+
+// Shared pieces of the live stream tests: a recorder of what a run reports,
+// station media made by ffmpeg, and the local stations served to the stream.
+
+#include "streaming/LiveStream.h"
+#include "support/HttpsTestServer.h"
+#include "support/TestMedia.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace vantuli::test {
+
+// Everything a run reports, in order, from whichever thread it comes.
+class Recorder {
+public:
+    PlaybackStream::Parameters parameters(double delay = 0, CaptionPacing pacing = CaptionPacing::Short,
+                                          bool timing = false)
+    {
+        PlaybackStream::Parameters p;
+        p.delay = delay;
+        p.pacing = pacing;
+        p.event = [this](const StreamEvent &e) {
+            std::lock_guard guard(lock);
+            events.push_back(e);
+        };
+        p.window = [this](std::vector<SpeechWindow> w) {
+            std::lock_guard guard(lock);
+            for (auto &one : w)
+                windows.push_back(std::move(one));
+        };
+        if (timing) {
+            p.timing = [this](const PlaybackSample &s) {
+                std::lock_guard guard(lock);
+                samples.push_back(s);
+            };
+        }
+        return p;
+    }
+
+    int count(StreamEvent::Kind kind) const
+    {
+        std::lock_guard guard(lock);
+        int n = 0;
+        for (const auto &e : events)
+            n += e.kind == kind ? 1 : 0;
+        return n;
+    }
+    int positions() const { return count(StreamEvent::Kind::Position); }
+    bool playing() const { return count(StreamEvent::Kind::Playing) > 0; }
+    bool failed() const { return count(StreamEvent::Kind::Failed) > 0; }
+    size_t eventCount() const
+    {
+        std::lock_guard guard(lock);
+        return events.size();
+    }
+    std::vector<StreamEvent> allEvents() const
+    {
+        std::lock_guard guard(lock);
+        return events;
+    }
+    std::vector<SpeechWindow> allWindows() const
+    {
+        std::lock_guard guard(lock);
+        return windows;
+    }
+    std::vector<PlaybackSample> allSamples() const
+    {
+        std::lock_guard guard(lock);
+        return samples;
+    }
+    // The message of the first failure (empty content when there is none).
+    QString failure() const
+    {
+        std::lock_guard guard(lock);
+        for (const auto &e : events) {
+            if (e.kind == StreamEvent::Kind::Failed && e.message)
+                return e.message->content();
+        }
+        return {};
+    }
+
+private:
+    mutable std::mutex lock;
+    std::vector<StreamEvent> events;
+    std::vector<SpeechWindow> windows;
+    std::vector<PlaybackSample> samples;
+};
+
+// A configuration that trusts the test server; the silence watchdog takes
+// `watchdog` seconds instead of its own, and what was asked is recorded.
+struct TestConfiguration {
+    std::shared_ptr<std::mutex> lock = std::make_shared<std::mutex>();
+    std::shared_ptr<std::vector<double>> asked = std::make_shared<std::vector<double>>();
+
+    StreamConfiguration make(double watchdog = LiveStream::silenceTimeout, bool fastReloads = false) const
+    {
+        StreamConfiguration c;
+        c.caCertificates = {HttpsTestServer::caCertificate()};
+        c.timeout = [lock = lock, asked = asked, watchdog](double seconds) {
+            {
+                std::lock_guard guard(*lock);
+                asked->push_back(seconds);
+            }
+            if (seconds == LiveStream::requestTimeout)
+                return seconds;
+            return seconds >= LiveStream::silenceTimeout ? watchdog : seconds;
+        };
+        if (fastReloads)
+            c.wait = [](double) { return 0.1; };
+        return c;
+    }
+
+    bool wasAsked(double seconds) const
+    {
+        std::lock_guard guard(*lock);
+        return std::find(asked->begin(), asked->end(), seconds) != asked->end();
+    }
+};
+
+// Station audio. MP3s are 44.1 kHz stereo at 128 kb/s (16000 bytes a second).
+inline QByteArray mp3Tone()
+{
+    return readMedia(makeMedia(QStringLiteral("live-tone.mp3"),
+                               {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=40", "-ac", "2",
+                                "-c:a", "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0"}));
+}
+
+// Digital silence: decodable audio of zeros.
+inline QByteArray mp3Silence()
+{
+    return readMedia(makeMedia(QStringLiteral("live-silence.mp3"),
+                               {"-f", "lavfi", "-i", "anullsrc=r=44100:cl=stereo", "-t", "20", "-c:a", "libmp3lame",
+                                "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0"}));
+}
+
+// One second of tone, one second of silence, and so on.
+inline QByteArray mp3Pattern()
+{
+    return readMedia(makeMedia(QStringLiteral("live-pattern.mp3"),
+                               {"-f", "lavfi", "-i",
+                                "aevalsrc=0.5*sin(2*PI*440*t)*lt(mod(t\\,2)\\,1):s=44100:d=40", "-ac", "2", "-c:a",
+                                "libmp3lame", "-b:a", "128k", "-write_xing", "0", "-id3v2_version", "0"}));
+}
+
+inline QByteArray adtsTone(int rate, int channels)
+{
+    return readMedia(makeMedia(QStringLiteral("live-tone-%1-%2.aac").arg(rate).arg(channels),
+                               {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=330:sample_rate=%1:duration=6").arg(rate),
+                                "-ac", QString::number(channels), "-c:a", "aac", "-b:a", "64k", "-f", "adts"}));
+}
+
+constexpr double mp3BytesPerSecond = 16000;
+
+// An endless stream of `bytes` (looped), `speed` times faster than real time,
+// in chunks every 50 ms. `pulls`, when given, counts the chunks taken.
+inline HttpsTestServer::Response liveStream(const QByteArray &bytes, double speed, const QByteArray &contentType,
+                                            std::shared_ptr<std::atomic<qint64>> pulls = {})
+{
+    const qint64 chunk = qint64(mp3BytesPerSecond * speed / 20);
+    return HttpsTestServer::Response::streamed(
+        contentType,
+        [bytes, chunk, pulls](qint64 index) {
+            if (pulls)
+                ++*pulls;
+            QByteArray out;
+            qint64 at = (index * chunk) % bytes.size();
+            while (out.size() < chunk) {
+                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
+                out += bytes.mid(at, n);
+                at = (at + n) % bytes.size();
+            }
+            return out;
+        },
+        50);
+}
+
+// A live HLS station of one-second ADTS segments under `folder`: the
+// playlist's newest segment moves on `speed` segments per second of real
+// time, with a five-segment window.
+class HlsStation {
+public:
+    HlsStation(HttpsTestServer &server, const QString &folder, double speed, int target = 1)
+    {
+        const std::vector<QByteArray> &segments = source();
+        for (int n = 0; n < 600; ++n) {
+            server.serve(QStringLiteral("%1/seg%2.aac").arg(folder).arg(n),
+                         HttpsTestServer::Response::ok(segments.empty() ? QByteArray() : segments[n % segments.size()],
+                                                       "audio/aac"));
+        }
+        const auto begun = std::chrono::steady_clock::now();
+        server.serve(folder + QStringLiteral("/live.m3u8"), [begun, speed, target](const HttpsTestServer::Request &) {
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+            const qint64 last = 10 + qint64(elapsed * speed);
+            QByteArray text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:" + QByteArray::number(target)
+                + "\n#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(last - 4) + "\n";
+            for (qint64 n = last - 4; n <= last; ++n)
+                text += "#EXTINF:1.0,\nseg" + QByteArray::number(n) + ".aac\n";
+            return HttpsTestServer::Response::ok(text, "application/vnd.apple.mpegurl");
+        });
+    }
+
+    static const std::vector<QByteArray> &source()
+    {
+        static const std::vector<QByteArray> segments = [] {
+            std::vector<QByteArray> out;
+            const QDir dir(temporaryFolder());
+            const int rc = run(QStringLiteral("ffmpeg"),
+                               {"-hide_banner", "-loglevel", "error", "-f", "lavfi", "-i",
+                                "sine=frequency=440:sample_rate=44100:duration=9", "-ac", "2", "-c:a", "aac", "-b:a",
+                                "64k", "-f", "segment", "-segment_time", "1", "-segment_format", "adts",
+                                dir.filePath("live%d.aac")});
+            for (int i = 0; rc == 0 && i < 8; ++i) {
+                QFile f(dir.filePath(QStringLiteral("live%1.aac").arg(i)));
+                if (f.open(QIODevice::ReadOnly))
+                    out.push_back(f.readAll());
+            }
+            return out;
+        }();
+        return segments;
+    }
+};
+
+// Spins the event loop for a while, for checks that something does NOT happen.
+inline void settle(std::chrono::milliseconds span = std::chrono::milliseconds(800))
+{
+    waitUntil([] { return false; }, span);
+}
+
+} // namespace vantuli::test
