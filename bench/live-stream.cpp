@@ -12,6 +12,7 @@
 
 #include "streaming/LiveStream.h"
 #include "support/HttpsTestServer.h"
+#include "tests/streaming/LiveStreamTesting.h"
 #include "support/TestMedia.h"
 #include "support/TestSupport.h"
 
@@ -61,24 +62,6 @@ double streamCpuSeconds()
             total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
     }
     return total;
-}
-
-HttpsTestServer::Response realTime(const QByteArray &bytes)
-{
-    constexpr qint64 chunk = 800; // 50 ms at 128 kb/s
-    return HttpsTestServer::Response::streamed(
-        "audio/mpeg",
-        [bytes](qint64 index) {
-            QByteArray out;
-            qint64 at = (index * chunk) % bytes.size();
-            while (out.size() < chunk) {
-                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
-                out += bytes.mid(at, n);
-                at = (at + n) % bytes.size();
-            }
-            return out;
-        },
-        50);
 }
 
 StreamConfiguration trusting()
@@ -192,7 +175,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ffmpeg could not make the station audio\n");
         return 1;
     }
-    server.serve(QStringLiteral("/live.mp3"), realTime(audio));
+    server.serve(QStringLiteral("/live.mp3"), test::liveStream(audio, 1.0, "audio/mpeg"));
     const QUrl url = server.url(QStringLiteral("/live.mp3"));
 
     std::vector<double> starts;

@@ -8,6 +8,7 @@
 // MODEL defaults to <build>/test-models/ggml-small-random-q5_1.bin.
 
 #include "captioning/RadioRecognizer.h"
+#include "captioning/RecognitionParameters.h"
 
 #if __has_include("captioning/WindowBuilder.h")
 #include "captioning/WindowBuilder.h"
@@ -101,17 +102,7 @@ void breakdown(const QString &modelPath, const std::vector<float> &samples, cons
         whisper_init_from_file_with_params(QFile::encodeName(modelPath).constData(), whisper_context_default_params());
     if (!context)
         return;
-    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
-    params.n_threads = 4;
-    params.translate = false;
-    params.no_context = true;
-    params.print_progress = false;
-    params.print_realtime = false;
-    params.print_timestamps = false;
-    params.suppress_nst = true;
-    params.temperature_inc = 0.0f;
-    params.greedy.best_of = 1;
-    params.language = language;
+    const whisper_full_params params = recognitionParameters(language);
     whisper_reset_timings(context);
     const auto start = Clock::now();
     whisper_full(context, params, samples.data(), int(samples.size()));

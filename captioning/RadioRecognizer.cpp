@@ -1,4 +1,5 @@
 #include "captioning/RadioRecognizer.h"
+#include "captioning/RecognitionParameters.h"
 
 #include <whisper.h>
 
@@ -48,19 +49,9 @@ std::vector<RecognizedSegment> RadioRecognizer::segmentsForSamples(const float *
     if (!worthRecognizing(samples, count))
         return {};
 
-    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_GREEDY);
-    params.n_threads = 4;
-    params.translate = false;
-    params.no_context = true;
-    params.print_progress = false;
-    params.print_realtime = false;
-    params.print_timestamps = false;
-    params.suppress_nst = true;
-    params.temperature_inc = 0.0f;
-    params.greedy.best_of = 1;
     lastLanguage_ = libraryLanguage(language);
     const QByteArray code = lastLanguage_.toUtf8(); // outlives the call below
-    params.language = code.constData();
+    const whisper_full_params params = recognitionParameters(code.constData());
 
     ++transcriptions_;
     if (whisper_full(context_, params, samples, int(count)) != 0)

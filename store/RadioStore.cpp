@@ -1,4 +1,5 @@
 #include "store/RadioStore.h"
+#include "store/StoreKeys.h"
 
 #include "platform/Resources.h"
 #include "platform/SettingsStore.h"
@@ -20,17 +21,6 @@
 namespace vantuli {
 
 namespace {
-
-const QString scheduleKey = QStringLiteral("schedule");
-const QString favoritesKey = QStringLiteral("favorites");
-const QString captionsKey = QStringLiteral("captions");
-const QString volumeKey = QStringLiteral("volume");
-const QString languageKey = QStringLiteral("language");
-const QString legacyHistoryKey = QStringLiteral("listeningHistory");
-const QString legacyRecentKey = QStringLiteral("recent");
-const QString legacyFailuresKey = QStringLiteral("stationFailures");
-const QString recentRow = QStringLiteral("recent");
-const QString failuresRow = QStringLiteral("failures");
 
 constexpr double defaultVolume = 0.65;
 
@@ -211,29 +201,29 @@ RadioStore::~RadioStore()
 
 void RadioStore::readSettings()
 {
-    schedule_ = decodeSetting<std::vector<ListeningTime>>(defaults_->data(scheduleKey)).value_or(
+    schedule_ = decodeSetting<std::vector<ListeningTime>>(defaults_->data(storekeys::schedule)).value_or(
         std::vector<ListeningTime>{});
 
-    favoriteOrder_ = defaults_->stringList(favoritesKey).value_or(QStringList{});
+    favoriteOrder_ = defaults_->stringList(storekeys::favorites).value_or(QStringList{});
     favorites_ = QSet<QString>(favoriteOrder_.begin(), favoriteOrder_.end());
 
-    if (auto legacy = decodeSetting<std::vector<ListeningRecord>>(defaults_->data(legacyHistoryKey))) {
+    if (auto legacy = decodeSetting<std::vector<ListeningRecord>>(defaults_->data(storekeys::legacyHistory))) {
         history_ = std::move(*legacy);
     } else {
         history_.clear();
-        for (const QString &id : defaults_->stringList(legacyRecentKey).value_or(QStringList{}))
+        for (const QString &id : defaults_->stringList(storekeys::legacyRecent).value_or(QStringList{}))
             history_.push_back(ListeningRecord{id, std::nullopt, 1});
     }
 
-    failures_ = decodeSetting<Failures>(defaults_->data(legacyFailuresKey)).value_or(Failures{});
+    failures_ = decodeSetting<Failures>(defaults_->data(storekeys::legacyFailures)).value_or(Failures{});
 
-    captionsOn_ = defaults_->boolean(captionsKey).value_or(true);
-    volume_ = usableVolume(defaults_->number(volumeKey).value_or(defaultVolume));
+    captionsOn_ = defaults_->boolean(storekeys::captions).value_or(true);
+    volume_ = usableVolume(defaults_->number(storekeys::volume).value_or(defaultVolume));
 
-    const QString language = defaults_->string(languageKey).value_or(QStringLiteral("station"));
+    const QString language = defaults_->string(storekeys::language).value_or(QStringLiteral("station"));
     if (Caption::isDeferred(language)) {
         language_ = QStringLiteral("station");
-        defaults_->setValue(languageKey, language_);
+        defaults_->setValue(storekeys::language, language_);
     } else {
         language_ = language;
     }
@@ -254,29 +244,29 @@ void RadioStore::openArchive()
         // below); only a failing database costs the archive.
         std::optional<std::vector<ListeningRecord>> recent;
         try {
-            recent = archive->state<std::vector<ListeningRecord>>(recentRow);
+            recent = archive->state<std::vector<ListeningRecord>>(storekeys::recentRow);
         } catch (const DecodingError &) {
             damagedRow = true;
         }
         if (recent)
             history_ = std::move(*recent);
         else
-            archive->save(history_, recentRow);
+            archive->save(history_, storekeys::recentRow);
 
         std::optional<Failures> failures;
         try {
-            failures = archive->state<Failures>(failuresRow);
+            failures = archive->state<Failures>(storekeys::failuresRow);
         } catch (const DecodingError &) {
             damagedRow = true;
         }
         if (failures)
             failures_ = std::move(*failures);
         else
-            archive->save(failures_, failuresRow);
+            archive->save(failures_, storekeys::failuresRow);
 
-        defaults_->remove(legacyRecentKey);
-        defaults_->remove(legacyHistoryKey);
-        defaults_->remove(legacyFailuresKey);
+        defaults_->remove(storekeys::legacyRecent);
+        defaults_->remove(storekeys::legacyHistory);
+        defaults_->remove(storekeys::legacyFailures);
         archive_ = std::move(archive);
         archiveFailed_ = damagedRow;
     } catch (const std::exception &) {
@@ -366,7 +356,7 @@ void RadioStore::setCaptionsOn(bool on)
     publish(captionsOn_, on, &RadioStore::captionsOnChanged);
     if (on == old)
         return;
-    defaults_->setValue(captionsKey, on);
+    defaults_->setValue(storekeys::captions, on);
     restartActive();
 }
 
@@ -376,7 +366,7 @@ void RadioStore::setLanguage(const QString &language)
     publish(language_, language, &RadioStore::languageChanged);
     if (language == old)
         return;
-    defaults_->setValue(languageKey, language);
+    defaults_->setValue(storekeys::language, language);
     if (captionsOn_)
         restartActive();
 }
@@ -386,7 +376,7 @@ void RadioStore::setVolume(double volume)
     publish(volume_, usableVolume(volume), &RadioStore::volumeChanged);
     if (stream_)
         stream_->setVolume(static_cast<float>(volume_));
-    defaults_->setValue(volumeKey, volume_);
+    defaults_->setValue(storekeys::volume, volume_);
 }
 
 void RadioStore::setTranslationText(const QString &text)

@@ -3,6 +3,7 @@
 // in the archive's local state). Every change is saved at once and the
 // directory list recomputed, since three tabs list these and two hide failures.
 #include "store/RadioStore.h"
+#include "store/StoreKeys.h"
 
 #include "platform/SettingsStore.h"
 
@@ -11,10 +12,6 @@
 namespace vantuli {
 
 namespace {
-
-const QString favoritesKey = QStringLiteral("favorites");
-const QString recentRow = QStringLiteral("recent");
-const QString failuresRow = QStringLiteral("failures");
 
 constexpr size_t historyLimit = 100;
 
@@ -33,7 +30,7 @@ void RadioStore::favorite(const Station &station)
     }
     publish(favorites_, std::move(favorites), &RadioStore::favoritesChanged);
     publish(favoriteOrder_, std::move(order), &RadioStore::favoriteOrderChanged);
-    defaults_->setValue(favoritesKey, favoriteOrder_);
+    defaults_->setValue(storekeys::favorites, favoriteOrder_);
     refreshDirectory();
 }
 
@@ -58,7 +55,7 @@ void RadioStore::saveHistory()
 {
     if (archive_) {
         try {
-            archive_->save(history_, recentRow);
+            archive_->save(history_, storekeys::recentRow);
         } catch (const std::exception &) {
             setArchiveFailed(true);
         }
@@ -91,7 +88,7 @@ void RadioStore::setUnavailable(bool unavailable, const Station &station)
     publish(failures_, std::move(failures), &RadioStore::failuresChanged);
     if (archive_) {
         try {
-            archive_->save(failures_, failuresRow);
+            archive_->save(failures_, storekeys::failuresRow);
         } catch (const std::exception &) {
             setArchiveFailed(true);
         }

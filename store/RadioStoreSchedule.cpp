@@ -2,6 +2,7 @@
 // station: scheduled listening times, the sleep timer, the media keys with the
 // now-playing display, and links that bring a station into the directory.
 #include "store/RadioStore.h"
+#include "store/StoreKeys.h"
 
 #include "platform/MainThread.h"
 #include "platform/Resources.h"
@@ -19,8 +20,6 @@ namespace vantuli {
 
 namespace {
 
-const QString scheduleKey = QStringLiteral("schedule");
-const QString lastSlotPrefix = QStringLiteral("lastSlot.");
 const QString linkScheme = QStringLiteral("vantuli");
 const QString linkHost = QStringLiteral("station");
 const QString webScheme = QStringLiteral("https");
@@ -30,7 +29,7 @@ constexpr double scheduleInterval = 10;
 // The settings key of an entry's once-a-day mark.
 QString lastSlotKey(const QUuid &id)
 {
-    return lastSlotPrefix + id.toString(QUuid::WithoutBraces).toUpper();
+    return storekeys::lastSlotPrefix + id.toString(QUuid::WithoutBraces).toUpper();
 }
 
 // A path without its leading and trailing slashes.
@@ -81,7 +80,7 @@ void RadioStore::saveSchedule()
 {
     try {
         const QJsonValue json = JsonCoding<std::vector<ListeningTime>>::encode(schedule_);
-        defaults_->setValue(scheduleKey, QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
+        defaults_->setValue(storekeys::schedule, QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
     } catch (const std::exception &) {
         // Not saved; the timer still follows the schedule in memory.
     }
