@@ -385,6 +385,33 @@ TEST(RadioDecoder, isolatedJunkIsSkippedButALongRunFails)
     }
 }
 
+// An Ogg station starts a new logical stream at every track change: the
+// decoder must go on through the new headers without a gap in the audio.
+TEST(RadioDecoder, chainedOggStreamsPlayOnAcrossTrackChanges)
+{
+    const auto part = [](const QString &codec, int rate, int frequency) {
+        const QString name = QStringLiteral("chain-%1-%2.ogg").arg(codec).arg(frequency);
+        return test::readMedia(test::makeMedia(
+            name, {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=4").arg(frequency).arg(rate),
+                   "-ac", "2", "-c:a", codec, "-f", "ogg"}));
+    };
+    for (const QString codec : {QStringLiteral("libvorbis"), QStringLiteral("libopus")}) {
+        SCOPED_TRACE(codec.toStdString());
+        const int rate = codec == u"libopus" ? 48000 : 44100;
+        const QByteArray first = part(codec, rate, 440);
+        const QByteArray second = part(codec, rate, 660);
+        ASSERT_FALSE(first.isEmpty());
+        ASSERT_FALSE(second.isEmpty());
+
+        const Decoded chained = decodeAll(first + second + first, std::nullopt, randomChunks(31));
+        EXPECT_EQ(chained.status, 0);
+        EXPECT_FALSE(chained.pcm.formatChanged);
+        EXPECT_EQ(chained.pcm.rate, rate);
+        // Three tracks of 4 s each; a codec frame may be held back at the end.
+        EXPECT_NEAR(double(chained.pcm.frames), 12.0 * rate, 2048.0);
+    }
+}
+
 TEST(RadioDecoder, containerStreamStopsCleanlyMidway)
 {
     // The demuxer of a container waits for more bytes inside a packet when
