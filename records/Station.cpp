@@ -22,10 +22,6 @@ QString displayLocaleId()
     return L10n::shared().displayLocaleId();
 }
 
-QString regionName(const QString &code)
-{
-    return LocaleNames::regionName(code, displayLocaleId()).value_or(code);
-}
 
 std::optional<QStringList> optionalStringList(const QJsonObject &o, const QString &key)
 {
@@ -127,6 +123,11 @@ QString Station::place() const
     return placeText + kSeparator + region;
 }
 
+QString Station::regionName(const QString &code)
+{
+    return LocaleNames::regionName(code, displayLocaleId()).value_or(code);
+}
+
 QString Station::languageName(const QString &code)
 {
     if (code == kUnknownLanguage)
@@ -217,7 +218,7 @@ QString FeaturedGroup::label() const
             else
                 languages << LocaleNames::languageName(code, displayLocaleId()).value_or(code);
         }
-        return regionName(id) + kSeparator + languages.join(QStringLiteral(" / "));
+        return Station::regionName(id) + kSeparator + languages.join(QStringLiteral(" / "));
     }
     if (id == QLatin1String("zh"))
         return L10n::shared().text(kMandarinKey);

@@ -52,6 +52,8 @@ struct Station {
     // The name of a language code in the interface language; "und" is the
     // localised "not stated"; the code itself when there is no name.
     static QString languageName(const QString &code);
+    // The display locale's name of a region code, or the code itself.
+    static QString regionName(const QString &code);
 };
 
 size_t qHash(const Station &station, size_t seed = 0) noexcept;

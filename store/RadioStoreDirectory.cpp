@@ -3,7 +3,6 @@
 // chosen tab, facets and search text.
 #include "store/RadioStore.h"
 
-#include "platform/LocaleNames.h"
 #include "platform/SerialQueue.h"
 #include "platform/TextFolding.h"
 #include "records/CaptionPacing.h"
@@ -187,8 +186,8 @@ void RadioStore::indexDirectory()
         }
     }
 
-    std::vector<DirectoryChoice> countries = std::move(countryTally).choices([&localeId](const QString &code) {
-        return LocaleNames::regionName(code, localeId).value_or(code);
+    std::vector<DirectoryChoice> countries = std::move(countryTally).choices([](const QString &code) {
+        return Station::regionName(code);
     });
     sortByLabel(countries, localeId, true);
     countries_ = std::move(countries);
