@@ -1,7 +1,12 @@
 #include "captioning/RadioRecognizer.h"
 #include "captioning/RecognitionParameters.h"
 
+#include <ggml-backend.h>
 #include <whisper.h>
+
+#ifdef VANTULI_HAVE_VULKAN
+#include <vulkan/vulkan.h>
+#endif
 
 #include <QFile>
 
@@ -11,13 +16,105 @@
 
 namespace vantuli {
 
+namespace {
+
+// The names of the Vulkan devices that are CPUs in disguise (lavapipe,
+// SwiftShader: VK_PHYSICAL_DEVICE_TYPE_CPU), asked of the Vulkan loader.
+std::vector<QString> softwareVulkanDevices()
+{
+    std::vector<QString> names;
+#ifdef VANTULI_HAVE_VULKAN
+    VkApplicationInfo application{};
+    application.sType = VK_STRUCTURE_TYPE_APPLICATION_INFO;
+    application.apiVersion = VK_API_VERSION_1_0;
+    VkInstanceCreateInfo info{};
+    info.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
+    info.pApplicationInfo = &application;
+    VkInstance instance = VK_NULL_HANDLE;
+    if (vkCreateInstance(&info, nullptr, &instance) != VK_SUCCESS)
+        return names;
+    uint32_t count = 0;
+    std::vector<VkPhysicalDevice> devices;
+    if (vkEnumeratePhysicalDevices(instance, &count, nullptr) == VK_SUCCESS && count > 0) {
+        devices.resize(count);
+        if (vkEnumeratePhysicalDevices(instance, &count, devices.data()) < 0)
+            count = 0;
+        devices.resize(count);
+    }
+    for (VkPhysicalDevice device : devices) {
+        VkPhysicalDeviceProperties properties{};
+        vkGetPhysicalDeviceProperties(device, &properties);
+        if (properties.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU)
+            names.push_back(QString::fromUtf8(properties.deviceName));
+    }
+    vkDestroyInstance(instance, nullptr);
+#endif
+    return names;
+}
+
+} // namespace
+
+std::vector<ComputeDevice> computeDevices()
+{
+    std::vector<ComputeDevice> devices;
+    bool anyGpu = false;
+    for (size_t i = 0; i < ggml_backend_dev_count(); ++i) {
+        ggml_backend_dev_t device = ggml_backend_dev_get(i);
+        const enum ggml_backend_dev_type type = ggml_backend_dev_type(device);
+        ComputeDevice entry;
+        entry.name = QString::fromUtf8(ggml_backend_dev_name(device));
+        entry.description = QString::fromUtf8(ggml_backend_dev_description(device));
+        entry.gpu = type == GGML_BACKEND_DEVICE_TYPE_GPU || type == GGML_BACKEND_DEVICE_TYPE_IGPU;
+        entry.integrated = type == GGML_BACKEND_DEVICE_TYPE_IGPU;
+        anyGpu = anyGpu || entry.gpu;
+        devices.push_back(entry);
+    }
+    // The Vulkan backend reports every device it shows as a GPU; a software
+    // one only appears when GGML_VK_VISIBLE_DEVICES names it.
+    if (anyGpu) {
+        const std::vector<QString> software = softwareVulkanDevices();
+        for (ComputeDevice &device : devices)
+            device.software = device.gpu && device.name.startsWith(QLatin1String("Vulkan")) &&
+                              std::find(software.begin(), software.end(), device.description) != software.end();
+    }
+    return devices;
+}
+
+ComputeChoice chooseComputeDevice(const std::vector<ComputeDevice> &devices)
+{
+    ComputeChoice discrete, integrated, cpu;
+    cpu.device.name = QStringLiteral("CPU");
+    int gpuIndex = 0;
+    for (const ComputeDevice &device : devices) {
+        if (!device.gpu) {
+            if (device.name == QLatin1String("CPU"))
+                cpu.device = device;
+            continue;
+        }
+        ComputeChoice &slot = device.integrated ? integrated : discrete;
+        if (!device.software && slot.gpuIndex < 0)
+            slot = {gpuIndex, device};
+        ++gpuIndex;
+    }
+    return discrete.gpuIndex >= 0 ? discrete : integrated.gpuIndex >= 0 ? integrated : cpu;
+}
+
 std::unique_ptr<RadioRecognizer> RadioRecognizer::create(const QString &modelPath)
 {
+    // The library's defaults, with the device named explicitly: a hardware
+    // GPU where there is one, never a software Vulkan device (slower than the
+    // CPU backend), the CPU otherwise.
+    whisper_context_params params = whisper_context_default_params();
+    ComputeChoice compute = chooseComputeDevice(computeDevices());
+    if (compute.gpuIndex >= 0)
+        params.gpu_device = compute.gpuIndex;
+    else
+        params.use_gpu = false;
     const QByteArray path = QFile::encodeName(modelPath);
-    whisper_context *context = whisper_init_from_file_with_params(path.constData(), whisper_context_default_params());
+    whisper_context *context = whisper_init_from_file_with_params(path.constData(), params);
     if (!context)
         return nullptr;
-    return std::unique_ptr<RadioRecognizer>(new RadioRecognizer(context));
+    return std::unique_ptr<RadioRecognizer>(new RadioRecognizer(context, std::move(compute)));
 }
 
 RadioRecognizer::~RadioRecognizer()

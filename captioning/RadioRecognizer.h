@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct whisper_context;
@@ -31,6 +32,30 @@ public:
     virtual std::vector<RecognizedSegment> segmentsForSamples(const float *samples, qsizetype count,
                                                               const QString &language) = 0;
 };
+
+// One of the speech library's compute devices, in the library's own order.
+struct ComputeDevice {
+    QString name;         // the library's name for it: "CPU", "Vulkan0", ...
+    QString description;  // what its driver calls it
+    bool gpu = false;     // the library counts it as a GPU (discrete or integrated)
+    bool integrated = false;
+    bool software = false; // a CPU posing as a GPU (a Vulkan driver such as Mesa's lavapipe)
+};
+
+// Where the model runs: `gpuIndex` counts among the library's GPU devices as
+// the library does (its context's gpu_device), -1 for the CPU backend.
+struct ComputeChoice {
+    int gpuIndex = -1;
+    ComputeDevice device;
+};
+
+// The library's devices, each GPU checked against the Vulkan driver's own
+// device type so that software renderers are known as such.
+std::vector<ComputeDevice> computeDevices();
+
+// A hardware GPU when there is one (the first discrete one, else the first
+// integrated one), never a software device; the CPU otherwise.
+ComputeChoice chooseComputeDevice(const std::vector<ComputeDevice> &devices);
 
 // The bridge to the speech library: owns one speech context loaded from a
 // model file, freed when the recogniser goes.
@@ -58,11 +83,14 @@ public:
     // How often the library's transcription ran, and with which language last.
     int transcriptions() const { return transcriptions_; }
     const QString &lastLanguage() const { return lastLanguage_; }
+    // The device the model was loaded for.
+    const ComputeChoice &compute() const { return compute_; }
 
 private:
-    explicit RadioRecognizer(whisper_context *context) : context_(context) {}
+    RadioRecognizer(whisper_context *context, ComputeChoice compute) : context_(context), compute_(std::move(compute)) {}
 
     whisper_context *context_;
+    ComputeChoice compute_;
     int transcriptions_ = 0;
     QString lastLanguage_;
 };

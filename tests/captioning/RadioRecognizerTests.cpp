@@ -1,10 +1,14 @@
 #include "captioning/RadioRecognizer.h"
+#include "captioning/RecognitionParameters.h"
 #include "support/TestSupport.h"
+
+#include <whisper.h>
 
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace vantuli;
@@ -196,4 +200,83 @@ TEST(RadioRecognizer, DropsBytesThatAreNotUtf8)
         SCOPED_TRACE(bytes);
         EXPECT_EQ(decodeUtf8DroppingInvalid(bytes), expected);
     }
+}
+
+TEST(RadioRecognizer, ChoosesAHardwareGpuAndNeverASoftwareOne)
+{
+    const ComputeDevice cpu{QStringLiteral("CPU"), QStringLiteral("Some CPU"), false, false, false};
+    const ComputeDevice lavapipe{QStringLiteral("Vulkan0"), QStringLiteral("llvmpipe"), true, false, true};
+    const ComputeDevice igpu{QStringLiteral("Vulkan1"), QStringLiteral("Intel UHD"), true, true, false};
+    const ComputeDevice dgpu{QStringLiteral("Vulkan2"), QStringLiteral("Radeon"), true, false, false};
+    struct Case {
+        const char *name;
+        std::vector<ComputeDevice> devices;
+        int gpuIndex;
+        QString device;
+    };
+    const Case cases[] = {
+        {"CPU only", {cpu}, -1, QStringLiteral("CPU")},
+        {"nothing listed", {}, -1, QStringLiteral("CPU")},
+        {"software Vulkan only", {lavapipe, cpu}, -1, QStringLiteral("CPU")},
+        {"integrated after software", {lavapipe, igpu, cpu}, 1, QStringLiteral("Vulkan1")},
+        {"discrete before integrated", {lavapipe, igpu, dgpu, cpu}, 2, QStringLiteral("Vulkan2")},
+        {"first discrete wins", {dgpu, igpu, {QStringLiteral("Vulkan3"), {}, true, false, false}, cpu}, 0,
+         QStringLiteral("Vulkan2")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ComputeChoice choice = chooseComputeDevice(c.devices);
+        EXPECT_EQ(choice.gpuIndex, c.gpuIndex);
+        EXPECT_EQ(choice.device.name, c.device);
+        EXPECT_FALSE(choice.device.software);
+    }
+}
+
+// Runs under ctest three times: as the machine is (Mesa's lavapipe installed
+// but hidden by the library), with lavapipe shown to the library as its only
+// Vulkan device (VANTULI_TEST_SOFTWARE_GPU=1), and with no Vulkan driver.
+TEST(RadioRecognizer, RunsOnTheCpuUnlessAHardwareGpuExists)
+{
+    const std::vector<ComputeDevice> devices = computeDevices();
+    if (qEnvironmentVariableIntValue("VANTULI_TEST_SOFTWARE_GPU")) {
+        ASSERT_TRUE(std::any_of(devices.begin(), devices.end(), [](const ComputeDevice &d) { return d.software; }))
+            << "lavapipe was not shown to the library";
+    }
+    const bool hardwareGpu = std::any_of(devices.begin(), devices.end(),
+                                         [](const ComputeDevice &d) { return d.gpu && !d.software; });
+    std::unique_ptr<RadioRecognizer> recognizer = RadioRecognizer::create(tinyModel);
+    ASSERT_NE(recognizer, nullptr);
+    EXPECT_FALSE(recognizer->compute().device.software);
+    if (hardwareGpu)
+        GTEST_SKIP() << "a hardware GPU runs the model here: " << recognizer->compute().device.description.toStdString();
+    EXPECT_EQ(recognizer->compute().gpuIndex, -1);
+    EXPECT_EQ(recognizer->compute().device.name, QStringLiteral("CPU"));
+
+    // The same segments as the library gives with its GPU use off, as in a
+    // build without any GPU backend.
+    whisper_context_params cpuOnly = whisper_context_default_params();
+    cpuOnly.use_gpu = false;
+    whisper_context *reference = whisper_init_from_file_with_params(QFile::encodeName(tinyModel).constData(), cpuOnly);
+    ASSERT_NE(reference, nullptr);
+    for (const qsizetype count : {qsizetype(24000), qsizetype(64000)}) {
+        SCOPED_TRACE(count);
+        const std::vector<float> samples = noise(count, 0.1f, unsigned(count) + 1);
+        const auto segments = recognizer->segmentsForSamples(samples.data(), count, QStringLiteral("en"));
+        ASSERT_EQ(whisper_full(reference, recognitionParameters("en"), samples.data(), int(count)), 0);
+        std::vector<RecognizedSegment> expected;
+        for (int i = 0; i < whisper_full_n_segments(reference); ++i) {
+            const QString text = decodeUtf8DroppingInvalid(whisper_full_get_segment_text(reference, i)).trimmed();
+            if (!text.isEmpty())
+                expected.push_back({text, whisper_full_get_segment_t0(reference, i) * 0.01,
+                                    whisper_full_get_segment_t1(reference, i) * 0.01});
+        }
+        ASSERT_FALSE(expected.empty());
+        ASSERT_EQ(segments.size(), expected.size());
+        for (size_t i = 0; i < segments.size(); ++i) {
+            EXPECT_EQ(segments[i].text, expected[i].text);
+            EXPECT_DOUBLE_EQ(segments[i].start, expected[i].start);
+            EXPECT_DOUBLE_EQ(segments[i].end, expected[i].end);
+        }
+    }
+    whisper_free(reference);
 }
