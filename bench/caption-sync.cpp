@@ -21,6 +21,7 @@
 
 #include "captioning/LocalASR.h"
 #include "captioning/RadioRecognizer.h"
+#include "captioning/WindowBuilder.h"
 #include "platform/SettingsStore.h"
 #include "store/RadioStore.h"
 #include "store/StoreTime.h"
@@ -284,6 +285,23 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no model at %s (run tools/make-test-models small)\n", qPrintable(model));
         return 1;
     }
+    if (instant && !QFile::exists(model)) {
+        // The stand-in needs no model, but the service loads only from a file that exists.
+        model = QDir(test::temporaryFolder()).filePath(QStringLiteral("stand-in.bin"));
+        QFile placeholder(model);
+        if (!placeholder.open(QIODevice::WriteOnly) || placeholder.write("stand-in") < 0)
+            return 1;
+    }
+    // The sentence pacings cut at the voice detector's pauses, as in the
+    // application: the stream finds its model in the resource folder.
+    if (qEnvironmentVariableIsEmpty("VANTULI_RESOURCES"))
+        qputenv("VANTULI_RESOURCES", VANTULI_RESOURCE_DIR);
+    const QString voiceModel = QDir(qEnvironmentVariable("VANTULI_RESOURCES")).filePath(WindowBuilder::voiceModelFileName());
+    if (!QFile::exists(voiceModel)) {
+        std::fprintf(stderr, "no voice-activity model at %s\n", qPrintable(voiceModel));
+        return 1;
+    }
+    std::printf("voice detector: %s\n", qPrintable(voiceModel));
     {
         PlaybackStream::Parameters probe;
         probe.event = [](const StreamEvent &) {};

@@ -4,12 +4,17 @@
 //    an MP3 station paced at real time; and, where ffplay is installed, its
 //    first-audio time on the same station in the same run as reference
 //    (`ffplay -nodisp -autoexit`: launch until its audio clock first runs);
+//  - the same start-up time on a server that sends as fast as the socket
+//    takes, and the process's peak resident memory while such a server
+//    feeds a run for the given seconds (it must stay bounded: TCP holds the
+//    server back to the pace of playback);
 //  - CPU time per minute of playback with captions off and on (resampling
 //    and window cutting with the short pacing; no recogniser). Only the
 //    process's own threads count; the in-process server's thread does not.
 //
 //   build/bench/bench_live-stream [seconds of playback per CPU figure]
 
+#include "BenchSupport.h"
 #include "streaming/LiveStream.h"
 #include "support/HttpsTestServer.h"
 #include "tests/streaming/LiveStreamTesting.h"
@@ -34,6 +39,8 @@
 using namespace vantuli;
 using test::HttpsTestServer;
 using Clock = std::chrono::steady_clock;
+
+using bench::median;
 
 namespace {
 
@@ -69,12 +76,6 @@ StreamConfiguration trusting()
     StreamConfiguration c;
     c.caCertificates = {HttpsTestServer::caCertificate()};
     return c;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // Seconds from start() to `playing`; negative when the run failed.
@@ -124,6 +125,28 @@ double ffplayOnce(const QUrl &url, const QString &caFile)
     p.kill();
     p.waitForFinished(5000);
     return answer;
+}
+
+// Peak resident memory (bytes) of the process while a run with captions off
+// plays `seconds` from the server.
+qint64 peakResident(const QUrl &url, double seconds)
+{
+    std::atomic<bool> playing{false};
+    PlaybackStream::Parameters p;
+    p.event = [&](const StreamEvent &e) {
+        if (e.kind == StreamEvent::Kind::Playing)
+            playing = true;
+    };
+    LiveStream stream(std::move(p));
+    stream.start(url, 1, trusting());
+    qint64 peak = test::residentBytes();
+    const auto begun = Clock::now();
+    while (since(begun) < seconds) {
+        peak = std::max(peak, test::residentBytes());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    stream.stop();
+    return playing ? peak : -1;
 }
 
 // CPU seconds per minute of playback.
@@ -204,6 +227,21 @@ int main(int argc, char **argv)
     } else {
         std::printf("ffplay not installed: no reference figure\n");
     }
+
+    server.serve(QStringLiteral("/fast.mp3"), test::floodStream(audio, "audio/mpeg"));
+    const QUrl fast = server.url(QStringLiteral("/fast.mp3"));
+    std::vector<double> fastStarts;
+    for (int i = 0; i < 10; ++i) {
+        const double s = startToPlaying(fast);
+        if (s >= 0)
+            fastStarts.push_back(s);
+    }
+    std::printf("start to playing on a server as fast as the socket takes: median %.3f s of %zu runs\n",
+                median(fastStarts), fastStarts.size());
+    const qint64 resident = test::residentBytes();
+    const qint64 peak = peakResident(fast, seconds);
+    std::printf("resident memory while that server feeds a run for %.0f s: peak %.1f MB (%.1f MB before the run)%s\n",
+                seconds, double(peak) / 1e6, double(resident) / 1e6, peak < 0 ? " -- the run never played" : "");
 
     const double off = cpuPerMinute(url, 0, seconds);
     std::printf("CPU per minute of playback, captions off: %.3f s (%.2f%% of one core)\n", off, off / 60 * 100);

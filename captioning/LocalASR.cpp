@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vantuli {
@@ -46,6 +47,10 @@ LocalASR::LocalASR(Token, double idleSeconds, QString modelPath, RecognizerFacto
       idleSeconds_(idleSeconds),
       modelPath_(std::move(modelPath)),
       factory_(factory ? std::move(factory) : RecognizerFactory([](const QString &path) {
+          // The speech library keeps what it allocated for a model that fails
+          // to load: a damaged file is turned away before it gets there.
+          if (!SpeechModelFile::isComplete(path))
+              return std::unique_ptr<SpeechRecognizer>();
           return std::unique_ptr<SpeechRecognizer>(RadioRecognizer::create(path));
       }))
 {
@@ -133,9 +138,16 @@ void LocalASR::loadIfNeeded()
     if (shutDown_ || engine_)
         return;
     const QString path = modelPath_.isEmpty() ? Resources::path(modelFileName()) : modelPath_;
-    if (!QFileInfo(path).isFile())
+    const std::optional<SpeechModelFile::Identity> file = SpeechModelFile::Identity::of(path);
+    if (!file)
+        return;
+    // Each try of a damaged file costs memory for the rest of the run: the
+    // same file is tried once; a replaced or repaired one again.
+    if (std::find(failedModels_.begin(), failedModels_.end(), *file) != failedModels_.end())
         return;
     engine_ = factory_(path);
+    if (!engine_)
+        failedModels_.push_back(*file);
     if (engine_ && !registeredExit_) {
         registeredExit_ = true;
         installExitHook();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "captioning/RadioRecognizer.h"
+#include "captioning/SpeechModelFile.h"
 #include "captioning/SpeechWindow.h"
 #include "platform/SerialQueue.h"
 #include "records/Caption.h"
@@ -32,6 +33,9 @@ public:
     // skipped for want of a free slot.
     using Completion = std::function<void(std::optional<std::vector<Caption>> captions, bool skipped)>;
     // Makes a recogniser from a model file; null when the model does not load.
+    // A file that failed is not tried again in this run unless its size or
+    // modification time changed. The default factory checks the file before
+    // the speech library sees it.
     using RecognizerFactory = std::function<std::unique_ptr<SpeechRecognizer>(const QString &modelPath)>;
 
     static constexpr int slotCount = 3;
@@ -90,6 +94,7 @@ private:
     std::optional<QUuid> session_;
     SerialQueue::Token releaseWork_;
     bool registeredExit_ = false;
+    std::vector<SpeechModelFile::Identity> failedModels_;
 
     const double idleSeconds_;
     const QString modelPath_;

@@ -27,6 +27,8 @@ public:
     virtual std::optional<QVariant> value(const QString &key) const = 0;
     virtual void setValue(const QString &key, const QVariant &value) = 0;
     virtual void remove(const QString &key) = 0;
+    // Writes what is still held in memory to permanent storage (at exit).
+    virtual void sync() {}
     bool contains(const QString &key) const { return value(key).has_value(); }
 
     std::optional<QString> string(const QString &key) const;
@@ -48,7 +50,7 @@ public:
     std::optional<QVariant> value(const QString &key) const override;
     void setValue(const QString &key, const QVariant &value) override;
     void remove(const QString &key) override;
-    void sync();
+    void sync() override;
 
 private:
     std::unique_ptr<QSettings> settings_;

@@ -140,6 +140,13 @@ ListeningArchive::ListeningArchive(const std::optional<QString> &path)
             sqlite3_close(handle);
         throw FileWriteError();
     }
+    // A file that may only be read opens all the same, and would look
+    // healthy until the first write failed: it counts as not opened, and is
+    // left as it is.
+    if (sqlite3_db_readonly(handle, "main") == 1) {
+        sqlite3_close(handle);
+        throw FileWriteError();
+    }
     db = handle;
     sqlite3_busy_timeout(db, busyTimeoutMs);
     try {
@@ -272,6 +279,11 @@ void ListeningArchive::saveJson(const QJsonValue &json, const QString &key)
     requireFinite(json);
     const QString text = QString::fromUtf8(jsonText(json));
     write(QString::fromLatin1(saveState), {Value::text(key), Value::text(text)});
+}
+
+void ListeningArchive::saveText(const QString &key, const QByteArray &text)
+{
+    write(QString::fromLatin1(saveState), {Value::text(key), Value::text(QString::fromUtf8(text))});
 }
 
 std::optional<QByteArray> ListeningArchive::stateText(const QString &key)

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMap>
@@ -144,6 +145,81 @@ struct JsonCoding<QMap<QString, T>> : detail::JsonMapCoding<QMap<QString, T>> {}
 template <typename T>
 struct JsonCoding<QHash<QString, T>> : detail::JsonMapCoding<QHash<QString, T>> {};
 
+// A list or a string-keyed map of records read record by record: the records
+// that decode are kept and the others dropped, so one damaged record does not
+// cost the rest. `damaged` tells that something was dropped, or that the text
+// was no list (map) at all. A text cut short keeps the records before the cut.
+template <typename T>
+struct Salvaged {
+    T value{};
+    bool damaged = false;
+};
+
+namespace detail {
+// The JSON document of a text, or of its longest prefix that closes as one
+// once `closer` is appended after one of its last `tries` "}".
+inline std::optional<QJsonDocument> salvageDocument(const QByteArray &text, char closer, bool &cut)
+{
+    QJsonParseError status{};
+    QJsonDocument document = QJsonDocument::fromJson(text, &status);
+    if (status.error == QJsonParseError::NoError)
+        return document;
+    constexpr int tries = 1000;
+    qsizetype at = text.size();
+    for (int i = 0; i < tries; ++i) {
+        at = text.lastIndexOf('}', at - 1);
+        if (at < 0)
+            break;
+        document = QJsonDocument::fromJson(text.left(at + 1) + closer, &status);
+        if (status.error == QJsonParseError::NoError) {
+            cut = true;
+            return document;
+        }
+    }
+    return std::nullopt;
+}
+} // namespace detail
+
+template <typename T>
+Salvaged<std::vector<T>> salvageList(const QByteArray &text)
+{
+    Salvaged<std::vector<T>> out;
+    const std::optional<QJsonDocument> document = detail::salvageDocument(text, ']', out.damaged);
+    if (!document || !document->isArray()) {
+        out.damaged = true;
+        return out;
+    }
+    for (const QJsonValue &element : document->array()) {
+        try {
+            out.value.push_back(JsonCoding<T>::decode(element));
+        } catch (const std::exception &) {
+            out.damaged = true;
+        }
+    }
+    return out;
+}
+
+template <typename Map>
+Salvaged<Map> salvageMap(const QByteArray &text)
+{
+    using Element = typename Map::mapped_type;
+    Salvaged<Map> out;
+    const std::optional<QJsonDocument> document = detail::salvageDocument(text, '}', out.damaged);
+    if (!document || !document->isObject()) {
+        out.damaged = true;
+        return out;
+    }
+    const QJsonObject object = document->object();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
+        try {
+            out.value.insert_or_assign(it.key(), JsonCoding<Element>::decode(it.value()));
+        } catch (const std::exception &) {
+            out.damaged = true;
+        }
+    }
+    return out;
+}
+
 // The local record of listening: one SQLite database with the listening
 // sessions, the captions recognised in them and a small key-value table of
 // application state. Every operation runs on the caller's thread, throws
@@ -197,7 +273,7 @@ public:
 
     // Opens (creating when needed) the database file at `path`, or a private
     // in-memory database without a path. Throws FileWriteError when SQLite
-    // cannot open the file and ArchiveError when the schema cannot be set up
+    // cannot open the file, or can open it only for reading, and ArchiveError when the schema cannot be set up
     // (for instance when the file is not an SQLite database).
     explicit ListeningArchive(const std::optional<QString> &path = std::nullopt);
     ~ListeningArchive();
@@ -244,6 +320,11 @@ public:
         return JsonCoding<T>::decode(parseJson(*text));
     }
 
+    // The text kept under `key` as it stands, or nothing when none was saved.
+    std::optional<QByteArray> stateText(const QString &key);
+    // Keeps a text as it stands under `key` (a copy of a damaged row).
+    void saveText(const QString &key, const QByteArray &text);
+
     // A page of captions or sessions, newest first, whose station name (or,
     // for captions, text) contains `query` literally; only rows with an id
     // below `before` when given; at most `limit` rows.
@@ -258,7 +339,6 @@ public:
 
 private:
     void saveJson(const QJsonValue &json, const QString &key);
-    std::optional<QByteArray> stateText(const QString &key);
     static QJsonValue parseJson(const QByteArray &text);
 
     ArchiveError error() const;

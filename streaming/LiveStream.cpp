@@ -5,6 +5,7 @@
 #include "platform/Resources.h"
 #include "platform/SerialQueue.h"
 #include "streaming/HlsPlaylist.h"
+#include "streaming/MonoResampler.h"
 #include "streaming/PackedAudioHLS.h"
 #include "streaming/RadioDecoder.h"
 
@@ -15,12 +16,6 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
-
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/samplefmt.h>
-#include <libswresample/swresample.h>
-}
 
 #include <algorithm>
 #include <atomic>
@@ -53,6 +48,13 @@ constexpr double sentencePrimeWait = 0.45;
 constexpr double sentenceFirstSchedule = 0.7;
 constexpr double flushInterval = 0.4;
 constexpr double timingInterval = 0.25;
+
+// What is held undecoded is bounded whatever the server's speed: the reply
+// buffers at most this many bytes (then the socket's flow control slows the
+// server down), and bytes are taken from it in slices of this size, only
+// while the pending audio is under its cap.
+constexpr qint64 readBufferLimit = 256 * 1024;
+constexpr qint64 readSlice = 16 * 1024;
 
 // Seconds of the monotonic clock.
 double uptime()
@@ -93,62 +95,6 @@ QString describeFailure(const QNetworkReply *reply)
         return reply->errorString().isEmpty() ? UrlError::describe(UrlError::unknown) : reply->errorString();
     }
 }
-
-// Converts the scheduled audio (interleaved float at the source's rate and
-// channel count) to 16 kHz mono float for the window cutter. It keeps its
-// filter state from one buffer to the next, so the mono clock runs on
-// without gaps; reset() forgets that state after dropped audio.
-class MonoResampler {
-public:
-    static std::unique_ptr<MonoResampler> make(double rate, int channels)
-    {
-        auto made = std::unique_ptr<MonoResampler>(new MonoResampler(rate));
-        AVChannelLayout in{};
-        AVChannelLayout out{};
-        av_channel_layout_default(&in, channels);
-        av_channel_layout_default(&out, 1);
-        int status = swr_alloc_set_opts2(&made->context_, &out, AV_SAMPLE_FMT_FLT, int(LiveStream::monoRate), &in,
-                                         AV_SAMPLE_FMT_FLT, int(rate), 0, nullptr);
-        av_channel_layout_uninit(&in);
-        av_channel_layout_uninit(&out);
-        if (status >= 0)
-            status = swr_init(made->context_);
-        if (status < 0)
-            return nullptr;
-        return made;
-    }
-
-    ~MonoResampler() { swr_free(&context_); }
-
-    void reset()
-    {
-        swr_close(context_);
-        swr_init(context_);
-    }
-
-    // The mono samples of `frames` interleaved frames; empty when the
-    // conversion failed or produced nothing yet.
-    std::vector<float> convert(const float *samples, qint64 frames)
-    {
-        if (!swr_is_initialized(context_))
-            return {};
-        const qint64 capacity = qint64(std::ceil(double(frames) * LiveStream::monoRate / rate_)) + 64;
-        std::vector<float> mono(static_cast<size_t>(capacity));
-        auto *out = reinterpret_cast<uint8_t *>(mono.data());
-        const auto *in = reinterpret_cast<const uint8_t *>(samples);
-        const int produced = swr_convert(context_, &out, int(capacity), &in, int(frames));
-        if (produced <= 0)
-            return {};
-        mono.resize(static_cast<size_t>(produced));
-        return mono;
-    }
-
-private:
-    explicit MonoResampler(double rate) : rate_(rate) {}
-
-    SwrContext *context_ = nullptr;
-    double rate_;
-};
 
 } // namespace
 
@@ -212,6 +158,10 @@ private:
     void responded();
     void readBody();
     void completed();
+    // Whether more bytes may be decoded now: the pending audio is under its cap.
+    bool wantsAudio() const;
+    // Takes up reading again once the pending audio went under its cap.
+    void pullAudio();
 
     // Bytes and audio.
     void receivedAudioBytes(qint64 count);
@@ -297,7 +247,8 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
                 receivedAudioBytes(audio.size());
                 decode(audio);
             },
-            [this](const UrlError &error) { finish(DisplayMessage::verbatim(error.description)); });
+            [this](const UrlError &error) { finish(DisplayMessage::verbatim(error.description)); },
+            [this] { return !ended_ && wantsAudio(); });
     } else {
         openPlain(url);
     }
@@ -356,9 +307,10 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
 double LiveStream::Run::silenceLimit() const
 {
     double limit = silenceTimeout;
-    // A healthy HLS station may deliver a whole segment at a time.
+    // A healthy HLS station may deliver a whole segment at a time; the
+    // playlist may not switch the watchdog off with a huge target duration.
     if (playlistTask_)
-        limit = std::max(limit, 2 * playlistTask_->targetDuration());
+        limit = std::clamp(2 * playlistTask_->targetDuration(), silenceTimeout, longestSilence);
     return configuration_.timeoutFor(limit);
 }
 
@@ -380,7 +332,12 @@ void LiveStream::Run::openPlain(const QUrl &url)
     request.setRawHeader("User-Agent", "Vantuli/1.0");
     request.setTransferTimeout(StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout)));
 
+    // HTTP/1.1 only: its reply honours the read-buffer limit, so a server
+    // that sends faster than the audio is played is held back by TCP.
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+
     QNetworkReply *reply = session_->get(request);
+    reply->setReadBufferSize(readBufferLimit);
     reply_ = reply;
     QObject::connect(reply, &QNetworkReply::redirected, reply, [this](const QUrl &target) { redirected(target); });
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] { responded(); });
@@ -426,11 +383,32 @@ void LiveStream::Run::readBody()
         if (!accepted_)
             return;
     }
-    const QByteArray chunk = reply_->readAll();
-    if (chunk.isEmpty())
+    // Slice by slice, so the pending cap is checked between them; what stays
+    // in the reply is taken up by the tick (pullAudio).
+    while (wantsAudio()) {
+        const QByteArray chunk = reply_->read(readSlice);
+        if (chunk.isEmpty())
+            return;
+        receivedAudioBytes(chunk.size());
+        decode(chunk);
+        if (ended_ || !reply_)
+            return;
+    }
+}
+
+bool LiveStream::Run::wantsAudio() const
+{
+    return !format_ || pendingFrames_ < qint64(pendingCap * format_->sampleRate);
+}
+
+void LiveStream::Run::pullAudio()
+{
+    if (ended_ || !wantsAudio())
         return;
-    receivedAudioBytes(chunk.size());
-    decode(chunk);
+    if (reply_ && accepted_ && reply_->bytesAvailable() > 0)
+        readBody();
+    if (!ended_ && playlistTask_)
+        playlistTask_->resume();
 }
 
 void LiveStream::Run::completed()
@@ -601,6 +579,9 @@ void LiveStream::Run::tick()
             if (ended_ || pending_.empty())
                 break;
         }
+        if (ended_)
+            return;
+        pullAudio();
         if (ended_)
             return;
     }

@@ -35,8 +35,10 @@ public:
     // An HLS run with a sentence pacing starts once this much audio is scheduled.
     static constexpr double hlsJoinSeconds = 10.5;
     // A run fails when no audio was decoded for this long (for HLS: at least
-    // twice the playlist's target duration).
+    // twice the playlist's target duration, at most longestSilence).
     static constexpr double silenceTimeout = 18;
+    // The longest wait for audio, whatever the playlist announces.
+    static constexpr double longestSilence = 60;
     // Idle time-out of the plain stream request.
     static constexpr double requestTimeout = 60;
     // Tick of the stream queue: the first after firstTick, then every tickInterval.

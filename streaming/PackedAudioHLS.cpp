@@ -260,9 +260,9 @@ private:
 class Task::Loop : public std::enable_shared_from_this<Loop> {
 public:
     Loop(const QUrl &url, QNetworkAccessManager *session, const StreamConfiguration &configuration,
-         bool warmStart, Output output, Failure failed)
+         bool warmStart, Output output, Failure failed, Wanted wanted)
         : given_(url), current_(url), session_(session), configuration_(configuration),
-          warmStart_(warmStart), output_(std::move(output)), failed_(std::move(failed))
+          warmStart_(warmStart), output_(std::move(output)), failed_(std::move(failed)), wanted_(std::move(wanted))
     {
         timer_ = new QTimer(session);
         timer_->setSingleShot(true);
@@ -295,6 +295,14 @@ public:
 
     bool running() const { return running_; }
     double announcedTarget() const { return announced_; }
+
+    void resume()
+    {
+        if (!held_ || !running_)
+            return;
+        held_ = false;
+        fetchQueued();
+    }
 
 private:
     // Fetches the current playlist.
@@ -373,6 +381,10 @@ private:
         if (queue_.empty()) {
             next_ = queueEnd_;
             waitForReload();
+            return;
+        }
+        if (wanted_ && !wanted_()) {
+            held_ = true; // resume() goes on
             return;
         }
         const QUrl url = queue_.front();
@@ -489,8 +501,10 @@ private:
     const bool warmStart_;
     const Output output_;
     const Failure failed_;
+    const Wanted wanted_;
 
     bool running_ = true;
+    bool held_ = false; // a segment waits for room at the owner
     std::optional<qint64> next_; // sequence number of the next segment to fetch
     double target_ = 1;
     double announced_ = 0; // target of the latest media playlist; 0 before the first
@@ -520,6 +534,12 @@ void Task::cancel()
         loop_->cancel();
 }
 
+void Task::resume()
+{
+    if (loop_)
+        loop_->resume();
+}
+
 bool Task::running() const
 {
     return loop_ && loop_->running();
@@ -532,11 +552,11 @@ double Task::targetDuration() const
 
 std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,
                            const StreamConfiguration &configuration, bool warmStart, Output output,
-                           Failure failed)
+                           Failure failed, Wanted wanted)
 {
     assert(session && session->thread() == QThread::currentThread());
     auto loop = std::make_shared<Task::Loop>(url, session, configuration, warmStart, std::move(output),
-                                             std::move(failed));
+                                             std::move(failed), std::move(wanted));
     loop->start();
     return std::make_unique<Task>(std::move(loop));
 }

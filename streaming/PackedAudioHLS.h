@@ -41,6 +41,9 @@ public:
     Task &operator=(const Task &) = delete;
 
     void cancel();
+    // Goes on fetching segments after the loop held back for want of room
+    // (see `Wanted`); nothing otherwise.
+    void resume();
     // True until the loop has failed or was cancelled.
     bool running() const;
     // The target duration of the latest media playlist, in seconds (0 until
@@ -53,19 +56,23 @@ private:
 
 using Output = std::function<void(const QByteArray &audio)>;
 using Failure = std::function<void(const UrlError &error)>;
+// Whether the owner takes more audio now. While it answers false the loop
+// fetches no further segment, until Task::resume().
+using Wanted = std::function<bool()>;
 
 // Plays a live HLS station: fetches the playlist (following a master playlist
 // to its first variant once), starts at the live edge (or, with warmStart,
 // about two segments behind it), fetches each new segment, and hands its ADTS
 // bytes to `output` in segment order, reloading the playlist at the pace of
 // reloadDelay(). The loop ends only by cancellation or by one call of
-// `failed`; it never retries.
+// `failed`; it never retries. With `wanted`, a segment is fetched only while
+// it answers true, so a fast server cannot fill memory.
 //
 // Must be called on the thread `session` lives on (the stream's queue); every
 // request, wait and callback happens there, and nothing blocks that thread.
 // The task must be cancelled or dropped before the session is destroyed.
 std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,
                            const StreamConfiguration &configuration, bool warmStart, Output output,
-                           Failure failed);
+                           Failure failed, Wanted wanted = {});
 
 } // namespace vantuli::PackedAudioHLS

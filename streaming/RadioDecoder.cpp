@@ -11,6 +11,7 @@ extern "C" {
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -51,6 +52,18 @@ qint64 id3TagSize(const char *bytes)
     const qint64 body = (qint64(b[6]) << 21) | (qint64(b[7]) << 14) | (qint64(b[8]) << 7) | qint64(b[9]);
     const bool footer = (b[5] & 0x10) != 0;
     return id3HeaderSize + body + (footer ? id3HeaderSize : 0);
+}
+
+// The size of an ID3v2 tag met between the frames of a packed-audio stream,
+// footer included; 0 when the ten bytes are no tag header. Audio data may
+// contain "ID3" by chance, so only a header as taggers write it counts:
+// version 2 to 4, revision 0, no undefined flag set.
+qint64 midStreamTagSize(const char *bytes)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes);
+    if (b[3] < 2 || b[3] > 4 || b[4] != 0 || (b[5] & 0x0F) != 0)
+        return 0;
+    return id3TagSize(bytes);
 }
 
 bool isMpegSync(const unsigned char *b)
@@ -126,23 +139,28 @@ void quietenLibraries()
 // Runs one of FFmpeg's demuxers over a live byte stream. A demuxer pulls its
 // bytes and cannot be resumed after a read comes back empty, so it runs on a
 // thread of its own that strictly takes turns with the caller: feed() hands
-// the worker the turn and gets it back when the worker has a packet or has
-// used every byte so far. The read callback then waits for the next feed()
-// instead of reporting an end. Only one side runs at any moment, and packets
-// are decoded on the caller's thread.
+// the worker the turn and gets it back when the worker has used every byte so
+// far (or has a batch of packets waiting). The read callback then waits for
+// the next feed() instead of reporting an end. Only one side runs at any
+// moment, and packets are decoded on the caller's thread, a whole batch per
+// turn: taking turns costs two thread switches, far more than a packet of
+// Opus or Vorbis takes to decode.
 class RadioDecoder::ContainerReader {
 public:
     explicit ContainerReader(const AVInputFormat *format) : format(format) {}
 
     ~ContainerReader()
     {
-        if (!worker.joinable())
-            return;
-        // The worker gives up at its next read or packet once cancelled.
-        cancelled = true;
-        while (!finished)
-            resume();
-        worker.join();
+        if (worker.joinable()) {
+            // The worker gives up at its next read or packet once cancelled.
+            cancelled = true;
+            while (!finished)
+                resume();
+            worker.join();
+        }
+        for (Packet &p : packets)
+            av_packet_free(&p.packet);
+        avcodec_parameters_free(&parameters);
     }
 
     ContainerReader(const ContainerReader &) = delete;
@@ -171,6 +189,20 @@ public:
         }
         resume();
         for (;;) {
+            // The packets of this turn, each counted up to the bytes the
+            // demuxer had read when it came out.
+            while (!packets.empty()) {
+                Packet next = packets.front();
+                packets.pop_front();
+                owner.bytesWithoutAudio += next.servedAt - counted;
+                counted = next.servedAt;
+                owner.decode(parameters, parameters->codec_id, next.packet);
+                av_packet_free(&next.packet);
+                if (owner.error)
+                    return 0;
+                if (owner.bytesWithoutAudio > invalidRunLimit)
+                    return invalidData;
+            }
             if (counted >= 0) {
                 owner.bytesWithoutAudio += served - counted;
                 counted = served;
@@ -180,12 +212,7 @@ public:
                 return result;
             case Pause::starved:
                 return owner.bytesWithoutAudio > containerRunLimit ? invalidData : 0;
-            case Pause::packet:
-                owner.decode(parameters, parameters->codec_id, packet);
-                if (owner.error)
-                    return 0;
-                if (owner.bytesWithoutAudio > invalidRunLimit)
-                    return invalidData;
+            case Pause::packets:
                 resume();
                 break;
             }
@@ -193,7 +220,16 @@ public:
     }
 
 private:
-    enum class Pause { starved, packet, finished };
+    enum class Pause { starved, packets, finished };
+
+    // A demuxed packet of the audio stream and the bytes read when it came out.
+    struct Packet {
+        AVPacket *packet = nullptr;
+        qint64 servedAt = 0;
+    };
+    // A turn hands over at most this many packets, so a large chunk of input
+    // does not pile up its packets before any is decoded.
+    static constexpr size_t batchLimit = 256;
 
     // Caller side: give the worker the turn and wait until it hands it back.
     void resume()
@@ -276,9 +312,25 @@ private:
                         continue;
                     }
                     if (read->stream_index == index && !cancelled) {
-                        packet = read;
-                        parameters = context->streams[index]->codecpar;
-                        pause(Pause::packet);
+                        // The caller may decode after the demuxer is gone: it
+                        // gets its own copies of the packet and the parameters.
+                        if (!parameters) {
+                            parameters = avcodec_parameters_alloc();
+                            if (!parameters
+                                || avcodec_parameters_copy(parameters, context->streams[index]->codecpar) < 0) {
+                                status = AVERROR(ENOMEM);
+                                break;
+                            }
+                        }
+                        AVPacket *kept = av_packet_alloc();
+                        if (!kept) {
+                            status = AVERROR(ENOMEM);
+                            break;
+                        }
+                        av_packet_move_ref(kept, read);
+                        packets.push_back({kept, served});
+                        if (packets.size() >= batchLimit)
+                            pause(Pause::packets);
                     }
                     av_packet_unref(read);
                 }
@@ -346,8 +398,8 @@ private:
     qsizetype position = 0;
     qint64 served = 0;           // bytes read by the demuxer so far
     qint64 counted = -1;         // bytes already counted for the decoder; -1 while the header is read
-    AVPacket *packet = nullptr;
-    const AVCodecParameters *parameters = nullptr;
+    std::deque<Packet> packets;  // demuxed, waiting for the caller
+    AVCodecParameters *parameters = nullptr; // of the audio stream, copied at its first packet
 };
 
 // The stream parser: skips leading ID3v2 tags, identifies the stream (from
@@ -447,11 +499,58 @@ private:
         if (!splitter || !splitterContext || !packet)
             return AVERROR(ENOMEM);
         codecId = codec;
-        const QByteArray held = std::exchange(pending, QByteArray());
-        return feedPacked(held.constData(), held.size());
+        const QByteArray first = std::exchange(pending, QByteArray());
+        return feedPacked(first.constData(), first.size());
     }
 
+    // Packed audio with the ID3v2 tags that stations send between frames
+    // (titles, artwork) cut out, wherever they fall in the chunks.
     std::int32_t feedPacked(const char *bytes, qsizetype length)
+    {
+        QByteArray joined;
+        if (!held.isEmpty()) {
+            // The start of a tag header came at the end of the last chunk.
+            joined = std::exchange(held, QByteArray());
+            joined.append(bytes, length);
+            bytes = joined.constData();
+            length = joined.size();
+        }
+        const QByteArrayView data(bytes, length);
+        qsizetype at = 0;
+        while (at < length) {
+            if (tagRemaining > 0) {
+                const qsizetype skip = qsizetype(std::min<qint64>(tagRemaining, length - at));
+                tagRemaining -= skip;
+                at += skip;
+                continue;
+            }
+            const qsizetype tag = data.indexOf(QByteArrayView("ID3"), at);
+            if (tag < 0) {
+                // Keep a trailing "I" or "ID": it may begin a tag.
+                qsizetype keep = 0;
+                if (data.endsWith("ID"))
+                    keep = 2;
+                else if (data.endsWith("I"))
+                    keep = 1;
+                keep = std::min(keep, length - at);
+                held = QByteArray(bytes + length - keep, keep);
+                return parsePacked(bytes + at, length - at - keep);
+            }
+            if (length - tag < id3HeaderSize) {
+                held = QByteArray(bytes + tag, length - tag);
+                return parsePacked(bytes + at, tag - at);
+            }
+            const qint64 size = midStreamTagSize(bytes + tag);
+            const qsizetype upTo = size > 0 ? tag : tag + 1;
+            if (const std::int32_t s = parsePacked(bytes + at, upTo - at); s != 0 || owner.error)
+                return s;
+            at = upTo;
+            tagRemaining = size;
+        }
+        return 0;
+    }
+
+    std::int32_t parsePacked(const char *bytes, qsizetype length)
     {
         if (!splitter)
             return AVERROR(ENOMEM);
@@ -500,7 +599,8 @@ private:
     Stage stage = Stage::identifying;
 
     QByteArray pending;          // bytes held until the stream is identified
-    qint64 tagRemaining = 0;     // bytes of a leading ID3v2 tag still to skip
+    qint64 tagRemaining = 0;     // bytes of an ID3v2 tag still to skip
+    QByteArray held;             // packed audio: a possible tag header cut by the chunk's end
     qsizetype nextProbe = firstProbeSize;
 
     AVCodecParserContext *splitter = nullptr;

@@ -1,4 +1,5 @@
 #include "captioning/LocalASR.h"
+#include "captioning/SpeechModelFile.h"
 #include "platform/MainThread.h"
 #include "support/TestSupport.h"
 
@@ -222,7 +223,9 @@ TEST_F(LocalASRTest, FourthBatchIsSkippedAndReportedOnTheMainThread)
     EXPECT_EQ(probe->calls, 4);
 }
 
-TEST_F(LocalASRTest, MissingModelAnswersNoCaptionsAndIsTriedAgain)
+// A model that fails to load answers no captions; the same file is not tried
+// again in this run (each try would cost its size in memory), a replaced one is.
+TEST_F(LocalASRTest, FailedModelAnswersNoCaptionsAndIsTriedAgainOnlyWhenReplaced)
 {
     auto service = makeService();
     const QUuid run = QUuid::createUuid();
@@ -234,6 +237,17 @@ TEST_F(LocalASRTest, MissingModelAnswersNoCaptionsAndIsTriedAgain)
     EXPECT_FALSE(first.at(0).captions.has_value());
     EXPECT_FALSE(first.at(0).skipped);
 
+    Recorder again;
+    service->accept(windows(1), run, language, again.completion());
+    ASSERT_TRUE(again.waitFor(1));
+    EXPECT_FALSE(again.at(0).captions.has_value());
+    EXPECT_EQ(probe->created, 0); // the factory was not asked a second time
+
+    {
+        QFile file(modelPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("a whole new model");
+    }
     Recorder second;
     service->accept(windows(1), run, language, second.completion());
     ASSERT_TRUE(second.waitFor(1));
@@ -379,4 +393,42 @@ TEST_F(LocalASRTest, ServiceStillAliveAtExitIsShutDown)
             std::exit(0);
         },
         ::testing::ExitedWithCode(0), "fake model released");
+}
+
+// The speech library keeps what a failed load allocated, so a damaged model
+// file is recognised before it is handed over: cut anywhere, or with a
+// foreign header, it is turned away; the whole file passes.
+TEST(SpeechModelFile, OnlyAWholeModelPasses)
+{
+    QFile source(QStringLiteral(VANTULI_TINY_MODEL));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QByteArray model = source.readAll();
+    ASSERT_GT(model.size(), 1000000);
+    QByteArray foreign = model;
+    foreign[0] = 'x';
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        bool whole;
+    } cases[] = {
+        {"whole", model, true},
+        {"header only", model.left(60), false},
+        {"inside the vocabulary", model.left(200000), false},
+        {"half", model.left(model.size() / 2), false},
+        {"last byte missing", model.left(model.size() - 1), false},
+        // Cut between two tensors: the last one ("decoder.ln.bias", 64 floats)
+        // is missing whole.
+        {"one tensor short", model.left(model.size() - (12 + 4 + 15 + 64 * 4)), false},
+        {"foreign magic", foreign, false},
+        {"empty", QByteArray(), false},
+    };
+    for (const auto &c : cases) {
+        const QString path = test::temporaryFolder() + QStringLiteral("/model.bin");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.bytes);
+        file.close();
+        EXPECT_EQ(SpeechModelFile::isComplete(path), c.whole) << c.name;
+    }
+    EXPECT_FALSE(SpeechModelFile::isComplete(QStringLiteral("/nonexistent/model.bin")));
 }

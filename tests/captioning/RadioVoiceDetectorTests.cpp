@@ -19,7 +19,7 @@ namespace {
 
 QString sileroPath()
 {
-    return QDir(test::sharedModelsFolder()).filePath(QStringLiteral("ggml-silero-v6.2.0.bin"));
+    return QDir(test::resourceFolder()).filePath(QStringLiteral("ggml-silero-v6.2.0.bin"));
 }
 
 std::unique_ptr<RadioVoiceDetector> loadSilero()

@@ -344,7 +344,7 @@ TEST(WindowBuilder, ResetDropsTheBacklogAndKeepsTheClock)
 
 TEST(WindowBuilder, RadioLoadsTheVoiceDetectorOnlyForSentencePacings)
 {
-    const QString models = test::sharedModelsFolder();
+    const QString models = test::resourceFolder();
     EXPECT_TRUE(WindowBuilder::radio(CaptionPacing::Sentence, models).hasDetector());
     EXPECT_TRUE(WindowBuilder::radio(CaptionPacing::Conversational, models).hasDetector());
     EXPECT_FALSE(WindowBuilder::radio(CaptionPacing::Short, models).hasDetector());
@@ -435,7 +435,7 @@ TEST(WindowBuilder, SentenceWindowsFallOnSpokenUtterances)
         test::appendSamples(audio, test::silenceSamples(2.0));
     }
 
-    WindowBuilder builder = WindowBuilder::radio(CaptionPacing::Sentence, test::sharedModelsFolder());
+    WindowBuilder builder = WindowBuilder::radio(CaptionPacing::Sentence, test::resourceFolder());
     ASSERT_TRUE(builder.hasDetector());
     std::vector<SpeechWindow> windows;
     for (size_t at = 0; at < audio.size(); at += 1600) {

@@ -1,6 +1,10 @@
 #include "platform/LocaleNames.h"
 #include "platform/Resources.h"
 #include "platform/TextFolding.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -44,4 +48,14 @@ TEST(Resources, EnvironmentNamesTheDirectory)
     EXPECT_EQ(Resources::directory(), QStringLiteral("/tmp/vantuli-res"));
     EXPECT_EQ(Resources::path(QStringLiteral("catalog.json")), QStringLiteral("/tmp/vantuli-res/catalog.json"));
     qputenv("VANTULI_RESOURCES", before);
+
+    // A folder without the catalog or the tables (the models folder, say) is
+    // reported, one line for each.
+    const QString models = test::temporaryFolder();
+    QFile(models + QStringLiteral("/ggml-small-q5_1.bin")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(Resources::missing(models).size(), 2);
+    QDir(models).mkdir(QStringLiteral("en.lproj"));
+    QFile(models + QStringLiteral("/en.lproj/Localizable.json")).open(QIODevice::WriteOnly);
+    EXPECT_EQ(Resources::missing(models).size(), 1);
+    EXPECT_TRUE(Resources::missing(QStringLiteral(VANTULI_RESOURCE_DIR)).isEmpty());
 }

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <limits>
 
@@ -427,6 +430,45 @@ TEST(ListeningArchive, OpeningFailsWithAnErrorForUnusableFiles)
     } catch (const FileWriteError &e) {
         EXPECT_EQ(e.code(), 512);
     }
+
+    // A file this user may only read would look healthy until the first
+    // write: it is refused at once and left as it was. (As root every file
+    // is writable, so the check runs in a child that gave up root.)
+    const QString folder = test::temporaryFolder();
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                      | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    const QString readOnly = folder + QStringLiteral("/read-only.sqlite3");
+    Archive(readOnly).begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1});
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    const auto bytes = [&] {
+        QFile file(readOnly);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = bytes();
+    const auto refused = [&] {
+        try {
+            Archive archive(readOnly);
+            return false;
+        } catch (const FileWriteError &) {
+            return true;
+        }
+    };
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(refused());
+    } else {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(2);
+            ::_exit(refused() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    EXPECT_EQ(bytes(), before);
 }
 
 TEST(ListeningArchive, BusyDatabaseIsReportedAfterWaiting)

@@ -221,15 +221,49 @@ TEST_F(LiveStreamConnection, UpperCasePlaylistPathIsFetchedAsHls)
 }
 
 // A healthy HLS station that announces long segments is given twice its
-// target duration before it counts as silent.
-TEST_F(LiveStreamConnection, HlsSilenceWatchdogWaitsTwiceTheTargetDuration)
+// target duration before it counts as silent, but never more than a minute:
+// a playlist cannot switch the watchdog off.
+TEST_F(LiveStreamConnection, HlsSilenceWatchdogWaitsTwiceTheTargetDurationUpToAMinute)
 {
-    HlsStation station(server, "/slow", 1, 15);
+    const struct {
+        const char *folder;
+        int target;
+        double wait;
+    } cases[] = {{"/slow", 15, 30}, {"/huge", 100000, LiveStream::longestSilence}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.target);
+        Recorder runRecorder;
+        TestConfiguration asked;
+        HlsStation station(server, c.folder, 1, c.target);
+        LiveStream stream(runRecorder.parameters());
+        stream.start(server.url(QString::fromLatin1(c.folder) + "/live.m3u8"), 1,
+                     asked.make(LiveStream::silenceTimeout, true));
+        ASSERT_TRUE(waitUntil([&] { return runRecorder.playing() || runRecorder.failed(); }));
+        EXPECT_TRUE(waitUntil([&] { return asked.wasAsked(c.wait); }));
+        EXPECT_FALSE(runRecorder.failed()) << runRecorder.failure().toStdString();
+    }
+}
+
+// A server that sends as fast as the socket takes must not fill memory: what
+// is held undecoded is bounded, and TCP slows the server down to the pace
+// of playback. Memory is sampled all along; the bound is generous (the run
+// itself needs a few megabytes), and the run starts as on any server.
+TEST_F(LiveStreamConnection, AServerFasterThanPlaybackIsHeldBackNotBuffered)
+{
+    server.serve("/flood.mp3", floodStream(mp3Tone(), "audio/mpeg"));
+    constexpr qint64 bound = 150 * 1024 * 1024;
+    const qint64 before = residentBytes();
+    qint64 peak = before;
     LiveStream stream(recorder.parameters());
-    stream.start(server.url("/slow/live.m3u8"), 1, configuration.make(LiveStream::silenceTimeout, true));
-    ASSERT_TRUE(waitUntil([&] { return recorder.playing() || recorder.failed(); }));
-    EXPECT_TRUE(waitUntil([&] { return configuration.wasAsked(30); }));
+    stream.start(server.url("/flood.mp3"), 1, configuration.make());
+    // Three seconds of playback, unless memory runs away first.
+    waitUntil([&] {
+        peak = std::max(peak, residentBytes());
+        return peak - before > bound || recorder.failed() || recorder.positions() >= 30;
+    }, std::chrono::seconds(60));
     EXPECT_FALSE(recorder.failed()) << recorder.failure().toStdString();
+    EXPECT_LT(peak - before, bound);
+    EXPECT_GE(recorder.positions(), 30);
 }
 
 TEST_F(LiveStreamConnection, DroppedStreamEndsTheConnectionAndReportsNothingMore)

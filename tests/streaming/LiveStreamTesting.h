@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace vantuli::test {
 
 // Everything a run reports, in order, from whichever thread it comes.
@@ -180,6 +182,37 @@ inline HttpsTestServer::Response liveStream(const QByteArray &bytes, double spee
             return out;
         },
         50);
+}
+
+// An endless stream of `bytes` (looped), written as fast as the client takes it.
+inline HttpsTestServer::Response floodStream(const QByteArray &bytes, const QByteArray &contentType)
+{
+    constexpr qint64 chunk = 64 * 1024;
+    auto response = HttpsTestServer::Response::streamed(
+        contentType,
+        [bytes](qint64 index) {
+            QByteArray out;
+            qint64 at = (index * chunk) % bytes.size();
+            while (out.size() < chunk) {
+                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
+                out += bytes.mid(at, n);
+                at = (at + n) % bytes.size();
+            }
+            return out;
+        },
+        0);
+    response.asFastAsTaken = true;
+    return response;
+}
+
+// Resident memory of this process, in bytes.
+inline qint64 residentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLongLong() * qint64(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
 // A live HLS station of one-second ADTS segments under `folder`: the

@@ -366,6 +366,21 @@ TEST(RadioDecoder, isolatedJunkIsSkippedButALongRunFails)
     EXPECT_EQ(skipped.status, 0);
     EXPECT_NEAR(double(skipped.pcm.frames), double(expected), 4 * 1152.0);
 
+    // Stations send tags (titles, artwork) between frames: one larger than
+    // the run allowed without audio plays through, in MP3 and in ADTS, and
+    // however the chunks cut its header.
+    for (const auto &[media, type] : {std::pair{Media::mp3, QStringLiteral("audio/mpeg")},
+                                      std::pair{Media::aac44, QStringLiteral("audio/aac")}}) {
+        const QByteArray audio = test::readMedia(test::mediaFile(media));
+        const qint64 frames = test::probeMedia(test::mediaFile(media)).frames();
+        for (unsigned seed : {3u, 4u, 5u}) {
+            const Decoded tagged = decodeAll(audio.left(40000) + id3Tag(100 * 1024) + audio.mid(40000), type,
+                                             randomChunks(seed));
+            EXPECT_EQ(tagged.status, 0) << type.toStdString();
+            EXPECT_NEAR(double(tagged.pcm.frames), double(frames), 4 * 2048.0) << type.toStdString();
+        }
+    }
+
     // Noise after the audio: healthy until 64 KiB have passed without a frame.
     for (const QString &type : {QStringLiteral("audio/mpeg"), QStringLiteral("audio/aac")}) {
         const QByteArray audio = test::readMedia(test::mediaFile(type == u"audio/aac" ? Media::aac44 : Media::mp3));

@@ -278,20 +278,29 @@ private:
         auto next = std::move(response.stream);
         const bool close = response.close;
         auto index = std::make_shared<qint64>(0);
-        connect(timer, &QTimer::timeout, this, [this, timer, next, close, index] {
+        const bool flood = response.asFastAsTaken;
+        if (flood)
+            timer->setInterval(1);
+        connect(timer, &QTimer::timeout, this, [this, timer, next, close, index, flood] {
             if (gone_) {
                 timer->stop();
                 return;
             }
-            const QByteArray data = next((*index)++);
-            if (data.isEmpty()) {
-                timer->stop();
-                timer->deleteLater();
-                socket_->write("0\r\n\r\n");
-                done(close);
-                return;
-            }
-            socket_->write(chunk(data));
+            constexpr qint64 unsent = 256 * 1024;
+            do {
+                const auto *ssl = qobject_cast<QSslSocket *>(socket_);
+                if (flood && socket_->bytesToWrite() + (ssl ? ssl->encryptedBytesToWrite() : 0) >= unsent)
+                    return;
+                const QByteArray data = next((*index)++);
+                if (data.isEmpty()) {
+                    timer->stop();
+                    timer->deleteLater();
+                    socket_->write("0\r\n\r\n");
+                    done(close);
+                    return;
+                }
+                socket_->write(chunk(data));
+            } while (flood);
         });
         timer->start();
     }

@@ -48,6 +48,10 @@ public:
         // goes, so it can serve an endless live stream.
         std::function<QByteArray(qint64 index)> stream;
         int intervalMs = 0;
+        // Instead of one chunk per interval, the next chunk whenever the
+        // socket has taken what was written: as fast as the client reads,
+        // while the server itself holds little.
+        bool asFastAsTaken = false;
         // Close the connection once the response is sent.
         bool close = false;
 

@@ -50,12 +50,9 @@ int run(const QString &program, const QStringList &arguments, QByteArray *output
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-QString sharedModelsFolder()
+QString resourceFolder()
 {
-    const QByteArray env = qgetenv("VANTULI_SHARED_MODELS");
-    if (!env.isEmpty())
-        return QString::fromLocal8Bit(env);
-    return QDir::cleanPath(QStringLiteral(VANTULI_SHARED_MODELS));
+    return QDir::cleanPath(QStringLiteral(VANTULI_RESOURCE_DIR));
 }
 
 } // namespace vantuli::test

@@ -20,7 +20,8 @@ QString temporaryFolder();
 int run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr,
         int timeoutMs = 120000);
 
-// The folder holding the real Silero voice-activity model, as the machine lays it out.
-QString sharedModelsFolder();
+// The application's resource folder in the source tree, where the real Silero
+// voice-activity model ships.
+QString resourceFolder();
 
 } // namespace vantuli::test
