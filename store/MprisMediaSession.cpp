@@ -5,6 +5,8 @@
 #include <QDBusObjectPath>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace vantuli {
@@ -14,8 +16,8 @@ namespace {
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString noTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
 
-// org.mpris.MediaPlayer2: the application itself. It cannot be raised or
-// quit from outside.
+// org.mpris.MediaPlayer2: the application itself; raising and quitting go
+// through the application's hooks.
 class RootAdaptor final : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
@@ -23,22 +25,36 @@ class RootAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanRaise READ canRaise)
     Q_PROPERTY(bool HasTrackList READ hasTrackList)
     Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ desktopEntry)
     Q_PROPERTY(QStringList SupportedUriSchemes READ supportedUriSchemes)
     Q_PROPERTY(QStringList SupportedMimeTypes READ supportedMimeTypes)
 
 public:
-    explicit RootAdaptor(MprisMediaSession *session) : QDBusAbstractAdaptor(session) {}
+    explicit RootAdaptor(MprisMediaSession *session) : QDBusAbstractAdaptor(session), session_(session) {}
 
-    bool canQuit() const { return false; }
-    bool canRaise() const { return false; }
+    bool canQuit() const { return static_cast<bool>(session_->applicationHooks().quit); }
+    bool canRaise() const { return static_cast<bool>(session_->applicationHooks().raise); }
     bool hasTrackList() const { return false; }
     QString identity() const { return QStringLiteral("Vantuli"); }
+    QString desktopEntry() const { return session_->applicationHooks().desktopEntry; }
     QStringList supportedUriSchemes() const { return {}; }
     QStringList supportedMimeTypes() const { return {}; }
 
 public slots:
-    void Raise() {}
-    void Quit() {}
+    void Raise()
+    {
+        if (session_->applicationHooks().raise)
+            session_->applicationHooks().raise();
+    }
+    // The reply goes out first; the application then ends as it always does.
+    void Quit()
+    {
+        if (auto quit = session_->applicationHooks().quit)
+            QMetaObject::invokeMethod(session_, std::move(quit), Qt::QueuedConnection);
+    }
+
+private:
+    MprisMediaSession *session_;
 };
 
 // org.mpris.MediaPlayer2.Player: play, pause and what is on air. A live
@@ -49,13 +65,13 @@ class PlayerAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(double Rate READ rate)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
-    Q_PROPERTY(double Volume READ volume)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(double MinimumRate READ rate)
     Q_PROPERTY(double MaximumRate READ rate)
     Q_PROPERTY(bool CanGoNext READ no)
     Q_PROPERTY(bool CanGoPrevious READ no)
-    Q_PROPERTY(bool CanPlay READ yes)
+    Q_PROPERTY(bool CanPlay READ canPlay)
     Q_PROPERTY(bool CanPause READ yes)
     Q_PROPERTY(bool CanSeek READ no)
     Q_PROPERTY(bool CanControl READ yes)
@@ -66,7 +82,9 @@ public:
     QString playbackStatus() const { return session_->playbackStatus(); }
     QVariantMap metadata() const { return session_->metadata(); }
     double rate() const { return 1.0; }
-    double volume() const { return 1.0; }
+    double volume() const { return session_->volume(); }
+    void setVolume(double volume) { session_->setVolume(volume); }
+    bool canPlay() const { return session_->canPlay(); }
     qlonglong position() const { return 0; }
     bool yes() const { return true; }
     bool no() const { return false; }
@@ -151,6 +169,43 @@ void MprisMediaSession::setPlaybackState(PlaybackState state)
     announce({{QStringLiteral("PlaybackStatus"), playbackStatus()}});
 }
 
+void MprisMediaSession::setApplicationHooks(ApplicationHooks hooks)
+{
+    hooks_ = std::move(hooks);
+    announce({{QStringLiteral("CanRaise"), static_cast<bool>(hooks_.raise)},
+              {QStringLiteral("CanQuit"), static_cast<bool>(hooks_.quit)},
+              {QStringLiteral("DesktopEntry"), hooks_.desktopEntry}},
+             "org.mpris.MediaPlayer2");
+    announce({{QStringLiteral("Volume"), volume()}, {QStringLiteral("CanPlay"), canPlay()}});
+}
+
+double MprisMediaSession::volume() const
+{
+    return hooks_.volume ? hooks_.volume() : 1.0;
+}
+
+void MprisMediaSession::setVolume(double volume)
+{
+    if (!hooks_.setVolume || !std::isfinite(volume))
+        return;
+    hooks_.setVolume(std::clamp(volume, 0.0, 1.0));
+}
+
+bool MprisMediaSession::canPlay() const
+{
+    return hooks_.canPlay ? hooks_.canPlay() : true;
+}
+
+void MprisMediaSession::volumeChanged()
+{
+    announce({{QStringLiteral("Volume"), volume()}});
+}
+
+void MprisMediaSession::canPlayChanged()
+{
+    announce({{QStringLiteral("CanPlay"), canPlay()}});
+}
+
 QString MprisMediaSession::playbackStatus() const
 {
     return state_ == PlaybackState::Playing ? QStringLiteral("Playing") : QStringLiteral("Stopped");
@@ -187,14 +242,14 @@ QString MprisMediaSession::trackPath(const QString &title)
     return QStringLiteral("/app/vantuli/track/") + element;
 }
 
-void MprisMediaSession::announce(const QVariantMap &changed)
+void MprisMediaSession::announce(const QVariantMap &changed, const char *interface)
 {
     // Qt's adaptors do not announce property changes: the signal is sent by hand.
     if (!registered_)
         return;
     QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(objectPath), propertiesInterface,
                                                      QStringLiteral("PropertiesChanged"));
-    signal << QString::fromLatin1(playerInterface) << changed << QStringList();
+    signal << QString::fromLatin1(interface) << changed << QStringList();
     connection_.send(signal);
 }
 

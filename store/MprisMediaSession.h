@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -24,6 +25,19 @@ class MprisMediaSession final : public QObject, public MediaSession {
     Q_OBJECT
 
 public:
+    // What the application adds once it has a window: the desktop entry, raising
+    // the main window, quitting, the volume and whether there is a station to
+    // play. Every member may stay empty: then the player cannot raise or quit,
+    // its volume reads 1 and cannot be set, and it can always play.
+    struct ApplicationHooks {
+        QString desktopEntry;
+        std::function<void()> raise;
+        std::function<void()> quit;
+        std::function<double()> volume;
+        std::function<void(double)> setVolume;
+        std::function<bool()> canPlay;
+    };
+
     static constexpr const char *serviceName = "org.mpris.MediaPlayer2.vantuli";
     static constexpr const char *objectPath = "/org/mpris/MediaPlayer2";
     static constexpr const char *playerInterface = "org.mpris.MediaPlayer2.Player";
@@ -47,11 +61,22 @@ public:
     // A command from the bus: runs its handlers in the order they were added.
     void perform(Command command);
 
+    void setApplicationHooks(ApplicationHooks hooks);
+    const ApplicationHooks &applicationHooks() const { return hooks_; }
+    // The bus's view of the hooks; a volume set from the bus is clamped to
+    // 0...1 and a value that is not a number is ignored.
+    double volume() const;
+    void setVolume(double volume);
+    bool canPlay() const;
+    // Announce a change of the hooked values to the bus's clients.
+    void volumeChanged();
+    void canPlayChanged();
+
     // The track id of a station title: a valid object path.
     static QString trackPath(const QString &title);
 
 private:
-    void announce(const QVariantMap &changed);
+    void announce(const QVariantMap &changed, const char *interface = playerInterface);
 
     QDBusConnection connection_;
     bool registered_ = false;
@@ -59,6 +84,7 @@ private:
     std::vector<std::pair<qint64, std::pair<Command, Handler>>> handlers_;
     std::optional<NowPlaying> nowPlaying_;
     PlaybackState state_ = PlaybackState::Stopped;
+    ApplicationHooks hooks_;
 };
 
 } // namespace vantuli

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonDocument>
+#include <QSet>
 #include <QSocketNotifier>
 
 #include <algorithm>
@@ -163,6 +164,8 @@ RadioStore::RadioStore(Dependencies dependencies, QObject *parent)
 
     readSettings();
     openArchive();
+    if (!catalogPath_)
+        Resources::reportMissing();
     loadCatalog();
     subscribe();
     installMediaCommands();
@@ -201,8 +204,9 @@ RadioStore::~RadioStore()
 
 void RadioStore::readSettings()
 {
-    schedule_ = decodeSetting<std::vector<ListeningTime>>(defaults_->data(storekeys::schedule)).value_or(
-        std::vector<ListeningTime>{});
+    // Entry by entry: one that no longer decodes does not cost the others.
+    const std::optional<QByteArray> schedule = defaults_->data(storekeys::schedule);
+    schedule_ = schedule ? salvageList<ListeningTime>(*schedule).value : std::vector<ListeningTime>{};
 
     favoriteOrder_ = defaults_->stringList(storekeys::favorites).value_or(QStringList{});
     favorites_ = QSet<QString>(favoriteOrder_.begin(), favoriteOrder_.end());
@@ -240,29 +244,30 @@ void RadioStore::openArchive()
             location = ListeningArchive::localURL();
         auto archive = std::make_unique<ListeningArchive>(location);
 
-        // A row that no longer decodes is treated as absent (and replaced
-        // below); only a failing database costs the archive.
-        std::optional<std::vector<ListeningRecord>> recent;
-        try {
-            recent = archive->state<std::vector<ListeningRecord>>(storekeys::recentRow);
-        } catch (const DecodingError &) {
+        // A damaged row keeps the records that still decode. Its raw text is
+        // copied to a key of its own before the row is written again, and the
+        // archive counts as failed so the loss does not go unnoticed; only a
+        // failing database costs the archive itself.
+        const auto readRow = [&](const QString &key, auto salvage, auto &member) {
+            const std::optional<QByteArray> text = archive->stateText(key);
+            if (!text) {
+                archive->save(member, key);
+                return;
+            }
+            auto salvaged = salvage(*text);
+            if (!salvaged.damaged) {
+                member = std::move(salvaged.value);
+                return;
+            }
             damagedRow = true;
-        }
-        if (recent)
-            history_ = std::move(*recent);
-        else
-            archive->save(history_, storekeys::recentRow);
-
-        std::optional<Failures> failures;
-        try {
-            failures = archive->state<Failures>(storekeys::failuresRow);
-        } catch (const DecodingError &) {
-            damagedRow = true;
-        }
-        if (failures)
-            failures_ = std::move(*failures);
-        else
-            archive->save(failures_, storekeys::failuresRow);
+            archive->saveText(key + QStringLiteral(".damaged"), *text);
+            // Nothing left to keep: what the settings held stands instead.
+            if (!salvaged.value.empty())
+                member = std::move(salvaged.value);
+            archive->save(member, key);
+        };
+        readRow(storekeys::recentRow, &salvageList<ListeningRecord>, history_);
+        readRow(storekeys::failuresRow, &salvageMap<Failures>, failures_);
 
         defaults_->remove(storekeys::legacyRecent);
         defaults_->remove(storekeys::legacyHistory);
@@ -284,6 +289,16 @@ void RadioStore::loadCatalog()
         if (!file.open(QIODevice::ReadOnly))
             throw std::runtime_error(QStringLiteral("%1: %2").arg(path, file.errorString()).toStdString());
         catalog = Station::decodeCatalog(file.readAll());
+        // Every lookup by id would silently take one of two stations that share
+        // an id: such a catalog is refused as a whole.
+        QSet<QString> ids;
+        ids.reserve(static_cast<qsizetype>(catalog.size()));
+        for (const Station &station : catalog) {
+            if (ids.contains(station.id))
+                throw DecodingError(QStringLiteral("The station id \"%1\" is used by more than one station.")
+                                        .arg(station.id));
+            ids.insert(station.id);
+        }
     } catch (const DecodingError &error) {
         playbackMessage_ = DisplayMessage::format(QStringLiteral("目录读取失败。%@"), error.description());
         return;
@@ -341,6 +356,10 @@ void RadioStore::applicationWillTerminate()
 {
     stop(false);
     asr_->shutdown();
+    // The standard settings store lives as long as the process (the
+    // interface-language service holds it too), so nothing else writes out
+    // what was set just before quitting.
+    defaults_->sync();
 }
 
 // ---- Settings and plain published members ----

@@ -33,6 +33,9 @@
 namespace vantuli {
 
 class SettingsStore;
+namespace test {
+class StoreProbe;
+}
 
 // The application's single observable store and coordinator: the catalog,
 // the user's library and settings, the playback state machine with its
@@ -204,6 +207,9 @@ public:
     // Starts a station. `retry` is 0 except for reconnects; `recordVisit`
     // records a listen once the run plays.
     void start(const Station &station, int retry = 0, bool recordVisit = true);
+    // Whether start() can play the station: its stream address parses and
+    // its scheme is exactly "https".
+    static bool canStart(const Station &station);
     // Ends the run; `interrupted` marks its session as ended by a failure.
     void stop(bool interrupted = false);
     // Stops the station when it is the active one, otherwise starts it.
@@ -284,6 +290,9 @@ signals:
     void scheduleChanged();
 
 private:
+    // Widget tests set published state directly through the probe.
+    friend class test::StoreProbe;
+
     // Assigns a published member and announces it (every time).
     template <typename T, typename U>
     void publish(T &member, U &&value, void (RadioStore::*changed)())

@@ -44,6 +44,11 @@ std::optional<QUrl> httpsAddress(const QString &address)
 
 } // namespace
 
+bool RadioStore::canStart(const Station &station)
+{
+    return httpsAddress(station.streamUrl).has_value();
+}
+
 void RadioStore::start(const Station &station, int retry, bool recordVisit)
 {
     // One chain of reconnects records at most one visit.

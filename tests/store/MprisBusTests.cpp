@@ -5,6 +5,8 @@
 #include "store/MprisMediaSession.h"
 
 #include <QDBusConnectionInterface>
+#include "support/PrivateSessionBus.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -12,49 +14,6 @@ namespace vantuli::test {
 namespace {
 
 using State = RadioStore::State;
-
-// Starts a session bus for this test process before anything connects to one.
-class PrivateSessionBus final : public ::testing::Environment {
-public:
-    static inline bool available = false;
-
-    void SetUp() override
-    {
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-            return;
-        daemon_ = std::make_unique<QProcess>();
-        daemon_->setProcessChannelMode(QProcess::SeparateChannels);
-        daemon_->start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon_->waitForStarted(10000))
-            return;
-        QByteArray address;
-        while (!address.contains('\n') && daemon_->waitForReadyRead(10000))
-            address += daemon_->readAllStandardOutput();
-        address = address.trimmed();
-        if (address.isEmpty())
-            return;
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        available = true;
-    }
-
-    void TearDown() override
-    {
-        if (!daemon_)
-            return;
-        daemon_->terminate();
-        if (!daemon_->waitForFinished(10000)) {
-            daemon_->kill();
-            daemon_->waitForFinished();
-        }
-    }
-
-private:
-    std::unique_ptr<QProcess> daemon_;
-};
-
-[[maybe_unused]] ::testing::Environment *const sessionBus =
-    ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
 
 // A playerctl process; the event loop keeps running while it talks to the player.
 class Playerctl {

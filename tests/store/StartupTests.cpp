@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QSettings>
 
@@ -141,6 +142,44 @@ TEST_F(StartupTest, AnUndecodableRowCostsOnlyThatRow)
     EXPECT_TRUE(reopened.state<Failures>(QStringLiteral("failures"))->empty());
 }
 
+// A partly damaged row keeps every record that still decodes, and its raw
+// text under a key of its own; the same goes for the schedule setting.
+TEST_F(StartupTest, APartlyDamagedRowKeepsItsGoodRecordsAndARawCopy)
+{
+    const QByteArray good = R"({"stationID":"fr1","visits":2},{"stationID":"en1","lastPlayed":5,"visits":1})";
+    const QByteArray failures =
+        R"({"zh1":{"url":"https://radio.example.org/zh1","date":5},"en1":{"url":7},"fr1":"x"})";
+    const QByteArray schedule = R"([{"id":"00000000-0000-0000-0000-000000000001","stationID":"fr1","hour":7,)"
+                                R"("minute":5,"workdaysOnly":false},{"id":"x","hour":99},)"
+                                R"({"id":"00000000-0000-0000-0000-000000000002","stationID":"zh1","hour":8,)"
+                                R"("minute":0,"workdaysOnly":true}])";
+    settings->setValue(QStringLiteral("schedule"), schedule);
+    for (const QByteArray &recent : {"[" + good.left(31) + R"({"visits":"many"},)" + good.mid(31) + "]",
+                                     "[" + good + R"(,{"stationID":"zh)"}) {
+        SCOPED_TRACE(recent.toStdString());
+        const QString file = archiveFile();
+        {
+            ListeningArchive archive(file);
+            archive.saveText(QStringLiteral("recent"), recent);
+            archive.saveText(QStringLiteral("failures"), failures);
+        }
+        make();
+        EXPECT_TRUE(store->archiveFailed());
+        EXPECT_EQ(ids(store->history()), (QStringList{QStringLiteral("fr1"), QStringLiteral("en1")}));
+        EXPECT_EQ(store->failures().size(), 1u);
+        EXPECT_TRUE(store->failures().contains(QStringLiteral("zh1")));
+        ASSERT_EQ(store->schedule().size(), 2u);
+        EXPECT_EQ(store->schedule()[1].stationID, QStringLiteral("zh1"));
+        store.reset();
+
+        ListeningArchive reopened(file);
+        EXPECT_EQ(reopened.stateText(QStringLiteral("recent.damaged")), recent);
+        EXPECT_EQ(reopened.stateText(QStringLiteral("failures.damaged")), failures);
+        EXPECT_EQ(ids(*reopened.state<std::vector<ListeningRecord>>(QStringLiteral("recent"))),
+                  (QStringList{QStringLiteral("fr1"), QStringLiteral("en1")}));
+    }
+}
+
 TEST_F(StartupTest, AnArchiveThatCannotOpenKeepsTheLegacyKeys)
 {
     archivePath = temporaryFolder() + QStringLiteral("/no/such/folder/archive.sqlite3");
@@ -250,7 +289,13 @@ TEST_F(StartupTest, InitialSelectionSkipsUnknownAndFailedStations)
 
 TEST_F(StartupTest, AnUnreadableCatalogLeavesAMessageAndTheRestRuns)
 {
-    for (const QByteArray &content : {QByteArray(), QByteArray("[{\"id\": 1}]")}) {
+    // Two stations sharing an id: lookups by id would silently pick one of them.
+    QFile twice(writeCatalog({station(QStringLiteral("a"), QStringLiteral("en")),
+                              station(QStringLiteral("twin"), QStringLiteral("fr")),
+                              station(QStringLiteral("twin"), QStringLiteral("de"))}));
+    ASSERT_TRUE(twice.open(QIODevice::ReadOnly));
+    const QByteArray duplicateIds = twice.readAll();
+    for (const QByteArray &content : {QByteArray(), QByteArray("[{\"id\": 1}]"), duplicateIds}) {
         catalogPath = temporaryFolder() + QStringLiteral("/catalog-bad.json");
         QFile::remove(*catalogPath);
         if (!content.isEmpty()) {
@@ -263,6 +308,8 @@ TEST_F(StartupTest, AnUnreadableCatalogLeavesAMessageAndTheRestRuns)
         ASSERT_TRUE(store->playbackMessage());
         EXPECT_EQ(store->playbackMessage()->content(), QStringLiteral("目录读取失败。%@"));
         EXPECT_FALSE(store->playbackMessage()->argument().isEmpty());
+        if (content == duplicateIds)
+            EXPECT_TRUE(store->playbackMessage()->argument().contains(QStringLiteral("\"twin\""))) << qPrintable(store->playbackMessage()->argument());
         EXPECT_TRUE(store->playbackMessage()->text().startsWith(QStringLiteral("Couldn’t read the station catalog.")));
         EXPECT_TRUE(store->stations().empty());
         EXPECT_TRUE(store->visible().empty());
@@ -306,6 +353,21 @@ TEST_F(StartupTest, TerminationWritesTheLastCheckpointAndShutsRecognitionDown)
     farm.last().windows({speechWindow(0)});
     farm.settle();
     EXPECT_EQ(probe->callCount(), 0);
+}
+
+// The standard settings store is never released before the process ends:
+// what was set just before quitting is written out at termination.
+TEST_F(StartupTest, AVolumeSetJustBeforeQuittingIsInTheSettingsFile)
+{
+    const QString file = temporaryFolder() + QStringLiteral("/quit.ini");
+    auto ini = std::make_shared<QSettingsStore>(file);
+    RadioStore::Dependencies d = dependencies();
+    d.defaults = ini;
+    store = std::make_unique<RadioStore>(std::move(d));
+    store->setVolume(0.3);
+    ASSERT_TRUE(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection));
+    QSettings fresh(file, QSettings::IniFormat); // while `ini` still holds its own copy
+    EXPECT_DOUBLE_EQ(fresh.value(QStringLiteral("volume")).toDouble(), 0.3);
 }
 
 TEST_F(StartupTest, ATerminationSignalQuitsCleanly)

@@ -1,0 +1,363 @@
+#include "app/StationMasthead.h"
+
+#include "app/MenuText.h"
+#include "app/look/Appearance.h"
+#include "app/look/Icons.h"
+#include "app/look/Labels.h"
+#include "app/look/Refresher.h"
+#include "app/look/Studio.h"
+#include "app/look/StudioButton.h"
+#include "app/look/TextStyles.h"
+#include "platform/Resources.h"
+#include "records/CaptionPacing.h"
+#include "records/Formats.h"
+#include "records/L10n.h"
+#include "store/RadioStore.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFile>
+#include <QGraphicsEffect>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <QToolTip>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include <algorithm>
+
+namespace vantuli {
+
+namespace {
+
+constexpr int nameSize = 36;
+constexpr double nameMinimumScale = 0.67;
+constexpr int riseDistance = 4;
+
+QString localized(const char *key)
+{
+    return L10n::shared().text(QString::fromUtf8(key));
+}
+
+QColor translucentBlack()
+{
+    return QColor::fromRgbF(0, 0, 0, 0.34f);
+}
+
+QColor withAlpha(QColor color, double alpha)
+{
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+} // namespace
+
+// Draws its widget faded and lowered: a new station's name rises 4 px into
+// place while fading in.
+class RiseEffect final : public QGraphicsEffect {
+public:
+    using QGraphicsEffect::QGraphicsEffect;
+
+    void setProgress(double progress)
+    {
+        progress_ = progress;
+        update();
+    }
+    QRectF boundingRectFor(const QRectF &rect) const override { return rect.adjusted(0, 0, 0, riseDistance); }
+
+protected:
+    void draw(QPainter *painter) override
+    {
+        if (progress_ >= 1) {
+            drawSource(painter);
+            return;
+        }
+        QPoint offset;
+        const QPixmap pixmap = sourcePixmap(Qt::LogicalCoordinates, &offset);
+        painter->save();
+        painter->setOpacity(painter->opacity() * progress_);
+        painter->drawPixmap(offset + QPointF(0, riseDistance * (1 - progress_)), pixmap);
+        painter->restore();
+    }
+
+private:
+    double progress_ = 1;
+};
+
+StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(parent), radio_(radio)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    content_ = new QWidget(this);
+    outer->addWidget(content_);
+    QPalette white = Studio::darkPalette(Studio::pine());
+    white.setColor(QPalette::WindowText, Qt::white);
+    content_->setPalette(white);
+
+    auto *column = new QVBoxLayout(content_);
+    column->setContentsMargins(26, 10, 26, 10);
+    column->setSpacing(7);
+    column->addStretch(1);
+
+    auto *kickerRow = new QHBoxLayout;
+    kickerRow->setSpacing(7);
+    kickerIcon_ = new QLabel(content_);
+    kickerIcon_->setPixmap(symbolPixmap(QStringLiteral("antenna.radiowaves.left.and.right"), Studio::gold(), 12,
+                                        devicePixelRatioF()));
+    kickerRow->addWidget(kickerIcon_);
+    kicker_ = new QLabel(content_);
+    kicker_->setObjectName(QStringLiteral("stationKicker"));
+    kicker_->setTextFormat(Qt::PlainText);
+    kicker_->setFont(monoDigitFont(11, QFont::DemiBold));
+    QPalette gold = kicker_->palette();
+    gold.setColor(QPalette::WindowText, Studio::gold());
+    kicker_->setPalette(gold);
+    kickerRow->addWidget(kicker_);
+    kickerRow->addStretch(1);
+    column->addLayout(kickerRow);
+
+    name_ = new FitLabel(QString(), content_);
+    name_->setObjectName(QStringLiteral("stationName"));
+    QFont nameFont = serifFont(nameSize, QFont::Medium);
+    nameFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.85);
+    name_->setFont(nameFont);
+    name_->setMaximumLines(2);
+    name_->setMinimumScale(nameMinimumScale);
+    name_->setTextColor(Qt::white);
+    name_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    nameEffect_ = new RiseEffect(name_);
+    name_->setGraphicsEffect(nameEffect_);
+    column->addWidget(name_);
+
+    facts_ = new FitLabel(QString(), content_);
+    facts_->setObjectName(QStringLiteral("stationFacts"));
+    facts_->setFont(textFont(TextStyle::Callout));
+    facts_->setTextColor(withAlpha(Qt::white, 0.88));
+    facts_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    column->addWidget(facts_);
+
+    auto *controls = new QHBoxLayout;
+    controls->setContentsMargins(0, 3, 0, 0);
+    controls->setSpacing(8);
+    play_ = new StudioButton(Studio::pine(), Studio::gold(), 7, content_);
+    play_->setObjectName(QStringLiteral("stationPlay"));
+    QFont bold = textFont(TextStyle::Callout, QFont::Bold);
+    play_->setFont(bold);
+    play_->setIconSize(QSize(12, 12));
+    play_->setElideMode(Qt::ElideNone);
+    play_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(play_, &QAbstractButton::clicked, this, [this] {
+        if (station_)
+            radio_->toggle(*station_);
+    });
+    controls->addWidget(play_);
+
+    favorite_ = new StudioButton(Qt::white, translucentBlack(), 7, content_);
+    favorite_->setObjectName(QStringLiteral("favoriteStation"));
+    favorite_->setIconSize(QSize(14, 14));
+    favorite_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(favorite_, &QAbstractButton::clicked, this, [this] {
+        if (station_)
+            radio_->favorite(*station_);
+    });
+    controls->addWidget(favorite_);
+
+    more_ = new StudioButton(Qt::white, translucentBlack(), 7, content_);
+    more_->setObjectName(QStringLiteral("stationMenu"));
+    more_->setIcon(symbolIcon(QStringLiteral("ellipsis"), Qt::white, 14));
+    more_->setIconSize(QSize(14, 14));
+    more_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    menu_ = new QMenu(this);
+    // The menu is drawn in the dark scheme whatever the system's appearance.
+    menu_->setPalette(Studio::darkPalette(Studio::pine()));
+    connect(more_, &QAbstractButton::clicked, this, [this] {
+        if (!menu_->isEmpty())
+            menu_->popup(more_->mapToGlobal(QPoint(0, more_->height() + 2)));
+    });
+    controls->addWidget(more_);
+    controls->addStretch(1);
+    column->addLayout(controls);
+    column->addStretch(1);
+
+    entrance_ = new QVariantAnimation(this);
+    entrance_->setDuration(200);
+    entrance_->setEasingCurve(QEasingCurve::InOutQuad);
+    entrance_->setStartValue(0.0);
+    entrance_->setEndValue(1.0);
+    connect(entrance_, &QVariantAnimation::valueChanged, this,
+            [this](const QVariant &value) { nameEffect_->setProgress(value.toDouble()); });
+
+    refresher_ = new Refresher([this] { refresh(); }, this);
+    for (auto signal : {&RadioStore::selectedChanged, &RadioStore::currentChanged, &RadioStore::stateChanged,
+                        &RadioStore::favoritesChanged, &RadioStore::failuresChanged})
+        connect(radio_, signal, refresher_, &Refresher::schedule);
+    connect(&L10n::shared(), &L10n::didChange, refresher_, &Refresher::schedule);
+    refresh();
+}
+
+StationMasthead::~StationMasthead() = default;
+
+QString StationMasthead::kickerText(const Station &station)
+{
+    if (!station.frequency.isEmpty())
+        return station.frequency;
+    return Formats::regionName(station.country);
+}
+
+QString StationMasthead::factsText(const Station &station)
+{
+    const QString code = station.language.isEmpty() ? QStringLiteral("und") : CaptionPacing::languageCode(station.language);
+    return station.place() + QStringLiteral("  \u00B7  ") + Station::languageName(code);
+}
+
+std::optional<QUrl> StationMasthead::websiteLink(const Station &station)
+{
+    const QUrl url(station.website, QUrl::StrictMode);
+    if (station.website.isEmpty() || !url.isValid())
+        return std::nullopt;
+    if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
+        return std::nullopt;
+    return url;
+}
+
+std::optional<QString> StationMasthead::shareLink(const Station &station)
+{
+    const QString text = station.path.isEmpty()
+                             ? station.website
+                             : QStringLiteral("https://") + QLatin1String(RadioStore::productSiteHost) + station.path;
+    if (text.isEmpty() || !QUrl(text, QUrl::StrictMode).isValid())
+        return std::nullopt;
+    return text;
+}
+
+void StationMasthead::shareStation()
+{
+    if (!station_)
+        return;
+    const std::optional<QString> link = shareLink(*station_);
+    if (!link)
+        return;
+    // The address is only ever copied as text, never opened or handed over:
+    // a catalog web site may have any scheme.
+    QGuiApplication::clipboard()->setText(*link);
+    QToolTip::showText(more_->mapToGlobal(QPoint(0, more_->height())), localized("已复制电台链接"), more_);
+}
+
+void StationMasthead::rebuildMenu()
+{
+    menu_->clear();
+    if (!station_)
+        return;
+    if (const std::optional<QUrl> site = websiteLink(*station_)) {
+        const QUrl url = *site;
+        menu_->addAction(menuText(localized("台方官网")), this, [url] { QDesktopServices::openUrl(url); });
+    }
+    if (shareLink(*station_)) {
+        QAction *share = menu_->addAction(symbolIcon(QStringLiteral("square.and.arrow.up"), Qt::white, 14),
+                                          menuText(localized("分享电台")));
+        connect(share, &QAction::triggered, this, &StationMasthead::shareStation);
+    }
+    if (station_->verifiedAt) {
+        QAction *verified = menu_->addAction(
+            menuText(L10n::format(QStringLiteral("音源验证 · %@"), {station_->verifiedAt->left(10)})));
+        verified->setEnabled(false);
+    }
+}
+
+void StationMasthead::refresh()
+{
+    const std::optional<Station> previous = station_;
+    station_ = radio_->selected();
+    content_->setVisible(station_.has_value());
+    if (!station_)
+        return;
+    const Station &station = *station_;
+
+    kicker_->setText(kickerText(station));
+    name_->setText(station.name);
+    facts_->setText(factsText(station));
+
+    const bool onAir = radio_->active() && radio_->current() && radio_->current()->id == station.id;
+    const bool failed = radio_->failures().count(station.id) > 0;
+    const QString playSymbol = onAir ? QStringLiteral("stop.fill") : QStringLiteral("play.fill");
+    if (playSymbol != playSymbol_) {
+        play_->setIcon(symbolIcon(playSymbol, Studio::pine(), 12));
+        play_->setProperty("symbol", playSymbol);
+        playSymbol_ = playSymbol;
+    }
+    const QString title = onAir ? localized("停止播放") : failed ? localized("重新连接") : localized("收听直播");
+    if (play_->text() != title) {
+        play_->setText(title);
+        // The label is inset 5 px beyond the button's padding on both sides.
+        play_->setFixedSize(play_->sizeHint() + QSize(10, 0));
+    }
+
+    const bool favourite = radio_->favorites().contains(station.id);
+    const QString star = favourite ? QStringLiteral("star.fill") : QStringLiteral("star");
+    if (star != starSymbol_) {
+        const QColor tint = favourite ? Studio::gold() : QColor(Qt::white);
+        favorite_->setForeground(tint);
+        favorite_->setIcon(symbolIcon(star, tint, 14));
+        favorite_->setProperty("symbol", star);
+        starSymbol_ = star;
+    }
+    favorite_->setAccessibleName(favourite ? localized("取消收藏") : localized("加入收藏"));
+    more_->setAccessibleName(localized("电台信息和分享"));
+    rebuildMenu();
+
+    if (previous && previous->id != station.id) {
+        entrance_->stop();
+        if (Appearance::shared().reduceMotion() || !isVisible())
+            nameEffect_->setProgress(1);
+        else
+            entrance_->start();
+    }
+}
+
+void StationMasthead::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QRect area = rect();
+    painter.fillRect(area, Studio::pine());
+
+    // The artwork fills the whole band (aspect kept, centred, cut to the band).
+    if (artworkSize_ != area.size() * devicePixelRatioF()) {
+        artworkSize_ = area.size() * devicePixelRatioF();
+        artworkCache_ = QPixmap();
+        QSvgRenderer renderer(Resources::path(QStringLiteral("artwork/BroadcastHorizon.svg")));
+        if (renderer.isValid() && !area.isEmpty()) {
+            const QSizeF natural = renderer.defaultSize().isEmpty() ? QSizeF(area.size()) : QSizeF(renderer.defaultSize());
+            const double scale = std::max(area.width() / natural.width(), area.height() / natural.height());
+            const QSizeF drawn = natural * scale;
+            const qreal ratio = devicePixelRatioF();
+            QPixmap pixmap(area.size() * ratio);
+            pixmap.setDevicePixelRatio(ratio);
+            pixmap.fill(Qt::transparent);
+            QPainter canvas(&pixmap);
+            canvas.setRenderHint(QPainter::Antialiasing);
+            renderer.render(&canvas, QRectF(QPointF((area.width() - drawn.width()) / 2, (area.height() - drawn.height()) / 2),
+                                            drawn));
+            canvas.end();
+            artworkCache_ = pixmap;
+        }
+    }
+    if (!artworkCache_.isNull())
+        painter.drawPixmap(0, 0, artworkCache_);
+
+    QLinearGradient shade(area.topLeft(), area.topRight());
+    shade.setColorAt(0, withAlpha(Studio::pine(), 0.83));
+    shade.setColorAt(0.5, withAlpha(Studio::pine(), 0.46));
+    shade.setColorAt(1, withAlpha(Studio::pine(), 0));
+    painter.fillRect(area, shade);
+}
+
+} // namespace vantuli

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "records/Station.h"
+
+#include <QPixmap>
+#include <QUrl>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+class QMenu;
+class QVariantAnimation;
+
+namespace vantuli {
+
+class FitLabel;
+class RadioStore;
+class Refresher;
+class StudioButton;
+
+// The header of the station column: the selected station's name in large
+// type over the broadcast artwork, its frequency or region, its place and
+// language, and its play, favourite and info-and-share controls.
+class StationMasthead : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit StationMasthead(RadioStore *radio, QWidget *parent = nullptr);
+    ~StationMasthead() override;
+
+    // The station shown (the store's selection as last read).
+    const std::optional<Station> &station() const { return station_; }
+
+    // The texts and links the masthead derives from a station.
+    static QString kickerText(const Station &station);
+    static QString factsText(const Station &station);
+    // The web site, when it is an http or https address.
+    static std::optional<QUrl> websiteLink(const Station &station);
+    // The address "分享电台" copies: the product site's page of the station,
+    // else the station's web site as stored (any scheme); absent when it
+    // does not parse.
+    static std::optional<QString> shareLink(const Station &station);
+
+    // The info-and-share menu for the shown station.
+    QMenu *stationMenu() const { return menu_; }
+    // Copies the shown station's link and says so.
+    void shareStation();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void refresh();
+    void rebuildMenu();
+
+    RadioStore *radio_;
+    std::optional<Station> station_;
+
+    QWidget *content_;
+    QLabel *kickerIcon_;
+    QLabel *kicker_;
+    FitLabel *name_;
+    FitLabel *facts_;
+    StudioButton *play_;
+    StudioButton *favorite_;
+    StudioButton *more_;
+    QMenu *menu_;
+
+    Refresher *refresher_;
+    QVariantAnimation *entrance_;
+    class RiseEffect *nameEffect_;
+    QPixmap artworkCache_;
+    QSize artworkSize_; // the size the cache was drawn for
+    QString playSymbol_;
+    QString starSymbol_;
+};
+
+} // namespace vantuli

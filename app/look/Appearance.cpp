@@ -1,0 +1,144 @@
+#include "app/look/Appearance.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPalette>
+
+namespace vantuli {
+
+namespace {
+
+const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString portalInterface = QStringLiteral("org.freedesktop.portal.Settings");
+
+// Portal values arrive wrapped in one or two variants.
+QVariant unwrap(QVariant value)
+{
+    for (int i = 0; i < 3 && value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>(); ++i)
+        value = qvariant_cast<QDBusVariant>(value).variant();
+    return value;
+}
+
+bool paletteIsDark()
+{
+    if (!qGuiApp)
+        return false;
+    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+}
+
+} // namespace
+
+Appearance &Appearance::shared()
+{
+    static Appearance *instance = new Appearance();
+    return *instance;
+}
+
+Appearance::Appearance()
+{
+    const QByteArray scheme = qgetenv("VANTULI_COLOR_SCHEME").toLower();
+    if (scheme == "dark" || scheme == "light") {
+        schemeOverridden_ = true;
+        dark_ = scheme == "dark";
+    } else {
+        dark_ = paletteIsDark();
+    }
+    const QByteArray motion = qgetenv("VANTULI_REDUCE_MOTION");
+    if (!motion.isEmpty()) {
+        motionOverridden_ = true;
+        reduceMotion_ = motion != "0";
+    }
+    if (qGuiApp)
+        qGuiApp->installEventFilter(this);
+    readPortal();
+}
+
+void Appearance::readPortal()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    bus.connect(portalService, portalPath, portalInterface, QStringLiteral("SettingChanged"), this,
+                SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
+    auto read = [this, &bus](const QString &group, const QString &key) {
+        QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface,
+                                                              QStringLiteral("Read"));
+        message << group << key;
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, 2000), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, group, key] {
+            watcher->deleteLater();
+            QDBusPendingReply<QVariant> reply = *watcher;
+            if (reply.isError())
+                return;
+            portalSettingChanged(group, key, QDBusVariant(unwrap(reply.value())));
+        });
+    };
+    read(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"));
+    read(QStringLiteral("org.gnome.desktop.interface"), QStringLiteral("enable-animations"));
+    read(QStringLiteral("org.kde.kdeglobals.KDE"), QStringLiteral("AnimationDurationFactor"));
+}
+
+void Appearance::portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+{
+    const QVariant v = unwrap(value.variant());
+    if (group == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme")) {
+        const uint scheme = v.toUInt();
+        applyScheme(scheme == 1 ? std::optional<bool>(true) : scheme == 2 ? std::optional<bool>(false) : std::nullopt);
+    } else if (group == QLatin1String("org.gnome.desktop.interface") && key == QLatin1String("enable-animations")) {
+        if (!motionOverridden_)
+            applyReduceMotion(!v.toBool());
+    } else if (group == QLatin1String("org.kde.kdeglobals.KDE") && key == QLatin1String("AnimationDurationFactor")) {
+        if (!motionOverridden_)
+            applyReduceMotion(v.toDouble() <= 0);
+    }
+}
+
+void Appearance::applyScheme(std::optional<bool> portalDark)
+{
+    portalDark_ = portalDark;
+    if (schemeOverridden_)
+        return;
+    const bool dark = portalDark_.value_or(paletteIsDark());
+    if (dark != dark_) {
+        dark_ = dark;
+        emit schemeChanged();
+    }
+}
+
+void Appearance::applyReduceMotion(bool reduced)
+{
+    if (reduced != reduceMotion_) {
+        reduceMotion_ = reduced;
+        emit reduceMotionChanged();
+    }
+}
+
+bool Appearance::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == qGuiApp && event->type() == QEvent::ApplicationPaletteChange && !schemeOverridden_ && !portalDark_)
+        applyScheme(std::nullopt);
+    return QObject::eventFilter(watched, event);
+}
+
+void Appearance::setReduceMotionForTesting(bool reduced)
+{
+    motionOverridden_ = true;
+    applyReduceMotion(reduced);
+}
+
+void Appearance::setDarkForTesting(bool dark)
+{
+    schemeOverridden_ = true;
+    if (dark != dark_) {
+        dark_ = dark;
+        emit schemeChanged();
+    }
+}
+
+} // namespace vantuli

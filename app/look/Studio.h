@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+
+namespace vantuli::Studio {
+
+// The four colours every window draws with (sRGB, opaque).
+QColor pine();  // transport bar, heading tiles, labels of primary buttons
+QColor side();  // the directory side panel
+QColor gold();  // the accent
+QColor mist();  // secondary text, labels of plain buttons
+
+// The opaque background of the sheets and the tip jar, by the current colour scheme.
+QColor sheetBackground();
+QColor sheetBackground(bool dark);
+
+// The dark palette the transport and the directory panel use whatever the
+// system's appearance: white text on `base`, `mist` for secondary text.
+QPalette darkPalette(const QColor &base);
+
+} // namespace vantuli::Studio

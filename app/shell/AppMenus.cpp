@@ -1,0 +1,206 @@
+#include "app/shell/AppMenus.h"
+
+#include "app/look/Refresher.h"
+#include "app/shell/AppLanguageMenu.h"
+#include "overlay/FloatingCaptions.h"
+#include "records/L10n.h"
+#include "store/RadioStore.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace vantuli {
+
+QString actionText(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+namespace {
+
+QString localized(const char *key)
+{
+    return actionText(L10n::shared().text(QString::fromUtf8(key)));
+}
+
+void addStationItem(QMenu *menu, RadioStore &radio, const Station &station)
+{
+    QAction *item = menu->addAction(actionText(station.name));
+    QObject::connect(item, &QAction::triggered, &radio, [&radio, station] { radio.start(station, 0, true); });
+}
+
+// A submenu of the stations of `ids` that still resolve; none when empty.
+void addStationMenu(QMenu &menu, RadioStore &radio, const QString &title, const QStringList &ids)
+{
+    std::vector<Station> stations;
+    for (const QString &id : ids) {
+        const auto found = radio.stationsByID().constFind(id);
+        if (found != radio.stationsByID().cend())
+            stations.push_back(*found);
+    }
+    if (stations.empty())
+        return;
+    QMenu *submenu = menu.addMenu(title);
+    for (const Station &station : stations)
+        addStationItem(submenu, radio, station);
+}
+
+} // namespace
+
+void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay, QAction *open, QAction *quit)
+{
+    menu.clear();
+    if (const std::optional<Station> station = radio.transportStation()) {
+        QAction *label = menu.addAction(actionText(station->name));
+        label->setEnabled(false);
+        QAction *toggle = menu.addAction(localized(radio.active() ? "停止播放" : "收听直播"));
+        QObject::connect(toggle, &QAction::triggered, &radio, [&radio, station = *station] { radio.toggle(station); });
+    }
+    menu.addSeparator();
+    QMenu *featured = menu.addMenu(localized("精选电台"));
+    for (const FeaturedGroup &group : radio.featuredGroups()) {
+        QMenu *groupMenu = featured->addMenu(actionText(group.label()));
+        for (const Station &station : group.stations)
+            addStationItem(groupMenu, radio, station);
+    }
+    addStationMenu(menu, radio, localized("收藏"), radio.favoriteOrder());
+    addStationMenu(menu, radio, localized("最近收听"), radio.recent().mid(0, 10));
+    menu.addSeparator();
+    menu.addAction(overlay.toggle);
+    menu.addAction(overlay.appearance);
+    menu.addAction(overlay.clickThrough);
+    menu.addSeparator();
+    menu.addAction(open);
+    menu.addAction(quit);
+}
+
+AppMenus::AppMenus(RadioStore *radio, FloatingCaptions *floating, Commands commands, QObject *parent)
+    : QObject(parent), radio_(radio), floating_(floating), commands_(std::move(commands))
+{
+    auto action = [this](const char *name, const std::function<void()> &run) {
+        auto *item = new QAction(this);
+        item->setObjectName(QString::fromLatin1(name));
+        connect(item, &QAction::triggered, this, [run] {
+            if (run)
+                run();
+        });
+        return item;
+    };
+    about_ = action("commandAbout", commands_.about);
+    about_->setText(QStringLiteral("About Vantuli"));
+    about_->setMenuRole(QAction::AboutRole);
+    archive_ = action("commandArchive", commands_.archive);
+    search_ = action("commandSearch", commands_.search);
+    search_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    support_ = action("commandSupport", commands_.support);
+    open_ = action("commandOpen", commands_.openMain);
+    quit_ = action("commandQuit", commands_.quit);
+    quit_->setMenuRole(QAction::QuitRole);
+
+    overlay_.toggle = action("overlayToggle", commands_.toggleFloating);
+    overlay_.toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    overlay_.appearance = action("overlayAppearance", [this] {
+        if (floating_)
+            floating_->openMenu();
+    });
+    overlay_.clickThrough = action("overlayClickThrough", [this] {
+        if (!floating_)
+            return;
+        FloatingCaptionStyle style = floating_->style();
+        style.clickThrough = !style.clickThrough;
+        floating_->update(style);
+    });
+    overlay_.clickThrough->setCheckable(true);
+
+    tray_ = new QMenu;
+    tray_->setObjectName(QStringLiteral("trayMenu"));
+
+    overlayRefresh_ = new Refresher([this] { updateOverlay(); }, this);
+    trayRefresh_ = new Refresher([this] { rebuildTray(); }, this);
+    textRefresh_ = new Refresher([this] { updateTexts(); }, this);
+    // The overlay toggle's rule reads the captions switch and whether the
+    // station in question is deferred (selected, current, state, language).
+    for (auto signal : {&RadioStore::captionsOnChanged, &RadioStore::selectedChanged, &RadioStore::currentChanged,
+                        &RadioStore::stateChanged, &RadioStore::languageChanged})
+        connect(radio_, signal, overlayRefresh_, &Refresher::schedule);
+    for (auto signal : {&RadioStore::selectedChanged, &RadioStore::currentChanged, &RadioStore::stateChanged,
+                        &RadioStore::stationsChanged, &RadioStore::favoriteOrderChanged, &RadioStore::historyChanged})
+        connect(radio_, signal, trayRefresh_, &Refresher::schedule);
+    if (floating_) {
+        connect(floating_, &FloatingCaptions::enabledChanged, overlayRefresh_, &Refresher::schedule);
+        connect(floating_, &FloatingCaptions::styleChanged, overlayRefresh_, &Refresher::schedule);
+    }
+    connect(&L10n::shared(), &L10n::didChange, textRefresh_, &Refresher::schedule);
+    connect(&L10n::shared(), &L10n::didChange, trayRefresh_, &Refresher::schedule);
+    updateTexts();
+    rebuildTray();
+}
+
+AppMenus::~AppMenus()
+{
+    delete tray_;
+}
+
+void AppMenus::install(QMenuBar *bar)
+{
+    appMenu_ = bar->addMenu(QStringLiteral("Vantuli"));
+    appMenu_->setObjectName(QStringLiteral("menuVantuli"));
+    appMenu_->addAction(about_);
+    appMenu_->addSeparator();
+    languageMenu_ = new AppLanguageMenu(appMenu_);
+    appMenu_->addMenu(languageMenu_);
+    appMenu_->addAction(archive_);
+    appMenu_->addSeparator();
+    appMenu_->addAction(search_);
+    appMenu_->addSeparator();
+    appMenu_->addAction(support_);
+    appMenu_->addSeparator();
+    appMenu_->addAction(quit_);
+    captionMenu_ = bar->addMenu(QString());
+    captionMenu_->setObjectName(QStringLiteral("menuCaptions"));
+    captionMenu_->addAction(overlay_.toggle);
+    captionMenu_->addAction(overlay_.appearance);
+    captionMenu_->addAction(overlay_.clickThrough);
+    updateTexts();
+}
+
+void AppMenus::flush()
+{
+    textRefresh_->flush();
+    overlayRefresh_->flush();
+    trayRefresh_->flush();
+}
+
+void AppMenus::updateOverlay()
+{
+    const bool on = floating_ && floating_->enabled();
+    overlay_.toggle->setText(localized(on ? "关闭字幕浮窗" : "显示字幕浮窗"));
+    // The same conditions under which the overlay would refuse to show; the
+    // shortcut follows the action, so it is gated too.
+    overlay_.toggle->setEnabled(on || (radio_->captionsOn() && !radio_->captionsDeferred()));
+    overlay_.appearance->setVisible(on);
+    overlay_.clickThrough->setVisible(on);
+    overlay_.clickThrough->setChecked(floating_ && floating_->style().clickThrough);
+}
+
+void AppMenus::updateTexts()
+{
+    archive_->setText(localized("本机收听档案"));
+    search_->setText(localized("搜索电台"));
+    support_->setText(localized("支持 Vantuli"));
+    open_->setText(localized("打开 Vantuli"));
+    quit_->setText(localized("退出"));
+    overlay_.appearance->setText(localized("浮窗外观与位置…"));
+    overlay_.clickThrough->setText(localized("鼠标穿透"));
+    if (captionMenu_)
+        captionMenu_->setTitle(localized("字幕"));
+    updateOverlay();
+}
+
+void AppMenus::rebuildTray()
+{
+    fillTrayMenu(*tray_, *radio_, overlay_, open_, quit_);
+}
+
+} // namespace vantuli

@@ -1,0 +1,198 @@
+#include "app/shell/CommandLine.h"
+#include "app/shell/RadioWindow.h"
+#include "app/shell/SingleInstance.h"
+#include "app/shell/VantuliApp.h"
+#include "overlay/FloatingCaptions.h"
+#include "streaming/LiveStream.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <xcb/xcb.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal)
+{
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// `vantuli --play <url>`: plays one station from the terminal with captions
+// off and prints what the stream reports, until the run ends. Ctrl-C (or a
+// termination signal) ends it like any other end: with the summary.
+int play(int argc, char **argv, const QString &address)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Vantuli"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vantuli"));
+    const QUrl url = QUrl::fromUserInput(address);
+    if (!url.isValid() || url.scheme().isEmpty()) {
+        std::fprintf(stderr, "vantuli: not a URL: %s\n", address.toLocal8Bit().constData());
+        return 2;
+    }
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+            char byte = 0;
+            while (::read(signalPipe[0], &byte, 1) > 0) {
+            }
+            QCoreApplication::exit(130);
+        });
+        struct sigaction action = {};
+        action.sa_handler = onSignal;
+        sigemptyset(&action.sa_mask);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(signal, &action, nullptr);
+    }
+
+    vantuli::PlaybackStream::Parameters parameters;
+    parameters.event = [](const vantuli::StreamEvent &event) {
+        switch (event.kind) {
+        case vantuli::StreamEvent::Kind::Playing:
+            std::printf("playing\n");
+            break;
+        case vantuli::StreamEvent::Kind::Position:
+            std::printf("\rposition %8.1f s played, %5.1f s buffered", event.played, event.buffered);
+            break;
+        case vantuli::StreamEvent::Kind::Failed: {
+            // The message is localised on the main thread, then the run ends.
+            QMetaObject::invokeMethod(qApp, [message = event.message] {
+                const QString text = message ? message->text() : QString();
+                std::printf("\nfailed: %s\n", text.toLocal8Bit().constData());
+                QCoreApplication::exit(1);
+            }, Qt::QueuedConnection);
+            break;
+        }
+        }
+        std::fflush(stdout);
+    };
+    vantuli::LiveStream stream(std::move(parameters));
+    stream.start(url, 1.0f, vantuli::StreamConfiguration{});
+    const int code = app.exec();
+    stream.stop();
+    const vantuli::StreamTransfer transfer = stream.transfer();
+    std::printf("\n%lld bytes received\n", static_cast<long long>(transfer.bytes));
+    std::fflush(stdout);
+    return code == 130 ? 0 : code;
+}
+
+bool displayReachable()
+{
+    int screen = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screen);
+    const bool reachable = connection && xcb_connection_has_error(connection) == 0;
+    if (connection)
+        xcb_disconnect(connection);
+    return reachable;
+}
+
+// VANTULI_REPORT_FIRST_PAINT=1 prints "first-paint" on standard output once
+// the main window has painted (the start-up benchmark waits for it).
+class FirstPaintReporter final : public QObject {
+public:
+    explicit FirstPaintReporter(QWidget *window) : window_(window) { qApp->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->isWidgetType() && window_ &&
+            static_cast<QWidget *>(watched)->window() == window_) {
+            qApp->removeEventFilter(this);
+            QMetaObject::invokeMethod(this, [] {
+                std::printf("first-paint\n");
+                std::fflush(stdout);
+            }, Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> window_;
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const vantuli::CommandLine line = vantuli::CommandLine::parse(arguments);
+    switch (line.mode) {
+    case vantuli::CommandLine::Mode::Help:
+        std::fputs(vantuli::CommandLine::usage().toLocal8Bit().constData(), stdout);
+        return 0;
+    case vantuli::CommandLine::Mode::Version:
+        std::printf("Vantuli %s\n", VANTULI_VERSION);
+        return 0;
+    case vantuli::CommandLine::Mode::Error:
+        std::fprintf(stderr, "vantuli: %s\n\n%s", line.error.toLocal8Bit().constData(),
+                     vantuli::CommandLine::usage().toLocal8Bit().constData());
+        return 2;
+    case vantuli::CommandLine::Mode::Play:
+        return play(argc, argv, line.playAddress);
+    case vantuli::CommandLine::Mode::Window:
+        break;
+    }
+
+    vantuli::preferX11ForOverlay(argc, argv);
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    const bool x11 = platform.startsWith(QLatin1String("xcb")) || (platform.isEmpty() && wayland.isEmpty());
+    const QString missing =
+        vantuli::missingDisplay(platform, display, wayland, x11 && !display.isEmpty() ? displayReachable() : false);
+    if (!missing.isEmpty()) {
+        std::fprintf(stderr, "vantuli: %s; the window needs a graphical session (try --play URL in a terminal)\n",
+                     missing.toLocal8Bit().constData());
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Vantuli"));
+    QApplication::setApplicationName(QStringLiteral("Vantuli"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTULI_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantuli"));
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+
+    // One instance at a time: a later launch hands its links over and ends.
+    vantuli::SingleInstance instance;
+    if (!instance.listen()) {
+        if (instance.handOver(line.links))
+            return 0;
+        std::fprintf(stderr, "vantuli: another instance holds %s but does not answer\n",
+                     instance.socketPath().toLocal8Bit().constData());
+        return 1;
+    }
+
+    vantuli::VantuliApp vantuliApp;
+    QObject::connect(&instance, &vantuli::SingleInstance::activationRequested, &vantuliApp,
+                     [&vantuliApp] { vantuliApp.open(QStringLiteral("main")); });
+    QObject::connect(&instance, &vantuli::SingleInstance::linkReceived, &vantuliApp,
+                     [&vantuliApp](const QUrl &url) { vantuliApp.openLink(url); });
+
+    QWidget *window = vantuliApp.open(QStringLiteral("main"));
+    std::unique_ptr<FirstPaintReporter> reporter;
+    if (qEnvironmentVariableIntValue("VANTULI_REPORT_FIRST_PAINT") == 1)
+        reporter = std::make_unique<FirstPaintReporter>(window);
+    for (const QString &link : line.links) {
+        const QUrl url(link, QUrl::StrictMode);
+        if (url.isValid())
+            vantuliApp.openLink(url);
+    }
+    return app.exec();
+}

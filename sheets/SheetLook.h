@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QColor>
+#include <QPalette>
+
+class QLabel;
+class QWidget;
+
+namespace vantuli::sheetlook {
+
+// Text on the sheet background, by colour scheme.
+QColor primaryText(bool dark);
+QColor secondaryText(bool dark);
+// The window's standard background, behind the caption list.
+QColor windowBackground(bool dark);
+QColor separator(bool dark);
+
+// The sheet's palette: the opaque sheet background and text colours of the scheme.
+QPalette palette(bool dark);
+
+// A label of plain text that never reads its text as markup.
+QLabel *plainLabel(const QString &text, QWidget *parent = nullptr);
+// A thin horizontal rule.
+QWidget *divider(QWidget *parent = nullptr);
+// Paints a label's text in the secondary colour of the scheme.
+void setSecondary(QLabel *label, bool dark);
+
+} // namespace vantuli::sheetlook

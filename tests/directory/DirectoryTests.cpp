@@ -1,0 +1,419 @@
+// The station directory panel over a real store: paging, search, the
+// Return key, rows and their marks, empty states and the facet menus.
+#include "support/WidgetHarness.h"
+
+#include "app/look/Studio.h"
+#include "app/look/StudioButton.h"
+#include "directory/DirectoryTabs.h"
+#include "directory/FacetMenu.h"
+#include "directory/StationDirectory.h"
+#include "directory/StationList.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace vantuli;
+using namespace vantuli::test;
+
+namespace {
+
+using Mark = StationListModel::StatusMark;
+
+// Holds the panel and records the key presses that it passes on.
+class Window : public QWidget {
+public:
+    int returnsPassedOn = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        if (event->key() == Qt::Key_Return)
+            ++returnsPassedOn;
+    }
+};
+
+class DirectoryTest : public ::testing::Test {
+protected:
+    explicit DirectoryTest(int stations = 6) : harness(testCatalog(stations)) {}
+
+    StationDirectory &panel()
+    {
+        if (!panel_) {
+            panel_ = new StationDirectory(harness.store.get(), 0, &window);
+            window.resize(320, 700);
+            panel_->resize(320, 700);
+            window.show();
+            EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+            WidgetHarness::settle();
+        }
+        return *panel_;
+    }
+
+    RadioStore &store() { return *harness.store; }
+    int rows() { return panel().model()->rowCount(); }
+    bool moreShown() { return panel().model()->hasMore(); }
+    QModelIndex row(int r) { return panel().model()->index(r); }
+
+    StudioButton *button(const QString &name)
+    {
+        for (auto *button : panel().findChildren<StudioButton *>()) {
+            if (button->text() == name || button->accessibleName() == name)
+                return button;
+        }
+        return nullptr;
+    }
+
+    void click(const QModelIndex &index)
+    {
+        QListView *list = panel().list();
+        list->scrollTo(index);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+        WidgetHarness::settle();
+    }
+
+    WidgetHarness harness;
+    Window window;
+    StationDirectory *panel_ = nullptr;
+};
+
+class PagingTest : public DirectoryTest {
+protected:
+    PagingTest() : DirectoryTest(121) {}
+};
+
+TEST_F(PagingTest, PagesOfOneHundredTwentyStartAgainOnEveryFilterChange)
+{
+    store().setFilter(LibraryFilter::All);
+    ASSERT_EQ(rows(), 121); // 120 stations and the "show more" row
+    EXPECT_TRUE(row(120).data(StationListModel::MoreRole).toBool());
+    EXPECT_EQ(row(120).data().toString(), QStringLiteral("Show more stations"));
+
+    click(row(120));
+    EXPECT_EQ(rows(), 121);
+    EXPECT_FALSE(moreShown());
+    EXPECT_EQ(row(120).data(StationListModel::StationIdRole).toString(), QStringLiteral("s121"));
+
+    // Another tab and back: the first page again.
+    panel().tabs()->tabs()[size_t(LibraryFilter::Favorites)]->click();
+    EXPECT_EQ(store().filter().value(), LibraryFilter::Favorites);
+    panel().tabs()->tabs()[size_t(LibraryFilter::All)]->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(panel().pageSize(), 120);
+    EXPECT_TRUE(moreShown());
+
+    // A query of spaces is a query: the paging starts again and both the
+    // clear and the reset buttons show, though every station still matches.
+    panel().showMore();
+    QTest::keyClicks(panel().searchField(), QStringLiteral("  "));
+    WidgetHarness::settle();
+    EXPECT_EQ(store().query(), QStringLiteral("  "));
+    EXPECT_EQ(panel().pageSize(), 120);
+    EXPECT_TRUE(moreShown());
+    ASSERT_TRUE(button(QStringLiteral("Clear search")));
+    EXPECT_TRUE(button(QStringLiteral("Clear search"))->isVisible());
+    ASSERT_TRUE(button(QStringLiteral("Reset")));
+    EXPECT_TRUE(button(QStringLiteral("Reset"))->isVisible());
+
+    button(QStringLiteral("Reset"))->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(store().query(), QString());
+    EXPECT_EQ(store().filter().value(), LibraryFilter::All);
+    EXPECT_FALSE(button(QStringLiteral("Clear search"))->isVisible());
+    EXPECT_FALSE(button(QStringLiteral("Reset"))->isVisible());
+}
+
+TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
+{
+    store().setFilter(LibraryFilter::All);
+    store().setSelected(std::nullopt);
+    panel().list()->setFocus();
+    QTest::keyClick(panel().list(), Qt::Key_Return);
+    EXPECT_EQ(window.returnsPassedOn, 1);
+    EXPECT_FALSE(store().current());
+
+    // Choosing a row selects the station; clearing the list's selection keeps it.
+    click(row(2));
+    ASSERT_TRUE(store().selected());
+    EXPECT_EQ(store().selected()->id, QStringLiteral("s3"));
+    panel().list()->clearSelection();
+    WidgetHarness::settle();
+    ASSERT_TRUE(store().selected());
+    EXPECT_EQ(store().selected()->id, QStringLiteral("s3"));
+    EXPECT_TRUE(panel().list()->selectionModel()->isSelected(row(2)));
+
+    QTest::keyClick(panel().list(), Qt::Key_Return);
+    EXPECT_EQ(window.returnsPassedOn, 1);
+    ASSERT_TRUE(store().current());
+    EXPECT_EQ(store().current()->id, QStringLiteral("s3"));
+    EXPECT_NE(store().state(), RadioStore::State::Stopped);
+
+    // A station selected elsewhere shows as the list's selection; a double
+    // click starts the row's station.
+    store().setSelected(harness.find(QStringLiteral("s5")));
+    EXPECT_TRUE(panel().list()->selectionModel()->isSelected(row(4)));
+    const QRect fifth = panel().list()->visualRect(row(4));
+    QTest::mouseClick(panel().list()->viewport(), Qt::LeftButton, {}, fifth.center());
+    QTest::mouseDClick(panel().list()->viewport(), Qt::LeftButton, {}, fifth.center());
+    ASSERT_TRUE(store().current());
+    EXPECT_EQ(store().current()->id, QStringLiteral("s5"));
+}
+
+TEST_F(DirectoryTest, RowsShowTheirSubtitleAndMarks)
+{
+    store().setFilter(LibraryFilter::All);
+    panel();
+    const QString place = harness.find(QStringLiteral("s2")).place();
+    EXPECT_EQ(row(1).data(StationListModel::SubtitleRole).toString(), place + QStringLiteral(" · Chinese"));
+
+    // The recent tab shows the record instead: no date, only the visits.
+    harness.probe->setHistory({ListeningRecord{QStringLiteral("s2"), std::nullopt, 3}});
+    store().setFilter(LibraryFilter::Recent);
+    ASSERT_EQ(rows(), 1);
+    EXPECT_EQ(row(0).data(StationListModel::SubtitleRole).toString(), QStringLiteral("3 listens"));
+
+    // Favourites: a failed favourite carries both marks; the current station
+    // shows the indicator (still while connecting) instead of the star.
+    const Station first = harness.find(QStringLiteral("s1"));
+    store().favorite(first);
+    harness.probe->setFailures({{QStringLiteral("s1"), StationFailure{first.streamUrl, Date::now()}}});
+    store().setFilter(LibraryFilter::Favorites);
+    ASSERT_EQ(rows(), 1);
+    const struct {
+        std::optional<RadioStore::State> playing;
+        Mark mark;
+    } cases[] = {
+        {std::nullopt, Mark::Star},
+        {RadioStore::State::Connecting, Mark::Indicator},
+        {RadioStore::State::Playing, Mark::MovingIndicator},
+        {RadioStore::State::Failed, Mark::Star},
+        {RadioStore::State::Stopped, Mark::Star},
+    };
+    for (const auto &c : cases) {
+        if (c.playing)
+            harness.probe->play(first, *c.playing);
+        EXPECT_EQ(Mark(row(0).data(StationListModel::StatusMarkRole).toInt()), c.mark);
+        EXPECT_TRUE(row(0).data(StationListModel::FailedRole).toBool());
+        EXPECT_TRUE(row(0).data(Qt::AccessibleDescriptionRole).toString().endsWith(QStringLiteral("Couldn’t connect on this computer")));
+    }
+}
+
+TEST_F(DirectoryTest, EmptyListExplainsItselfByFilterBeforeTab)
+{
+    const struct {
+        LibraryFilter tab;
+        QString query;
+        QString country;
+        QString text;
+    } cases[] = {
+        {LibraryFilter::Favorites, {}, {}, QStringLiteral("Click the star next to a station to add it to your favorites")},
+        {LibraryFilter::Recent, {}, {}, QStringLiteral("Stations you listen to will appear here")},
+        {LibraryFilter::Unavailable, {}, {}, QStringLiteral("No station has failed on this computer")},
+        {LibraryFilter::Featured, {}, {}, QStringLiteral("No matching stations")},
+        {LibraryFilter::Favorites, QStringLiteral("  "), {}, QStringLiteral("No stations match these filters")},
+        {LibraryFilter::All, {}, QStringLiteral("ZZ"), QStringLiteral("No stations match these filters")},
+    };
+    for (const auto &c : cases) {
+        store().resetFilters();
+        store().setFilter(c.tab);
+        store().setQuery(c.query);
+        store().setCountryFilter(c.country);
+        WidgetHarness::settle();
+        EXPECT_TRUE(store().visible().empty());
+        EXPECT_EQ(panel().emptyText(), c.text);
+        EXPECT_EQ(panel().model()->rowCount(), 0);
+    }
+}
+
+TEST_F(DirectoryTest, FacetButtonShowsTheChoiceAndThePopupFiltersByLabelOrId)
+{
+    FacetMenu menu;
+    menu.setTexts({QStringLiteral("Country or Region"), QStringLiteral("Country"), QStringLiteral("Search countries"),
+                   QStringLiteral("All countries"), QStringLiteral("globe")});
+    menu.setChoices({{QStringLiteral("GB"), QStringLiteral("United Kingdom"), 1200},
+                     {QString(), QStringLiteral("(none)"), 4},
+                     {QStringLiteral("JP"), QStringLiteral("Japan"), 3}});
+    menu.resize(400, 30);
+
+    const struct {
+        QString selection;
+        QString shown;
+        QColor foreground;
+        QString accessible;
+        QString checkedRow; // "-" when no row carries the mark
+    } cases[] = {
+        {QString(), QStringLiteral("Country or Region"), QColor(Qt::white), QStringLiteral("Country or Region"), QString()},
+        {QStringLiteral("JP"), QStringLiteral("Japan"), Studio::gold(), QStringLiteral("Country or Region, Japan"),
+         QStringLiteral("JP")},
+        {QStringLiteral("XX"), QStringLiteral("Country or Region"), Studio::gold(),
+         QStringLiteral("Country or Region, Country or Region"), QStringLiteral("-")},
+    };
+    for (const auto &c : cases) {
+        menu.setSelection(c.selection);
+        EXPECT_EQ(menu.shownText(), c.shown);
+        EXPECT_EQ(menu.foreground(), c.foreground);
+        EXPECT_EQ(menu.accessibleName(), c.accessible);
+        menu.toggle();
+        FacetChoiceModel *rows = menu.popup()->model();
+        ASSERT_EQ(rows->rowCount(), 3); // the empty value is not offered
+        for (int r = 0; r < rows->rowCount(); ++r) {
+            const QModelIndex index = rows->index(r);
+            EXPECT_EQ(index.data(FacetChoiceModel::CheckedRole).toBool(),
+                      index.data(FacetChoiceModel::IdRole).toString() == c.checkedRow)
+                << c.selection.toStdString() << " row " << r;
+        }
+        menu.toggle();
+        EXPECT_FALSE(menu.isOpen());
+    }
+    EXPECT_EQ(menu.popup()->model()->rowCount(), 1); // filled only while open
+
+    // Narrow, with nothing chosen: the short title; with a choice: cut short.
+    menu.setSelection(QString());
+    menu.resize(QFontMetrics(menu.font()).horizontalAdvance(QStringLiteral("Country")) + 60, 30);
+    EXPECT_EQ(menu.shownText(), QStringLiteral("Country"));
+    menu.setSelection(QStringLiteral("GB"));
+    EXPECT_TRUE(menu.shownText().endsWith(QChar(0x2026)));
+
+    // The filter: label or id, any case, as typed.
+    menu.toggle();
+    const struct {
+        QString query;
+        QStringList ids;
+    } filters[] = {
+        {QStringLiteral("gb"), {QString(), QStringLiteral("GB")}},
+        {QStringLiteral("JAP"), {QString(), QStringLiteral("JP")}},
+        {QStringLiteral(" "), {QString(), QStringLiteral("GB")}},
+        {QStringLiteral("nowhere"), {QString()}},
+    };
+    for (const auto &f : filters) {
+        menu.popup()->setQuery(f.query);
+        QStringList ids;
+        for (int r = 0; r < menu.popup()->model()->rowCount(); ++r)
+            ids << menu.popup()->model()->index(r).data(FacetChoiceModel::IdRole).toString();
+        EXPECT_EQ(ids, f.ids) << f.query.toStdString();
+    }
+}
+
+TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
+{
+    store().setFilter(LibraryFilter::All);
+    FacetMenu *countries = panel().countryMenu();
+    // Through the window, as the desktop delivers it, so that an open popup
+    // sees the press first.
+    auto press = [&] {
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, countries->mapTo(&window, countries->rect().center()));
+    };
+    press();
+    WidgetHarness::settle();
+    ASSERT_TRUE(countries->isOpen());
+    QTest::keyClicks(countries->popup()->searchField(), QStringLiteral("jap"));
+    EXPECT_EQ(countries->popup()->model()->rowCount(), 2);
+
+    // The press lands on the button while the popup is open: it only closes.
+    press();
+    WidgetHarness::settle();
+    EXPECT_FALSE(countries->isOpen());
+
+    press();
+    WidgetHarness::settle();
+    ASSERT_TRUE(countries->isOpen());
+    EXPECT_EQ(countries->popup()->query(), QString());
+    EXPECT_EQ(countries->popup()->model()->rowCount(), 7); // the all row and six countries
+
+    // Picking a row writes the store's filter and closes the popup; the
+    // button shows the choice in gold.
+    QListView *list = countries->popup()->list();
+    int japan = -1;
+    for (int r = 0; r < list->model()->rowCount(); ++r) {
+        if (list->model()->index(r, 0).data(FacetChoiceModel::IdRole).toString() == QStringLiteral("JP"))
+            japan = r;
+    }
+    ASSERT_GE(japan, 0);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(japan, 0)).center());
+    WidgetHarness::settle();
+    EXPECT_FALSE(countries->isOpen());
+    EXPECT_EQ(store().countryFilter(), QStringLiteral("JP"));
+    EXPECT_EQ(countries->foreground(), Studio::gold());
+    EXPECT_EQ(countries->label(), QStringLiteral("Japan"));
+    ASSERT_EQ(rows(), 1);
+    EXPECT_EQ(row(0).data(StationListModel::StationIdRole).toString(), QStringLiteral("s3"));
+}
+
+TEST_F(DirectoryTest, HistoryActionsAndSearchRequests)
+{
+    // A search request focuses the field; a count below 1 does nothing.
+    store().setFilter(LibraryFilter::All);
+    panel();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    panel().list()->setFocus();
+    panel().setSearchRequest(0);
+    EXPECT_FALSE(panel().searchField()->hasFocus());
+    panel().setSearchRequest(1);
+    EXPECT_TRUE(panel().searchField()->hasFocus());
+
+    // The recent tab's footer offers to clear the history only while there is one.
+    store().setFilter(LibraryFilter::Recent);
+    WidgetHarness::settle();
+    EXPECT_TRUE(button(QStringLiteral("Support development"))->isVisible());
+    EXPECT_FALSE(button(QStringLiteral("Clear history"))->isVisible());
+    harness.probe->setHistory({ListeningRecord{QStringLiteral("s1"), Date::now(), 2},
+                               ListeningRecord{QStringLiteral("s4"), std::nullopt, 1}});
+    store().refreshDirectory();
+    WidgetHarness::settle();
+    EXPECT_FALSE(button(QStringLiteral("Support development"))->isVisible());
+    ASSERT_TRUE(button(QStringLiteral("Clear history"))->isVisible());
+
+    // The row menu: listen, favourite, and (on this tab) forget the station.
+    auto texts = [this](const Station &station) {
+        std::unique_ptr<QMenu> menu(panel().rowMenu(station, nullptr));
+        QStringList result;
+        for (QAction *action : menu->actions())
+            result << action->text();
+        return result;
+    };
+    const Station fourth = harness.find(QStringLiteral("s4"));
+    EXPECT_EQ(texts(fourth), (QStringList{QStringLiteral("Listen to this station"), QStringLiteral("Add to favorites"),
+                                          QStringLiteral("Remove from history")}));
+    {
+        std::unique_ptr<QMenu> menu(panel().rowMenu(fourth, nullptr));
+        menu->actions().at(1)->trigger();
+        menu->actions().at(2)->trigger();
+    }
+    EXPECT_TRUE(store().favorites().contains(QStringLiteral("s4")));
+    ASSERT_EQ(store().history().size(), 1u);
+    EXPECT_EQ(rows(), 1);
+
+    // Clearing asks first; "Cancel" keeps the history, "Clear" empties it.
+    for (const QString choice : {QStringLiteral("Cancel"), QStringLiteral("Clear")}) {
+        button(QStringLiteral("Clear history"))->click();
+        ASSERT_TRUE(panel().confirmingClear());
+        QMessageBox *box = nullptr;
+        for (auto *open : panel().findChildren<QMessageBox *>()) {
+            if (open->isVisible())
+                box = open;
+        }
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text(), QStringLiteral("Clear listening history?"));
+        for (QAbstractButton *answer : box->buttons()) {
+            if (answer->text() == choice)
+                answer->click();
+        }
+        WidgetHarness::settle();
+        EXPECT_FALSE(panel().confirmingClear());
+    }
+    EXPECT_TRUE(store().history().empty());
+    EXPECT_EQ(panel().emptyText(), QStringLiteral("Stations you listen to will appear here"));
+    EXPECT_TRUE(button(QStringLiteral("Support development"))->isVisible());
+
+    store().setFilter(LibraryFilter::All);
+    EXPECT_EQ(texts(fourth), (QStringList{QStringLiteral("Listen to this station"), QStringLiteral("Remove from favorites")}));
+}
+
+} // namespace

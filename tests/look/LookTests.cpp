@@ -1,0 +1,165 @@
+#include "support/WidgetHarness.h"
+
+#include "app/look/BroadcastIndicator.h"
+#include "app/look/Labels.h"
+#include "app/look/Refresher.h"
+#include "app/look/SheetBinder.h"
+#include "app/look/Studio.h"
+#include "app/look/StudioButton.h"
+#include "records/Formats.h"
+
+#include <QDialog>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace vantuli::test {
+namespace {
+
+TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWholeRectangle)
+{
+    for (const bool reduced : {false, true}) {
+        Appearance::shared().setReduceMotionForTesting(reduced);
+        StudioButton button(Studio::mist(), Qt::transparent, 7);
+        button.setText(QStringLiteral("x"));
+        button.resize(120, 40);
+        button.show();
+        int clicks = 0;
+        QObject::connect(&button, &QAbstractButton::clicked, [&clicks] { ++clicks; });
+        // A clear button reacts in its corners, far from the glyph.
+        QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(2, 2));
+        QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(117, 37));
+        EXPECT_EQ(clicks, 2);
+
+        QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(60, 20));
+        if (reduced) {
+            EXPECT_EQ(button.pressProgress(), 1.0) << "no animation under reduced motion";
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(button.pressProgress(), 1.0, 2000);
+        // Drawn at 0.75 opacity: a white fill on black becomes grey; the scale
+        // leaves the corner pixel uncovered only when motion is allowed.
+        button.setFill(Qt::white);
+        QImage image(button.size(), QImage::Format_ARGB32);
+        image.fill(Qt::black);
+        button.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+        const QColor centre = image.pixelColor(60, 20);
+        EXPECT_NEAR(centre.red(), 186, 8);
+        const QColor edge = image.pixelColor(60, 0);
+        EXPECT_EQ(edge.red() > 100, reduced) << "reduced " << reduced;
+        QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(60, 20));
+    }
+    Appearance::shared().setReduceMotionForTesting(false);
+}
+
+TEST(BroadcastIndicator, BarsStandStillWhenNotPlayingAndFollowThePhaseWhenPlaying)
+{
+    const double expectedAtZero[] = {0.38, 0.946, 0.842, 0.568, 0.996};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_DOUBLE_EQ(BroadcastIndicator::barFraction(i, false, 123.0), 0.22);
+        EXPECT_NEAR(BroadcastIndicator::barFraction(i, true, 0), expectedAtZero[i], 0.001);
+    }
+    // Flat bars are 3.52 px of 16, centred.
+    QImage image(20, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    BroadcastIndicator::paintBars(painter, QRectF(0, 0, 20, 16), false, 0.0);
+    painter.end();
+    EXPECT_GT(image.pixelColor(1, 8).alpha(), 200);
+    EXPECT_EQ(image.pixelColor(1, 3).alpha(), 0);
+    EXPECT_EQ(image.pixelColor(2, 8).alpha() > 0 && image.pixelColor(3, 8).alpha() == 0, true);
+
+    // The meter's timer runs only while playing, shown and not reduced.
+    BroadcastIndicator meter;
+    meter.show();
+    meter.setPlaying(true);
+    EXPECT_TRUE(meter.animating());
+    Appearance::shared().setReduceMotionForTesting(true);
+    EXPECT_FALSE(meter.animating());
+    Appearance::shared().setReduceMotionForTesting(false);
+    EXPECT_TRUE(meter.animating());
+    meter.setPlaying(false);
+    EXPECT_FALSE(meter.animating());
+}
+
+TEST(FitLabel, ShrinksToFitTwoLinesButNotBelowItsMinimumScale)
+{
+    FitLabel label;
+    QFont font = label.font();
+    font.setPixelSize(36);
+    label.setFont(font);
+    label.setMaximumLines(2);
+    label.setMinimumScale(0.67);
+    label.resize(300, 100);
+    label.setText(QStringLiteral("Short"));
+    EXPECT_EQ(label.fittedPixelSize(), 36);
+    label.setText(QStringLiteral("A very long station name that will never fit in two lines at this width at all, "
+                                 "not even at the smallest size the label allows"));
+    EXPECT_EQ(label.fittedPixelSize(), int(std::ceil(36 * 0.67)));
+    EXPECT_LE(label.fittedLineCount(), 2);
+}
+
+TEST(Refresher, ManySchedulesInOneTurnGiveOneRefresh)
+{
+    int refreshes = 0;
+    QObject owner;
+    Refresher refresher([&refreshes] { ++refreshes; }, &owner);
+    for (int i = 0; i < 10; ++i)
+        refresher.schedule();
+    EXPECT_EQ(refreshes, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshes, 1);
+    refresher.schedule();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshes, 2);
+}
+
+TEST(SheetBinder, FlagOpensAndClosesTheDialogAndClosingClearsTheFlag)
+{
+    WidgetHarness harness;
+    RadioStore &store = *harness.store;
+    QWidget window;
+    window.show();
+    auto *dialog = new QDialog(&window);
+    bindSheet(dialog, &store, &RadioStore::archiveVisible, &RadioStore::setArchiveVisible,
+              &RadioStore::archiveVisibleChanged);
+    EXPECT_FALSE(dialog->isVisible());
+    store.setArchiveVisible(true);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    dialog->reject();
+    EXPECT_FALSE(store.archiveVisible());
+    store.setArchiveVisible(true);
+    EXPECT_TRUE(dialog->isVisible());
+    store.setArchiveVisible(false);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
+{
+    WidgetHarness harness; // English interface
+    struct Row {
+        QString actual;
+        QString expected;
+    };
+    const Row rows[] = {
+        {Formats::regionName(QStringLiteral("JP")), QStringLiteral("Japan")},
+        {Formats::languageName(QStringLiteral("pt-BR")), QStringLiteral("Portuguese")},
+        {Formats::hourMinute(7, 5), QStringLiteral("07:05")},
+        {Formats::duration(3903), QStringLiteral("1 hr, 5 min, 3 sec")},
+        {Formats::duration(0), QStringLiteral("0 sec")},
+        {Formats::duration(std::nan("")), QStringLiteral("0 sec")},
+        {Formats::byteCount(12'300'000), QStringLiteral("12.3 MB")},
+        {Formats::byteCount(999), QStringLiteral("999 byte")},
+        {Formats::abbreviatedDate(QDateTime(QDate(2026, 12, 9), QTime(15, 5), Qt::LocalTime)),
+         QStringLiteral("Dec 9, 2026")},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(row.actual, row.expected);
+}
+
+} // namespace
+} // namespace vantuli::test

@@ -1,0 +1,246 @@
+#include "sheets/ArchiveView.h"
+#include "sheets/ScheduleView.h"
+
+#include "support/WidgetHarness.h"
+
+#include "app/look/StudioButton.h"
+#include "app/look/ToggleSwitch.h"
+#include "app/look/Labels.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTimeEdit>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace vantuli;
+using namespace vantuli::test;
+
+namespace {
+
+constexpr double t0 = 1'700'000'000.0;
+
+QString L(const char *key)
+{
+    return L10n::shared().text(QString::fromUtf8(key));
+}
+
+// Captions of one station, one per second, oldest "w0".
+void fillCaptions(ListeningArchive &archive, const QString &stationID, int count, double date)
+{
+    const qint64 session = archive.begin(stationID, QStringLiteral("Station ") + stationID, 0, Date{date});
+    archive.checkpoint(session, Date{date}, Date{date}, 10, 100, 1, 0.5, false);
+    for (int i = 0; i < count; ++i)
+        archive.append({caption(QStringLiteral("w%1").arg(i), i)}, session, QStringLiteral("en"), Date{date + i});
+}
+
+template <typename T>
+std::vector<T *> visibleChildren(QWidget *parent, const QString &name)
+{
+    std::vector<T *> found;
+    for (T *child : parent->findChildren<T *>(name))
+        if (child->isVisibleTo(parent))
+            found.push_back(child);
+    return found;
+}
+
+QStringList labelTexts(QWidget *parent, const QString &name)
+{
+    QStringList texts;
+    for (QLabel *label : visibleChildren<QLabel>(parent, name))
+        texts << label->text();
+    return texts;
+}
+
+} // namespace
+
+TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
+{
+    WidgetHarness harness;
+    fillCaptions(*harness.store->archive(), QStringLiteral("s1"), 3, t0);
+    ArchiveView view(harness.store.get());
+    QSignalSpy loads(&view, &ArchiveView::pageLoaded);
+    view.show();
+    // Opening loads at once.
+    ASSERT_EQ(loads.size(), 1);
+    EXPECT_EQ(view.findChild<QStackedWidget *>()->currentWidget()->objectName(), QStringLiteral("archiveCaptionBlocks"));
+
+    auto *search = view.findChild<QLineEdit *>(QStringLiteral("archiveSearch"));
+    QTest::keyClicks(search, QStringLiteral("w1x"));
+    EXPECT_EQ(loads.size(), 1);
+    // While the edit waits for its reload, copying is off.
+    EXPECT_FALSE(view.findChild<QToolButton *>(QStringLiteral("archiveCopyBlock"))->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return loads.size() > 1; }));
+    QTest::qWait(400);
+    EXPECT_EQ(loads.size(), 2);
+    EXPECT_EQ(view.paging().loadedFilter()->query, QStringLiteral("w1x"));
+    EXPECT_TRUE(view.findChild<QWidget *>(QStringLiteral("archiveEmpty"))->isVisible());
+
+    // Return loads at once and the sheet stays open.
+    QTest::keyClick(search, Qt::Key_Backspace);
+    QTest::keyClick(search, Qt::Key_Return);
+    EXPECT_EQ(loads.size(), 3);
+    EXPECT_EQ(view.paging().loadedFilter()->query, QStringLiteral("w1"));
+    EXPECT_TRUE(view.isVisible());
+
+    // Clearing the field reloads at once; Return elsewhere closes the sheet.
+    search->clear();
+    EXPECT_EQ(loads.size(), 4);
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_FALSE(view.isVisible());
+}
+
+TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
+{
+    WidgetHarness harness;
+    ListeningArchive &archive = *harness.store->archive();
+    fillCaptions(archive, QStringLiteral("s2"), 150, t0);
+    fillCaptions(archive, QStringLiteral("s1"), 3, t0 + 5000);
+    ArchiveView view(harness.store.get());
+    view.show();
+
+    auto copyButtons = visibleChildren<QToolButton>(&view, QStringLiteral("archiveCopyBlock"));
+    ASSERT_EQ(copyButtons.size(), 2u);
+    copyButtons[0]->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("w0 w1 w2"));
+    EXPECT_EQ(copyButtons[0]->text(), L("已复制"));
+    EXPECT_EQ(copyButtons[1]->text(), L("复制字幕段"));
+    // The last block reads its older captions beyond the loaded page.
+    copyButtons[1]->click();
+    EXPECT_TRUE(QApplication::clipboard()->text().startsWith(QStringLiteral("w0 w1 w2 w3 w4\n\nw5 w6 ")));
+    EXPECT_EQ(copyButtons[0]->text(), L("复制字幕段"));
+
+    const QStringList shown = labelTexts(&view, QStringLiteral("archiveFailure"));
+    EXPECT_TRUE(shown.isEmpty());
+    archive.write(QStringLiteral("DROP TABLE captions"), {});
+    QApplication::clipboard()->setText(QStringLiteral("kept"));
+    copyButtons[1]->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("kept"));
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("archiveFailure")), QStringList{L("无法读取或写入本机档案。")});
+    // Load-more fails too; what was shown stays.
+    const auto paragraphs = view.findChildren<LineSpacedLabel *>(QStringLiteral("archiveParagraph")).size();
+    visibleChildren<QPushButton>(&view, QStringLiteral("archiveLoadMore")).at(0)->click();
+    EXPECT_EQ(view.findChildren<LineSpacedLabel *>(QStringLiteral("archiveParagraph")).size(), paragraphs);
+    EXPECT_EQ(paragraphs, 1u + 13u);
+}
+
+TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive)
+{
+    WidgetHarness harness;
+    ListeningArchive &archive = *harness.store->archive();
+    const qint64 played = archive.begin(QStringLiteral("s1"), QStringLiteral("Played"), 2, Date{t0});
+    archive.checkpoint(played, Date{t0 + 1}, Date{t0 + 2}, 3725, 2048000, 1000, 0.4567, false);
+    const qint64 never = archive.begin(QStringLiteral("s2"), QStringLiteral("Never"), 0, Date{t0 + 10});
+    archive.checkpoint(never, std::nullopt, Date{t0 + 10}, 0, 0, 0, std::nullopt, false);
+    const qint64 broken = archive.begin(QStringLiteral("s3"), QStringLiteral("Broken"), 1, Date{t0 + 20});
+    archive.checkpoint(broken, Date{t0 + 21}, Date{t0 + 30}, 60, 1024, 8, 1.0, true);
+
+    ArchiveView view(harness.store.get());
+    view.show();
+    view.findChild<QPushButton *>(QStringLiteral("archiveSessionsMode"))->click();
+    const auto rows = visibleChildren<QWidget>(&view, QStringLiteral("archiveSessionRow"));
+    ASSERT_EQ(rows.size(), 3u);
+    const QStringList broke = labelTexts(rows[0], QStringLiteral("archiveDetail"));
+    EXPECT_EQ(labelTexts(rows[0], QStringLiteral("archiveSecondary")).last(), L("连接失败或中断"));
+    const QStringList never_ = labelTexts(rows[1], QStringLiteral("archiveDetail"));
+    EXPECT_EQ(never_.size(), 2); // no first-audio line
+    EXPECT_TRUE(never_[1].contains(QStringLiteral(" 0.0 KiB/s"))) << never_[1].toStdString();
+    EXPECT_EQ(labelTexts(rows[1], QStringLiteral("archiveSecondary")).last(), L("未开始播放"));
+    EXPECT_EQ(labelTexts(rows[2], QStringLiteral("archiveDetail")),
+              (QStringList{L10n::format(QStringLiteral("实际播放 %@ · 重连第 %@ 次"),
+                                        {QStringLiteral("1 hr, 2 min, 5 sec"), QStringLiteral("2")}),
+                           L10n::format(QStringLiteral("接收 %@ · 均速 %@ KiB/s"),
+                                        {QStringLiteral("2 MB"), QStringLiteral("2.0")}),
+                           L10n::format(QStringLiteral("首批音频 %@ 秒"), {QStringLiteral("0.46")})}));
+    EXPECT_EQ(labelTexts(rows[2], QStringLiteral("archiveSecondary")).size(), 1); // the date only
+    EXPECT_EQ(broke.size(), 3);
+
+    // Clearing asks first; "Cancel" keeps everything, "Clear" empties the archive.
+    auto *clear = view.findChild<QPushButton *>(QStringLiteral("archiveClear"));
+    ASSERT_TRUE(clear->isEnabled());
+    clear->click();
+    auto *box = view.findChild<QMessageBox *>(QStringLiteral("archiveClearConfirmation"));
+    ASSERT_TRUE(box);
+    box->findChild<QPushButton *>(QStringLiteral("archiveClearCancel"))->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(visibleChildren<QWidget>(&view, QStringLiteral("archiveSessionRow")).size(), 3u);
+    clear->click();
+    box = nullptr;
+    for (QMessageBox *b : view.findChildren<QMessageBox *>(QStringLiteral("archiveClearConfirmation")))
+        if (b->isVisible())
+            box = b;
+    ASSERT_TRUE(box);
+    box->findChild<QPushButton *>(QStringLiteral("archiveClearConfirm"))->click();
+    EXPECT_TRUE(archive.entries(false, QString(), std::nullopt, 10).empty());
+    EXPECT_TRUE(view.findChild<QWidget *>(QStringLiteral("archiveEmpty"))->isVisible());
+}
+
+TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
+{
+    WidgetHarness harness;
+    RadioStore &store = *harness.store;
+    store.setSelected(std::nullopt);
+    ScheduleView view(&store, QDateTime(QDate(2026, 3, 2), QTime(7, 5, 42)), true);
+    view.show();
+    auto *form = view.findChild<QWidget *>(QStringLiteral("scheduleForm"));
+    auto *hint = view.findChild<QLabel *>(QStringLiteral("scheduleHint"));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(hint->isVisible());
+    EXPECT_FALSE(view.findChild<QWidget *>(QStringLiteral("scheduleList"))->isVisible());
+
+    // A station the store cannot start gets the hint, not the form.
+    Station plain = harness.find(QStringLiteral("s3"));
+    plain.streamUrl = QStringLiteral("http://radio.example.org/s3");
+    store.setSelected(plain);
+    WidgetHarness::settle();
+    EXPECT_FALSE(form->isVisible());
+
+    store.setSelected(harness.find(QStringLiteral("s1")));
+    WidgetHarness::settle();
+    ASSERT_TRUE(form->isVisible());
+    EXPECT_FALSE(hint->isVisible());
+    auto *add = view.findChild<StudioButton *>(QStringLiteral("scheduleAdd"));
+    add->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")), QStringList{QStringLiteral("07:05 · ") + L("工作日")});
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")), QStringList{QStringLiteral("Station 1")});
+
+    // The same minute for another station, every day, replaces it; an earlier time goes first.
+    store.setSelected(harness.find(QStringLiteral("s2")));
+    WidgetHarness::settle();
+    view.findChild<ToggleSwitch *>(QStringLiteral("scheduleWorkdays"))->click();
+    add->click();
+    view.findChild<QTimeEdit *>(QStringLiteral("scheduleTime"))->setTime(QTime(6, 30));
+    add->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")),
+              (QStringList{QStringLiteral("06:30 · ") + L("每天"), QStringLiteral("07:05 · ") + L("每天")}));
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")),
+              (QStringList{QStringLiteral("Station 2"), QStringLiteral("Station 2")}));
+
+    // A station gone from the catalog still lists and can be removed, with its mark.
+    std::vector<ListeningTime> schedule = store.schedule();
+    const ListeningTime gone{QUuid::createUuid(), QStringLiteral("gone"), 23, 59, false};
+    schedule.push_back(gone);
+    harness.probe->setSchedule(schedule);
+    const QString mark = QStringLiteral("lastSlot.") + gone.id.toString(QUuid::WithoutBraces).toUpper();
+    harness.settings->setValue(mark, 1.0);
+    WidgetHarness::settle();
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")).last(), L("已移除的电台"));
+    visibleChildren<QToolButton>(&view, QStringLiteral("scheduleRemove")).back()->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(store.schedule().size(), 2u);
+    EXPECT_FALSE(harness.settings->value(mark));
+
+    // Return closes the sheet.
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_FALSE(view.isVisible());
+}

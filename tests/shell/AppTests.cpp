@@ -1,0 +1,268 @@
+// The tray menu, single instance and the command line as separate processes,
+// and the desktop's player controls on a private session bus.
+#include "ShellFixture.h"
+
+#include "app/shell/AppMenus.h"
+#include "app/shell/CommandLine.h"
+#include "app/shell/RadioWindow.h"
+#include "app/shell/SingleInstance.h"
+#include "app/shell/WindowRegistry.h"
+#include "store/MprisMediaSession.h"
+
+#include <QAction>
+#include <QDBusInterface>
+#include <QFile>
+#include <QDBusReply>
+#include <QMenu>
+#include "support/PrivateSessionBus.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace vantuli::test {
+namespace {
+
+
+struct ProgramRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+ProgramRun runProgram(const QStringList &arguments, const QProcessEnvironment &environment)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VANTULI_PROGRAM), arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QMenu *submenu(QMenu &menu, const QString &title)
+{
+    for (QAction *action : menu.actions()) {
+        if (action->menu() && action->text() == title)
+            return action->menu();
+    }
+    return nullptr;
+}
+
+using TrayTest = ShellFixture;
+
+TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
+{
+    std::vector<Station> stations = catalog(12);
+    stations.at(2).name = QStringLiteral("R&B");
+    make(stations);
+    RadioStore *radio = app->radio();
+    QMenu &tray = *app->menus()->trayMenu();
+
+    // Empty favourites and history: only the featured submenu.
+    probe->setHistory({});
+    app->menus()->flush();
+    EXPECT_NE(submenu(tray, L10n::shared().text(QStringLiteral("精选电台"))), nullptr);
+    EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("收藏"))), nullptr);
+    EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("最近收听"))), nullptr);
+
+    // Twelve records, newest first; two of the first ten are gone from the catalog.
+    std::vector<ListeningRecord> history;
+    const QStringList ids{QStringLiteral("s3"),  QStringLiteral("gone1"), QStringLiteral("s1"),
+                          QStringLiteral("s2"),  QStringLiteral("s4"),    QStringLiteral("gone2"),
+                          QStringLiteral("s5"),  QStringLiteral("s6"),    QStringLiteral("s7"),
+                          QStringLiteral("s8"),  QStringLiteral("s9"),    QStringLiteral("s10")};
+    for (const QString &id : ids)
+        history.push_back(ListeningRecord{id, std::nullopt, 1});
+    probe->setHistory(history);
+    radio->favorite(radio->stationsByID().value(QStringLiteral("s2")));
+    app->menus()->flush();
+
+    QMenu *recent = submenu(tray, L10n::shared().text(QStringLiteral("最近收听")));
+    ASSERT_NE(recent, nullptr);
+    QStringList shown;
+    for (QAction *action : recent->actions())
+        shown.append(action->text());
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("R&&B"), QStringLiteral("Station 1"), QStringLiteral("Station 2"),
+                                  QStringLiteral("Station 4"), QStringLiteral("Station 5"),
+                                  QStringLiteral("Station 6"), QStringLiteral("Station 7"),
+                                  QStringLiteral("Station 8")}));
+    QMenu *favorites = submenu(tray, L10n::shared().text(QStringLiteral("收藏")));
+    ASSERT_NE(favorites, nullptr);
+    ASSERT_EQ(favorites->actions().size(), 1);
+
+    // A station item starts that station with a recorded visit.
+    recent->actions().first()->trigger();
+    settle();
+    ASSERT_TRUE(radio->current());
+    EXPECT_EQ(radio->current()->name, QStringLiteral("R&B"));
+    EXPECT_TRUE(radio->active());
+    app->menus()->flush();
+    // The first section names it and offers to stop.
+    const QList<QAction *> items = tray.actions();
+    ASSERT_GE(items.size(), 2);
+    EXPECT_EQ(items.at(0)->text(), QStringLiteral("R&&B"));
+    EXPECT_EQ(items.at(1)->text(), actionText(L10n::shared().text(QStringLiteral("停止播放"))));
+    items.at(1)->trigger();
+    settle();
+    EXPECT_FALSE(radio->active());
+    // Overlay controls, open and quit end the menu; quit ends the application.
+    QAction *quit = tray.actions().last();
+    EXPECT_EQ(quit->objectName(), QStringLiteral("commandQuit"));
+    quit->trigger();
+    EXPECT_EQ(quits, 1);
+}
+
+TEST(SingleInstanceTest, SecondLaunchHandsItsLinkOverAndEnds)
+{
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QString socket = runtime.path() + QStringLiteral("/vantuli.socket");
+    SingleInstance first(socket);
+    ASSERT_TRUE(first.listen());
+    SingleInstance rival(socket);
+    EXPECT_FALSE(rival.listen());
+
+    QList<QUrl> links;
+    int activations = 0;
+    QObject::connect(&first, &SingleInstance::linkReceived, [&](const QUrl &url) { links.append(url); });
+    QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(VANTULI_PROGRAM), {QStringLiteral("vantuli://station/s4")});
+    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning && !links.isEmpty(); },
+                          std::chrono::seconds(60)));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(links, QList<QUrl>{QUrl(QStringLiteral("vantuli://station/s4"))});
+
+    // Without a link it asks the first one to come forward.
+    ASSERT_TRUE(SingleInstance(socket).handOver({}));
+    EXPECT_TRUE(waitUntil([&] { return activations == 1; }));
+
+    // Something left behind at the socket's path by a crashed instance does
+    // not block the next one.
+    const QString stale = runtime.path() + QStringLiteral("/stale.socket");
+    QFile leftover(stale);
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    SingleInstance next(stale);
+    EXPECT_TRUE(next.listen());
+}
+
+TEST(CommandLineTest, HelpUnknownOptionsAndMissingDisplay)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+
+    const ProgramRun help = runProgram({QStringLiteral("--help")}, environment);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Usage: vantuli")));
+
+    const ProgramRun unknown = runProgram({QStringLiteral("--frobnicate")}, environment);
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_TRUE(unknown.err.contains(QStringLiteral("unknown option: --frobnicate")));
+
+    const ProgramRun noDisplay = runProgram({}, environment);
+    EXPECT_EQ(noDisplay.code, 1);
+    EXPECT_TRUE(noDisplay.err.contains(QStringLiteral("no display"))) << noDisplay.err.toStdString();
+
+    struct Case {
+        QString platform, display, wayland;
+        bool reachable;
+        bool missing;
+    };
+    const Case cases[] = {
+        {{}, {}, {}, false, true},
+        {{}, QStringLiteral(":9"), {}, false, true},
+        {{}, QStringLiteral(":9"), {}, true, false},
+        {{}, {}, QStringLiteral("wayland-0"), false, false},
+        {QStringLiteral("xcb"), {}, QStringLiteral("wayland-0"), false, true},
+        {QStringLiteral("wayland"), QStringLiteral(":0"), {}, true, true},
+        {QStringLiteral("offscreen"), {}, {}, false, false},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(!missingDisplay(c.platform, c.display, c.wayland, c.reachable).isEmpty(), c.missing)
+            << c.platform.toStdString() << " " << c.display.toStdString();
+
+    EXPECT_EQ(CommandLine::parse({QStringLiteral("--play")}).mode, CommandLine::Mode::Error);
+    const CommandLine play = CommandLine::parse({QStringLiteral("--play"), QStringLiteral("https://x/y")});
+    EXPECT_EQ(play.mode, CommandLine::Mode::Play);
+    EXPECT_EQ(play.playAddress, QStringLiteral("https://x/y"));
+}
+
+class MprisTest : public ShellFixture {
+protected:
+    void SetUp() override
+    {
+        if (!PrivateSessionBus::available)
+            GTEST_SKIP() << "no dbus-daemon for a private session bus";
+        if (QStandardPaths::findExecutable(QStringLiteral("playerctl")).isEmpty())
+            GTEST_SKIP() << "playerctl is not installed";
+        ShellFixture::SetUp();
+    }
+
+    static QString playerctl(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("vantuli")} + arguments);
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(30));
+        return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    }
+};
+
+TEST_F(MprisTest, RaiseQuitVolumeAndCanPlayOnTheBus)
+{
+    make(catalog(), MediaSession::makeDefault());
+    RadioStore *radio = app->radio();
+    QDBusInterface root(QString::fromLatin1(MprisMediaSession::serviceName),
+                        QString::fromLatin1(MprisMediaSession::objectPath), QStringLiteral("org.mpris.MediaPlayer2"));
+    ASSERT_TRUE(root.isValid());
+    EXPECT_EQ(root.property("DesktopEntry").toString(), QStringLiteral("vantuli"));
+    EXPECT_TRUE(root.property("CanRaise").toBool());
+    EXPECT_TRUE(root.property("CanQuit").toBool());
+
+    EXPECT_EQ(app->windows()->window(QStringLiteral("main")), nullptr);
+    root.asyncCall(QStringLiteral("Raise"));
+    ASSERT_TRUE(waitUntil([&] {
+        QWidget *main = app->windows()->window(QStringLiteral("main"));
+        return main && main->isVisible();
+    }));
+
+    // Volume both ways, clamped to 0...1.
+    radio->setVolume(0.4);
+    EXPECT_EQ(playerctl({QStringLiteral("volume")}).toDouble(), 0.4);
+    playerctl({QStringLiteral("volume"), QStringLiteral("0.25")});
+    EXPECT_TRUE(waitUntil([&] { return std::abs(radio->volume() - 0.25) < 1e-9; }));
+    playerctl({QStringLiteral("volume"), QStringLiteral("1.7")});
+    EXPECT_TRUE(waitUntil([&] { return radio->volume() == 1.0; }));
+
+    // Nothing to play without a station.
+    QDBusInterface player(QString::fromLatin1(MprisMediaSession::serviceName),
+                          QString::fromLatin1(MprisMediaSession::objectPath),
+                          QString::fromLatin1(MprisMediaSession::playerInterface));
+    radio->setSelected(radio->stations().front());
+    EXPECT_TRUE(player.property("CanPlay").toBool());
+    radio->setSelected(std::nullopt);
+    EXPECT_FALSE(player.property("CanPlay").toBool());
+
+    // Quit goes through the application's normal end.
+    root.asyncCall(QStringLiteral("Quit"));
+    EXPECT_TRUE(waitUntil([&] { return quits == 1; }));
+}
+
+} // namespace
+} // namespace vantuli::test

@@ -1,0 +1,340 @@
+// The main window: its sizes, the toolbar's arrangement, the overlay button's
+// rule, the search request, the sheets and the language follow-up.
+#include "ShellFixture.h"
+
+#include "app/CaptionDesk.h"
+#include "app/StationMasthead.h"
+#include "app/look/StudioButton.h"
+#include "app/shell/AppMenus.h"
+#include "app/shell/RadioWindow.h"
+#include "app/shell/TranslationPanel.h"
+#include "directory/StationDirectory.h"
+#include "overlay/FloatingCaptions.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace vantuli::test {
+namespace {
+
+class WindowTest : public ShellFixture {
+protected:
+    RadioWindow &window()
+    {
+        if (!app)
+            make();
+        return *app->mainWindow();
+    }
+};
+
+TEST_F(WindowTest, ColumnAndMastheadFollowTheContentArea)
+{
+    RadioWindow &main = window();
+    struct Case {
+        QSize window;
+        int directory; // at the content's width, which is the window's
+    };
+    for (const Case &c : {Case{{720, 510}, 232}, Case{{1040, 690}, 286}, Case{{1200, 800}, 300}}) {
+        main.resize(c.window);
+        settle();
+        const QSize content = main.contentArea()->size();
+        ASSERT_EQ(content.width(), c.window.width());
+        ASSERT_NE(main.directory(), nullptr);
+        EXPECT_EQ(main.directory()->width(), c.directory) << c.window.width();
+        EXPECT_EQ(main.directory()->height(), content.height());
+
+        app->radio()->setSelected(app->radio()->stations().front());
+        settle();
+        ASSERT_NE(main.masthead(), nullptr);
+        const int expected = std::clamp(static_cast<int>(std::lround(content.height() * 0.28)), 143, 195);
+        EXPECT_EQ(main.masthead()->height(), expected) << content.height();
+        EXPECT_EQ(main.masthead()->x(), c.directory);
+        EXPECT_EQ(main.captionDesk()->y(), expected);
+
+        // Without a selected station the desk moves up.
+        app->radio()->setSelected(std::nullopt);
+        settle();
+        EXPECT_EQ(main.masthead(), nullptr);
+        EXPECT_EQ(main.captionDesk()->y(), 0);
+    }
+    // The smallest window is the content's minimum.
+    main.resize(400, 300);
+    settle();
+    EXPECT_GE(main.centralWidget()->width(), 720);
+    EXPECT_GE(main.centralWidget()->height(), 510);
+    EXPECT_EQ(mastheadHeight(510), 143);
+    EXPECT_EQ(mastheadHeight(800), 195);
+    EXPECT_EQ(mastheadHeight(600), 168);
+}
+
+TEST_F(WindowTest, ToolbarTakesTwoRowsOnlyWhenOneDoesNotFit)
+{
+    window();
+    HeaderToolbar standalone(app->radio(), app->floating(), {});
+    HeaderToolbar *toolbar = &standalone;
+    standalone.show();
+    const int oneRow = toolbar->sizeHint().width();
+    ASSERT_LT(toolbar->minimumSizeHint().width(), oneRow);
+    const auto bottom = [](QWidget *w) { return w->geometry().bottom(); };
+    auto *overlay = toolbar->findChild<QWidget *>(QStringLiteral("toolbarOverlay"));
+    auto *schedule = toolbar->findChild<QWidget *>(QStringLiteral("toolbarSchedule"));
+    auto *support = toolbar->findChild<QWidget *>(QStringLiteral("toolbarSupport"));
+    auto *language = toolbar->findChild<QWidget *>(QStringLiteral("toolbarLanguage"));
+
+    for (const int width : {oneRow, oneRow - 1, oneRow + 40}) {
+        toolbar->resize(width, toolbar->sizeHint().height());
+        settle();
+        const bool two = width < oneRow;
+        EXPECT_EQ(toolbar->twoRows(), two) << width;
+        // Listening actions first, app actions after; both rows end at the trailing edge.
+        EXPECT_LT(overlay->x(), schedule->x());
+        EXPECT_LT(support->x(), language->x());
+        EXPECT_EQ(language->geometry().right(), width - 1);
+        if (two) {
+            EXPECT_EQ(schedule->geometry().right(), width - 1);
+            EXPECT_LE(bottom(schedule), support->y());
+        } else {
+            EXPECT_LT(schedule->geometry().right(), support->x());
+            EXPECT_EQ(overlay->y() + overlay->height() / 2, support->y() + support->height() / 2);
+        }
+    }
+    // In the real header, in a long language: the choice always matches the
+    // width the header leaves, and a wide window brings the single row back.
+    L10n::shared().select(QStringLiteral("de"));
+    toolbar = window().toolbar();
+    for (const int width : {720, 900, 1600}) {
+        window().resize(width, 600);
+        settle();
+        EXPECT_EQ(toolbar->twoRows(), toolbar->width() < toolbar->sizeHint().width()) << width;
+    }
+    EXPECT_FALSE(toolbar->twoRows());
+}
+
+TEST_F(WindowTest, OverlayCommandFollowsOneRuleInToolbarAndMenus)
+{
+    RadioWindow &main = window();
+    QAbstractButton *button = main.toolbar()->overlayButton();
+    QAction *command = app->menus()->overlayControls().toggle;
+    RadioStore *radio = app->radio();
+    const Station bengali = radio->stations().back();
+    const Station english = radio->stations().front();
+
+    struct Case {
+        bool captions;
+        bool deferred;
+        bool enabled;
+    };
+    for (const Case &c : {Case{false, false, false}, Case{true, false, true}, Case{true, true, false},
+                          Case{false, true, false}}) {
+        radio->setSelected(c.deferred ? bengali : english);
+        radio->setCaptionsOn(c.captions);
+        settle();
+        EXPECT_EQ(button->isEnabled(), c.enabled) << c.captions << c.deferred;
+        EXPECT_EQ(command->isEnabled(), c.enabled) << c.captions << c.deferred;
+        EXPECT_EQ(button->text(), L10n::shared().text(QStringLiteral("字幕浮窗")));
+    }
+
+    // On: always enabled, and it reads "close"; the extra items appear.
+    radio->setSelected(english);
+    radio->setCaptionsOn(true);
+    settle();
+    app->toggleFloating();
+    settle();
+    ASSERT_TRUE(app->floating()->enabled());
+    radio->setSelected(bengali);
+    settle();
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_TRUE(command->isEnabled());
+    EXPECT_EQ(button->text(), L10n::shared().text(QStringLiteral("关闭浮窗")));
+    EXPECT_TRUE(app->menus()->overlayControls().clickThrough->isVisible());
+
+    // Click-through flips the saved style.
+    app->menus()->overlayControls().clickThrough->trigger();
+    settle();
+    EXPECT_TRUE(app->floating()->style().clickThrough);
+
+    // Captions off closes the overlay; the command is disabled again.
+    radio->setCaptionsOn(false);
+    settle();
+    EXPECT_FALSE(app->floating()->enabled());
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(command->isEnabled());
+    EXPECT_FALSE(app->menus()->overlayControls().appearance->isVisible());
+}
+
+TEST_F(WindowTest, SearchRevealsTheDirectoryAndFocusesItEveryTime)
+{
+    RadioWindow &main = window();
+    main.setShowDirectory(false);
+    settle();
+    EXPECT_EQ(main.directory(), nullptr);
+    EXPECT_EQ(settings->boolean(QString::fromLatin1(directoryVisibleKey)), false);
+
+    for (int request = 1; request <= 2; ++request) {
+        app->search();
+        settle();
+        EXPECT_TRUE(main.showDirectory());
+        ASSERT_NE(main.directory(), nullptr);
+        EXPECT_EQ(main.searchRequest(), request);
+        EXPECT_EQ(main.directory()->searchRequest(), request);
+        if (auto *field = main.directory()->findChild<QWidget *>(QStringLiteral("directorySearch"))) {
+            EXPECT_TRUE(field->hasFocus() || field->isAncestorOf(QApplication::focusWidget()) ||
+                        QApplication::focusWidget() == field)
+                << request;
+            main.setFocus();
+        }
+    }
+    EXPECT_EQ(settings->boolean(QString::fromLatin1(directoryVisibleKey)), true);
+    // The toggle hides and shows again; a new panel starts from the request count.
+    main.toggleDirectory();
+    settle();
+    EXPECT_EQ(main.directory(), nullptr);
+    main.toggleDirectory();
+    settle();
+    ASSERT_NE(main.directory(), nullptr);
+    EXPECT_EQ(main.directory()->searchRequest(), 2);
+}
+
+TEST_F(WindowTest, StoredDirectoryVisibilityFallsBackWhenUnreadable)
+{
+    struct Case {
+        QVariant stored;
+        bool shown;
+    };
+    const Case cases[] = {
+        {QVariant(), true},
+        {QVariant(false), false},
+        {QVariant(QStringLiteral("false")), false},
+        {QVariant(QStringLiteral("true")), true},
+        {QVariant(QStringLiteral("nan")), true},
+        {QVariant(QStringLiteral("banana")), true},
+        {QVariant(std::nan("")), true},
+        {QVariant(std::numeric_limits<double>::infinity()), true},
+        {QVariant(0.0), false},
+    };
+    for (const Case &c : cases) {
+        MemorySettingsStore store;
+        if (c.stored.isValid())
+            store.setValue(QString::fromLatin1(directoryVisibleKey), c.stored);
+        EXPECT_EQ(storedDirectoryVisible(store), c.shown) << c.stored.toString().toStdString();
+    }
+}
+
+TEST_F(WindowTest, SheetFlagsAndDialogsFollowEachOther)
+{
+    RadioWindow &main = window();
+    RadioStore *radio = app->radio();
+    struct Sheet {
+        const char *name;
+        bool (RadioStore::*get)() const;
+        void (RadioStore::*set)(bool);
+    };
+    for (const Sheet &s : {Sheet{"schedule", &RadioStore::scheduleVisible, &RadioStore::setScheduleVisible},
+                           Sheet{"support", &RadioStore::supportVisible, &RadioStore::setSupportVisible},
+                           Sheet{"archive", &RadioStore::archiveVisible, &RadioStore::setArchiveVisible}}) {
+        const QString name = QString::fromLatin1(s.name);
+        EXPECT_EQ(main.sheet(name), nullptr);
+        (radio->*s.set)(true);
+        settle();
+        QPointer<QDialog> first = main.sheet(name);
+        ASSERT_NE(first, nullptr) << s.name;
+        EXPECT_TRUE(first->isVisible());
+        EXPECT_EQ(first->windowModality(), Qt::WindowModal);
+        // Closing the dialog clears the flag and lets the dialog go.
+        first->reject();
+        settle();
+        EXPECT_FALSE((radio->*s.get)()) << s.name;
+        EXPECT_EQ(main.sheet(name), nullptr) << s.name;
+        // Set again: a new dialog; cleared: it closes.
+        (radio->*s.set)(true);
+        settle();
+        QPointer<QDialog> second = main.sheet(name);
+        ASSERT_NE(second, nullptr);
+        EXPECT_TRUE(second->isVisible());
+        EXPECT_NE(second, first);
+        (radio->*s.set)(false);
+        settle();
+        EXPECT_TRUE(second.isNull() || !second->isVisible()) << s.name;
+        EXPECT_EQ(main.sheet(name), nullptr) << s.name;
+    }
+    // The archive command opens the main window first, then the sheet.
+    app->menus()->archiveAction()->trigger();
+    settle();
+    EXPECT_TRUE(radio->archiveVisible());
+    ASSERT_NE(main.sheet(QStringLiteral("archive")), nullptr);
+    EXPECT_TRUE(main.isVisible());
+}
+
+TEST_F(WindowTest, LanguageChangeRelabelsEverythingButTheProductName)
+{
+    RadioWindow &main = window();
+    QMenuBar *bar = main.menuBar();
+    const QList<QAction *> menus = bar->actions();
+    ASSERT_EQ(menus.size(), 2);
+    auto *schedule = main.toolbar()->findChild<QAbstractButton *>(QStringLiteral("toolbarSchedule"));
+    auto *toggle = main.findChild<QAbstractButton *>(QStringLiteral("toggleDirectory"));
+    auto *about = app->menus()->findChild<QAction *>(QStringLiteral("commandAbout"));
+    ASSERT_NE(about, nullptr);
+    const QString englishSchedule = schedule->text();
+    const QString englishCaptions = menus.at(1)->text();
+    const QString englishToggle = toggle->accessibleName();
+
+    L10n::shared().select(QStringLiteral("ja"));
+    settle();
+    app->menus()->flush();
+    EXPECT_EQ(schedule->text(), L10n::shared().text(QStringLiteral("广播日程")));
+    EXPECT_NE(schedule->text(), englishSchedule);
+    EXPECT_NE(menus.at(1)->text(), englishCaptions);
+    EXPECT_NE(toggle->accessibleName(), englishToggle);
+    EXPECT_TRUE(toggle->toolTip().startsWith(toggle->accessibleName()));
+    EXPECT_EQ(app->menus()->searchAction()->text(), actionText(L10n::shared().text(QStringLiteral("搜索电台"))));
+    EXPECT_EQ(menus.at(0)->text(), QStringLiteral("Vantuli"));
+    EXPECT_EQ(about->text(), QStringLiteral("About Vantuli"));
+    EXPECT_EQ(main.windowTitle(), QStringLiteral("Vantuli"));
+    // The language menu checks the choice.
+    auto *languages = main.findChild<QMenu *>(QStringLiteral("appLanguageMenu"));
+    ASSERT_NE(languages, nullptr);
+    int checked = 0;
+    for (QAction *action : languages->actions()) {
+        if (action->isChecked()) {
+            ++checked;
+            EXPECT_EQ(action->data().toString(), QStringLiteral("ja"));
+        }
+    }
+    EXPECT_EQ(checked, 1);
+}
+
+TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
+{
+    RadioWindow &main = window();
+    RadioStore *radio = app->radio();
+    const Station target = radio->stations().at(2);
+    app->openLink(QUrl(QStringLiteral("vantuli://station/") + target.id));
+    settle();
+    ASSERT_TRUE(radio->selected());
+    EXPECT_EQ(radio->selected()->id, target.id);
+    EXPECT_EQ(radio->state(), RadioStore::State::Stopped);
+
+    // The overlay's request: the window first, then text and flag, once the
+    // current event is over.
+    app->translate(QStringLiteral("Bonjour à tous"));
+    EXPECT_FALSE(radio->translating());
+    settle();
+    EXPECT_TRUE(radio->translating());
+    EXPECT_EQ(radio->translationText(), QStringLiteral("Bonjour à tous"));
+    TranslationPanel *panel = main.translationPanel();
+    EXPECT_TRUE(panel->isVisible());
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    panel->copyText();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("Bonjour à tous"));
+    radio->setTranslating(false);
+    settle();
+    EXPECT_FALSE(panel->isVisible());
+}
+
+} // namespace
+} // namespace vantuli::test
