@@ -96,29 +96,6 @@ std::pair<std::vector<float>, std::vector<double>> spokenTrack(double seconds)
     return {track, onsets};
 }
 
-// Encodes the track as a live MP3 stream would send it.
-QByteArray mp3Of(const std::vector<float> &track)
-{
-    const QDir folder(test::temporaryFolder());
-    const QString raw = folder.filePath(QStringLiteral("track.raw"));
-    const QString mp3 = folder.filePath(QStringLiteral("track.mp3"));
-    QFile out(raw);
-    if (!out.open(QIODevice::WriteOnly))
-        return {};
-    out.write(reinterpret_cast<const char *>(track.data()), qint64(track.size() * sizeof(float)));
-    out.close();
-    const int code = test::run(QStringLiteral("ffmpeg"),
-                               {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-loglevel"),
-                                QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("f32le"),
-                                QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-ac"),
-                                QStringLiteral("1"), QStringLiteral("-i"), raw, QStringLiteral("-ar"),
-                                QStringLiteral("44100"), QStringLiteral("-ac"), QStringLiteral("2"),
-                                QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
-                                QStringLiteral("128k"), QStringLiteral("-write_xing"), QStringLiteral("0"), mp3});
-    QFile in(mp3);
-    return code == 0 && in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-}
-
 // Records when each window was handed over and when its recognition ended.
 struct WindowClock {
     std::mutex mutex;
@@ -312,7 +289,7 @@ int main(int argc, char **argv)
         }
     }
     const auto [track, onsets] = spokenTrack(seconds + 20);
-    const QByteArray mp3 = track.empty() ? QByteArray() : mp3Of(track);
+    const QByteArray mp3 = track.empty() ? QByteArray() : test::liveMp3(track);
     if (mp3.isEmpty()) {
         std::fprintf(stderr, "espeak-ng or ffmpeg failed\n");
         return 1;

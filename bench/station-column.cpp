@@ -86,24 +86,7 @@ QByteArray spokenMp3(double seconds)
         test::appendSamples(track, clip);
         test::appendSamples(track, test::silenceSamples(0.6));
     }
-    const QDir folder(test::temporaryFolder());
-    const QString raw = folder.filePath(QStringLiteral("column.raw"));
-    const QString mp3 = folder.filePath(QStringLiteral("column.mp3"));
-    QFile out(raw);
-    if (!out.open(QIODevice::WriteOnly))
-        return {};
-    out.write(reinterpret_cast<const char *>(track.data()), qint64(track.size() * sizeof(float)));
-    out.close();
-    const int code = test::run(QStringLiteral("ffmpeg"),
-                               {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-loglevel"),
-                                QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("f32le"),
-                                QStringLiteral("-ar"), QStringLiteral("16000"), QStringLiteral("-ac"),
-                                QStringLiteral("1"), QStringLiteral("-i"), raw, QStringLiteral("-ar"),
-                                QStringLiteral("44100"), QStringLiteral("-ac"), QStringLiteral("2"),
-                                QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
-                                QStringLiteral("128k"), mp3});
-    QFile in(mp3);
-    return code == 0 && in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    return test::liveMp3(track);
 }
 
 class InstantRecognizer final : public SpeechRecognizer {

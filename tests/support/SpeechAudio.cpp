@@ -58,4 +58,27 @@ std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples,
     return first < 0 ? std::pair<qsizetype, qsizetype>{0, 0} : std::pair<qsizetype, qsizetype>{first, last + 1};
 }
 
+QByteArray liveMp3(const std::vector<float> &samples)
+{
+    const QDir folder(temporaryFolder());
+    static int counter = 0;
+    const QString stem = folder.filePath(QStringLiteral("live-%1").arg(++counter));
+    const QString raw = stem + QStringLiteral(".raw");
+    const QString mp3 = stem + QStringLiteral(".mp3");
+    QFile out(raw);
+    if (!out.open(QIODevice::WriteOnly))
+        return {};
+    out.write(reinterpret_cast<const char *>(samples.data()), qint64(samples.size() * sizeof(float)));
+    out.close();
+    const int code = run(QStringLiteral("ffmpeg"),
+                         {QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-loglevel"),
+                          QStringLiteral("error"), QStringLiteral("-f"), QStringLiteral("f32le"), QStringLiteral("-ar"),
+                          QStringLiteral("16000"), QStringLiteral("-ac"), QStringLiteral("1"), QStringLiteral("-i"), raw,
+                          QStringLiteral("-ar"), QStringLiteral("44100"), QStringLiteral("-ac"), QStringLiteral("2"),
+                          QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), QStringLiteral("-b:a"),
+                          QStringLiteral("128k"), QStringLiteral("-write_xing"), QStringLiteral("0"), mp3});
+    QFile in(mp3);
+    return code == 0 && in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
 } // namespace vantuli::test

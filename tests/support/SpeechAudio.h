@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -21,5 +22,9 @@ qsizetype appendSamples(std::vector<float> &samples, const std::vector<float> &m
 // The first and one-past-last sample whose magnitude reaches `threshold`
 // (the audible extent of a clip); {0, 0} when none does.
 std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples, float threshold = 0.01f);
+
+// Encodes 16 kHz mono samples as a live MP3 stream sends them (44.1 kHz
+// stereo, 128 kbit/s, no Xing header); empty when ffmpeg fails.
+QByteArray liveMp3(const std::vector<float> &samples);
 
 } // namespace vantuli::test
