@@ -2,7 +2,13 @@
 
 // Small pieces the benchmarks share.
 
+#include "records/Station.h"
 #include "store/MediaSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <vector>
@@ -26,6 +32,24 @@ inline double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+// Writes a catalog of one station, "Bench Radio", streaming from `streamUrl`,
+// to `path`; answers the path.
+inline QString oneStationCatalog(const QString &path, const QString &streamUrl)
+{
+    Station radio;
+    radio.id = QStringLiteral("bench");
+    radio.name = QStringLiteral("Bench Radio");
+    radio.city = QStringLiteral("London");
+    radio.country = QStringLiteral("GB");
+    radio.frequency = QStringLiteral("FM 94.9");
+    radio.language = QStringLiteral("en");
+    radio.streamUrl = streamUrl;
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(QJsonArray{radio.toJson()}).toJson());
+    return path;
 }
 
 } // namespace vantuli::bench

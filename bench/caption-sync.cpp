@@ -19,6 +19,7 @@
 // MODEL defaults to <build>/test-models/ggml-small-random-q5_1.bin
 // (tools/make-test-models small). Playback goes to the null audio output.
 
+#include "BenchSupport.h"
 #include "captioning/LocalASR.h"
 #include "captioning/RadioRecognizer.h"
 #include "captioning/WindowBuilder.h"
@@ -154,18 +155,8 @@ Figures runPacing(const QString &language, const QString &model, const QByteArra
             50);
     });
 
-    Station radio;
-    radio.id = QStringLiteral("bench");
-    radio.name = QStringLiteral("Bench Radio");
-    radio.country = QStringLiteral("GB");
-    radio.language = QStringLiteral("en");
-    radio.streamUrl = server.url(QStringLiteral("/live")).toString();
-    const QString catalog = QDir(test::temporaryFolder()).filePath(QStringLiteral("catalog.json"));
-    {
-        QFile file(catalog);
-        file.open(QIODevice::WriteOnly);
-        file.write(QJsonDocument(QJsonArray{radio.toJson()}).toJson());
-    }
+    const QString catalog = bench::oneStationCatalog(QDir(test::temporaryFolder()).filePath(QStringLiteral("catalog.json")),
+                                                     server.url(QStringLiteral("/live")).toString());
 
     auto windows = std::make_shared<WindowClock>();
     std::mutex samplesLock;

@@ -17,6 +17,7 @@
 // Run it on a display (Xvfb is enough); without one it uses the offscreen
 // platform, which still paints every frame into its backing store.
 
+#include "BenchSupport.h"
 #include "app/CaptionDesk.h"
 #include "app/CaptionHistory.h"
 #include "app/PlayerTransport.h"
@@ -103,6 +104,23 @@ struct Run {
     bool played = false;
 };
 
+// The station column as the main window stacks it: masthead, caption desk, transport.
+std::unique_ptr<QWidget> showColumn(RadioStore &store, const std::shared_ptr<SettingsStore> &settings)
+{
+    auto window = std::make_unique<QWidget>();
+    auto *column = new QVBoxLayout(window.get());
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *masthead = new StationMasthead(&store);
+    masthead->setFixedHeight(220);
+    column->addWidget(masthead);
+    column->addWidget(new CaptionDesk(&store, settings), 1);
+    column->addWidget(new PlayerTransport(&store));
+    window->resize(760, 690);
+    window->show();
+    return window;
+}
+
 Run play(const QByteArray &mp3, double seconds, bool captions, bool views)
 {
     test::HttpsTestServer server;
@@ -117,20 +135,9 @@ Run play(const QByteArray &mp3, double seconds, bool captions, bool views)
             },
             50);
     });
-    Station radio;
-    radio.id = QStringLiteral("bench");
-    radio.name = QStringLiteral("Bench Radio");
-    radio.city = QStringLiteral("London");
-    radio.country = QStringLiteral("GB");
-    radio.frequency = QStringLiteral("FM 94.9");
-    radio.language = QStringLiteral("en");
-    radio.streamUrl = server.url(QStringLiteral("/live")).toString();
-    const QString catalog = QDir(test::temporaryFolder()).filePath(QStringLiteral("column-catalog.json"));
-    {
-        QFile file(catalog);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(QJsonDocument(QJsonArray{radio.toJson()}).toJson());
-    }
+    const QString catalog = bench::oneStationCatalog(
+        QDir(test::temporaryFolder()).filePath(QStringLiteral("column-catalog.json")),
+        server.url(QStringLiteral("/live")).toString());
     auto settings = std::make_shared<MemorySettingsStore>();
     settings->setValue(QStringLiteral("captions"), captions);
     settings->setValue(QStringLiteral("subtitleSize"), 32);
@@ -154,17 +161,7 @@ Run play(const QByteArray &mp3, double seconds, bool captions, bool views)
 
     std::unique_ptr<QWidget> window;
     if (views) {
-        window = std::make_unique<QWidget>();
-        auto *column = new QVBoxLayout(window.get());
-        column->setContentsMargins(0, 0, 0, 0);
-        column->setSpacing(0);
-        auto *masthead = new StationMasthead(&store);
-        masthead->setFixedHeight(220);
-        column->addWidget(masthead);
-        column->addWidget(new CaptionDesk(&store, settings), 1);
-        column->addWidget(new PlayerTransport(&store));
-        window->resize(760, 690);
-        window->show();
+        window = showColumn(store, settings);
     }
 
     Run run;
@@ -189,21 +186,9 @@ Run play(const QByteArray &mp3, double seconds, bool captions, bool views)
 // A one-station catalog for the runs without a stream.
 QString quietCatalog()
 {
-    static const QString path = [] {
-        Station radio;
-        radio.id = QStringLiteral("bench");
-        radio.name = QStringLiteral("Bench Radio");
-        radio.city = QStringLiteral("London");
-        radio.country = QStringLiteral("GB");
-        radio.frequency = QStringLiteral("FM 94.9");
-        radio.language = QStringLiteral("en");
-        radio.streamUrl = QStringLiteral("https://radio.example.invalid/live");
-        const QString file = QDir(test::temporaryFolder()).filePath(QStringLiteral("quiet-catalog.json"));
-        QFile out(file);
-        if (out.open(QIODevice::WriteOnly))
-            out.write(QJsonDocument(QJsonArray{radio.toJson()}).toJson());
-        return file;
-    }();
+    static const QString path = bench::oneStationCatalog(
+        QDir(test::temporaryFolder()).filePath(QStringLiteral("quiet-catalog.json")),
+        QStringLiteral("https://radio.example.invalid/live"));
     return path;
 }
 
@@ -220,17 +205,7 @@ double viewsAlone(double seconds, bool captions)
     d.handleTerminationSignals = false;
     RadioStore store(std::move(d));
     test::StoreProbe probe(store);
-    QWidget window;
-    auto *column = new QVBoxLayout(&window);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    auto *masthead = new StationMasthead(&store);
-    masthead->setFixedHeight(220);
-    column->addWidget(masthead);
-    column->addWidget(new CaptionDesk(&store, settings), 1);
-    column->addWidget(new PlayerTransport(&store));
-    window.resize(760, 690);
-    window.show();
+    const std::unique_ptr<QWidget> window = showColumn(store, settings);
     store.setSelected(store.stations().at(0));
     probe.play(store.stations().at(0));
     test::waitUntil([] { return false; }, std::chrono::seconds(1));

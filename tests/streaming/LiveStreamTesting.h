@@ -161,6 +161,19 @@ inline QByteArray adtsTone(int rate, int channels)
 
 constexpr double mp3BytesPerSecond = 16000;
 
+// Chunk `index` of `chunk` bytes of `bytes` repeated without end.
+inline QByteArray loopedChunk(const QByteArray &bytes, qint64 chunk, qint64 index)
+{
+    QByteArray out;
+    qint64 at = (index * chunk) % bytes.size();
+    while (out.size() < chunk) {
+        const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
+        out += bytes.mid(at, n);
+        at = (at + n) % bytes.size();
+    }
+    return out;
+}
+
 // An endless stream of `bytes` (looped), `speed` times faster than real time,
 // in chunks every 50 ms. `pulls`, when given, counts the chunks taken.
 inline HttpsTestServer::Response liveStream(const QByteArray &bytes, double speed, const QByteArray &contentType,
@@ -172,14 +185,7 @@ inline HttpsTestServer::Response liveStream(const QByteArray &bytes, double spee
         [bytes, chunk, pulls](qint64 index) {
             if (pulls)
                 ++*pulls;
-            QByteArray out;
-            qint64 at = (index * chunk) % bytes.size();
-            while (out.size() < chunk) {
-                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
-                out += bytes.mid(at, n);
-                at = (at + n) % bytes.size();
-            }
-            return out;
+            return loopedChunk(bytes, chunk, index);
         },
         50);
 }
@@ -191,14 +197,7 @@ inline HttpsTestServer::Response floodStream(const QByteArray &bytes, const QByt
     auto response = HttpsTestServer::Response::streamed(
         contentType,
         [bytes](qint64 index) {
-            QByteArray out;
-            qint64 at = (index * chunk) % bytes.size();
-            while (out.size() < chunk) {
-                const qint64 n = std::min(chunk - out.size(), bytes.size() - at);
-                out += bytes.mid(at, n);
-                at = (at + n) % bytes.size();
-            }
-            return out;
+            return loopedChunk(bytes, chunk, index);
         },
         0);
     response.asFastAsTaken = true;
