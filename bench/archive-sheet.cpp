@@ -11,7 +11,7 @@
 // With --archive the file is used when it exists and generated there otherwise.
 
 #include "BenchSupport.h"
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 #include "platform/SettingsStore.h"
 #include "records/L10n.h"
 #include "sheets/ArchiveView.h"

@@ -8,7 +8,7 @@
 // --grab also saves a picture of each tab and of an open facet menu.
 
 #include "BenchSupport.h"
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 #include "directory/DirectoryTabs.h"
 #include "directory/FacetMenu.h"
 #include "directory/StationDirectory.h"

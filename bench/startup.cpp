@@ -57,7 +57,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int runs = 10;
-    QString program = QStringLiteral(VANTULI_BINARY_DIR "/app/shell/vantuli");
+    QString program = QStringLiteral(VANTULI_BINARY_DIR "/shell/vantuli");
     for (int i = 1; i + 1 < argc; i += 2) {
         const QByteArray option(argv[i]);
         if (option == "--runs")

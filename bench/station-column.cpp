@@ -18,10 +18,10 @@
 // platform, which still paints every frame into its backing store.
 
 #include "BenchSupport.h"
-#include "app/CaptionDesk.h"
-#include "app/CaptionHistory.h"
-#include "app/PlayerTransport.h"
-#include "app/StationMasthead.h"
+#include "column/CaptionDesk.h"
+#include "column/CaptionHistory.h"
+#include "column/PlayerTransport.h"
+#include "column/StationMasthead.h"
 #include "captioning/LocalASR.h"
 #include "captioning/RadioRecognizer.h"
 #include "platform/SettingsStore.h"

@@ -1,7 +1,7 @@
-#include "app/CaptionHistory.h"
+#include "column/CaptionHistory.h"
 
-#include "app/MenuText.h"
-#include "app/look/TextStyles.h"
+#include "column/MenuText.h"
+#include "look/TextStyles.h"
 #include "records/L10n.h"
 
 #include <QContextMenuEvent>

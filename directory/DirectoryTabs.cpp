@@ -1,8 +1,8 @@
 #include "directory/DirectoryTabs.h"
 
-#include "app/look/Appearance.h"
-#include "app/look/Icons.h"
-#include "app/look/Studio.h"
+#include "look/Appearance.h"
+#include "look/Icons.h"
+#include "look/Studio.h"
 #include "records/L10n.h"
 
 #include <QHBoxLayout>

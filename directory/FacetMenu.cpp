@@ -1,9 +1,9 @@
 #include "directory/FacetMenu.h"
 
-#include "app/look/Appearance.h"
-#include "app/look/Icons.h"
-#include "app/look/Studio.h"
-#include "app/look/TextStyles.h"
+#include "look/Appearance.h"
+#include "look/Icons.h"
+#include "look/Studio.h"
+#include "look/TextStyles.h"
 #include "records/Formats.h"
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/look/StudioButton.h"
+#include "look/StudioButton.h"
 #include "records/Station.h"
 
 #include <QAbstractListModel>

@@ -1,4 +1,4 @@
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,7 +1,7 @@
-#include "app/look/BroadcastIndicator.h"
+#include "look/BroadcastIndicator.h"
 
-#include "app/look/Appearance.h"
-#include "app/look/Studio.h"
+#include "look/Appearance.h"
+#include "look/Studio.h"
 #include "records/Date.h"
 
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/look/Icons.h"
+#include "look/Icons.h"
 
 #include "platform/Resources.h"
 

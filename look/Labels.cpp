@@ -1,4 +1,4 @@
-#include "app/look/Labels.h"
+#include "look/Labels.h"
 
 #include <QAction>
 #include <QApplication>

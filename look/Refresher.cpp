@@ -1,4 +1,4 @@
-#include "app/look/Refresher.h"
+#include "look/Refresher.h"
 
 #include <QMetaObject>
 

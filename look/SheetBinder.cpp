@@ -1,4 +1,4 @@
-#include "app/look/SheetBinder.h"
+#include "look/SheetBinder.h"
 
 #include "store/RadioStore.h"
 

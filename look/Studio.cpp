@@ -1,6 +1,6 @@
-#include "app/look/Studio.h"
+#include "look/Studio.h"
 
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 
 namespace vantuli::Studio {
 

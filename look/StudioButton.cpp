@@ -1,6 +1,6 @@
-#include "app/look/StudioButton.h"
+#include "look/StudioButton.h"
 
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 
 #include <QEnterEvent>
 #include <QPainter>

@@ -1,8 +1,8 @@
-#include "app/look/StudioSheetHeading.h"
+#include "look/StudioSheetHeading.h"
 
-#include "app/look/Icons.h"
-#include "app/look/Studio.h"
-#include "app/look/TextStyles.h"
+#include "look/Icons.h"
+#include "look/Studio.h"
+#include "look/TextStyles.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/look/TextStyles.h"
+#include "look/TextStyles.h"
 
 #include <QFontDatabase>
 #include <QStringList>

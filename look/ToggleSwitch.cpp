@@ -1,7 +1,7 @@
-#include "app/look/ToggleSwitch.h"
+#include "look/ToggleSwitch.h"
 
-#include "app/look/Appearance.h"
-#include "app/look/Studio.h"
+#include "look/Appearance.h"
+#include "look/Studio.h"
 
 #include <QPainter>
 #include <QVariantAnimation>

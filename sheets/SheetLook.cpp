@@ -1,8 +1,8 @@
 #include "sheets/SheetLook.h"
 
-#include "app/look/Studio.h"
+#include "look/Studio.h"
 
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 
 #include <QLabel>
 #include <QPainter>

@@ -1,8 +1,8 @@
-#include "app/shell/AboutWindow.h"
+#include "shell/AboutWindow.h"
 
-#include "app/look/Appearance.h"
-#include "app/look/Icons.h"
-#include "app/look/TextStyles.h"
+#include "look/Appearance.h"
+#include "look/Icons.h"
+#include "look/TextStyles.h"
 #include "store/RadioStore.h"
 
 #include <QDesktopServices>

@@ -1,9 +1,9 @@
-#include "app/shell/AppLanguageMenu.h"
+#include "shell/AppLanguageMenu.h"
 
-#include "app/shell/AppMenus.h"
+#include "shell/AppMenus.h"
 
-#include "app/look/Icons.h"
-#include "app/look/Refresher.h"
+#include "look/Icons.h"
+#include "look/Refresher.h"
 #include "records/L10n.h"
 
 #include <QActionGroup>

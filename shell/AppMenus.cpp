@@ -1,7 +1,7 @@
-#include "app/shell/AppMenus.h"
+#include "shell/AppMenus.h"
 
-#include "app/look/Refresher.h"
-#include "app/shell/AppLanguageMenu.h"
+#include "look/Refresher.h"
+#include "shell/AppLanguageMenu.h"
 #include "overlay/FloatingCaptions.h"
 #include "records/L10n.h"
 #include "store/RadioStore.h"

@@ -1,4 +1,4 @@
-#include "app/shell/CommandLine.h"
+#include "shell/CommandLine.h"
 
 namespace vantuli {
 

@@ -1,4 +1,4 @@
-#include "app/shell/WindowRegistry.h"
+#include "shell/WindowRegistry.h"
 
 namespace vantuli {
 

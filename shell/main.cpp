@@ -1,7 +1,7 @@
-#include "app/shell/CommandLine.h"
-#include "app/shell/RadioWindow.h"
-#include "app/shell/SingleInstance.h"
-#include "app/shell/VantuliApp.h"
+#include "shell/CommandLine.h"
+#include "shell/RadioWindow.h"
+#include "shell/SingleInstance.h"
+#include "shell/VantuliApp.h"
 #include "overlay/FloatingCaptions.h"
 #include "streaming/LiveStream.h"
 

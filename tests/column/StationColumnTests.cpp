@@ -3,12 +3,12 @@
 
 #include "support/WidgetHarness.h"
 
-#include "app/CaptionDesk.h"
-#include "app/CaptionHistory.h"
-#include "app/PlayerTransport.h"
-#include "app/StationMasthead.h"
-#include "app/look/Labels.h"
-#include "app/look/StudioButton.h"
+#include "column/CaptionDesk.h"
+#include "column/CaptionHistory.h"
+#include "column/PlayerTransport.h"
+#include "column/StationMasthead.h"
+#include "look/Labels.h"
+#include "look/StudioButton.h"
 #include "records/Formats.h"
 
 #include <QAbstractButton>

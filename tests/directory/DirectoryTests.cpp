@@ -2,8 +2,8 @@
 // Return key, rows and their marks, empty states and the facet menus.
 #include "support/WidgetHarness.h"
 
-#include "app/look/Studio.h"
-#include "app/look/StudioButton.h"
+#include "look/Studio.h"
+#include "look/StudioButton.h"
 #include "directory/DirectoryTabs.h"
 #include "directory/FacetMenu.h"
 #include "directory/StationDirectory.h"

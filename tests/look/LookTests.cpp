@@ -1,11 +1,11 @@
 #include "support/WidgetHarness.h"
 
-#include "app/look/BroadcastIndicator.h"
-#include "app/look/Labels.h"
-#include "app/look/Refresher.h"
-#include "app/look/SheetBinder.h"
-#include "app/look/Studio.h"
-#include "app/look/StudioButton.h"
+#include "look/BroadcastIndicator.h"
+#include "look/Labels.h"
+#include "look/Refresher.h"
+#include "look/SheetBinder.h"
+#include "look/Studio.h"
+#include "look/StudioButton.h"
 #include "records/Formats.h"
 
 #include <QDialog>

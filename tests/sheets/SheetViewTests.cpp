@@ -3,9 +3,9 @@
 
 #include "support/WidgetHarness.h"
 
-#include "app/look/StudioButton.h"
-#include "app/look/ToggleSwitch.h"
-#include "app/look/Labels.h"
+#include "look/StudioButton.h"
+#include "look/ToggleSwitch.h"
+#include "look/Labels.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,11 +2,11 @@
 // and the desktop's player controls on a private session bus.
 #include "ShellFixture.h"
 
-#include "app/shell/AppMenus.h"
-#include "app/shell/CommandLine.h"
-#include "app/shell/RadioWindow.h"
-#include "app/shell/SingleInstance.h"
-#include "app/shell/WindowRegistry.h"
+#include "shell/AppMenus.h"
+#include "shell/CommandLine.h"
+#include "shell/RadioWindow.h"
+#include "shell/SingleInstance.h"
+#include "shell/WindowRegistry.h"
 #include "store/MprisMediaSession.h"
 
 #include <QAction>

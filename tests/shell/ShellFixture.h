@@ -5,7 +5,7 @@
 
 #include "support/WidgetHarness.h"
 
-#include "app/shell/VantuliApp.h"
+#include "shell/VantuliApp.h"
 
 #include <gtest/gtest.h>
 

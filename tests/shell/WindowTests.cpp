@@ -2,12 +2,12 @@
 // rule, the search request, the sheets and the language follow-up.
 #include "ShellFixture.h"
 
-#include "app/CaptionDesk.h"
-#include "app/StationMasthead.h"
-#include "app/look/StudioButton.h"
-#include "app/shell/AppMenus.h"
-#include "app/shell/RadioWindow.h"
-#include "app/shell/TranslationPanel.h"
+#include "column/CaptionDesk.h"
+#include "column/StationMasthead.h"
+#include "look/StudioButton.h"
+#include "shell/AppMenus.h"
+#include "shell/RadioWindow.h"
+#include "shell/TranslationPanel.h"
 #include "directory/StationDirectory.h"
 #include "overlay/FloatingCaptions.h"
 

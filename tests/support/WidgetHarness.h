@@ -7,7 +7,7 @@
 
 #include "store/StoreTestSupport.h"
 
-#include "app/look/Appearance.h"
+#include "look/Appearance.h"
 #include "records/L10n.h"
 #include "store/RadioStore.h"
 

@@ -1,6 +1,6 @@
 #include "ScriptedTipStore.h"
 
-#include "app/look/StudioButton.h"
+#include "look/StudioButton.h"
 #include "support/WidgetHarness.h"
 #include "tipjar/SupportCatalog.h"
 #include "tipjar/SupportView.h"
