@@ -537,7 +537,7 @@ void ArchiveView::syncBlocks()
             continue;
         auto *view = new BlockView(blocks[i], first, copyBlock, captionList_->widget());
         if (i < blockViews_.size()) {
-            blockColumn_->replaceWidget(blockViews_[i], view);
+            delete blockColumn_->replaceWidget(blockViews_[i], view); // the old widget's layout item
             delete blockViews_[i];
             blockViews_[i] = view;
         } else {
