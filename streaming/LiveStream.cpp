@@ -8,12 +8,11 @@
 #include "streaming/MonoResampler.h"
 #include "streaming/PackedAudioHLS.h"
 #include "streaming/RadioDecoder.h"
+#include "streaming/StreamRequest.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
 
@@ -49,11 +48,10 @@ constexpr double sentenceFirstSchedule = 0.7;
 constexpr double flushInterval = 0.4;
 constexpr double timingInterval = 0.25;
 
-// What is held undecoded is bounded whatever the server's speed: the reply
-// buffers at most this many bytes (then the socket's flow control slows the
-// server down), and bytes are taken from it in slices of this size, only
-// while the pending audio is under its cap.
-constexpr qint64 readBufferLimit = 256 * 1024;
+// What is held undecoded is bounded whatever the server's speed: the request
+// buffers at most StreamRequest::bufferLimit bytes (then the socket's flow
+// control slows the server down), and bytes are taken from it in slices of
+// this size, only while the pending audio is under its cap.
 constexpr qint64 readSlice = 16 * 1024;
 
 // Seconds of the monotonic clock.
@@ -65,36 +63,6 @@ double uptime()
 
 // Set while this thread runs the owner's timing hook.
 thread_local int timingHookDepth = 0;
-
-// A transport failure of the plain stream, described as the HLS client
-// describes its own, so both kinds of station fail with the same texts.
-QString describeFailure(const QNetworkReply *reply)
-{
-    switch (reply->error()) {
-    case QNetworkReply::HostNotFoundError:
-        return UrlError::describe(UrlError::cannotFindHost);
-    case QNetworkReply::ConnectionRefusedError:
-        return UrlError::describe(UrlError::cannotConnectToHost);
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-        return UrlError::describe(UrlError::networkConnectionLost);
-    case QNetworkReply::NetworkSessionFailedError:
-        return UrlError::describe(UrlError::notConnectedToInternet);
-    // The run never cancels a request it still listens to: a cancellation
-    // here is the request's own idle time-out.
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return UrlError::describe(UrlError::timedOut);
-    case QNetworkReply::SslHandshakeFailedError:
-        return UrlError::describe(UrlError::secureConnectionFailed);
-    case QNetworkReply::TooManyRedirectsError:
-        return UrlError::describe(UrlError::httpTooManyRedirects);
-    case QNetworkReply::ProtocolFailure:
-        return UrlError::describe(UrlError::badServerResponse);
-    default:
-        return reply->errorString().isEmpty() ? UrlError::describe(UrlError::unknown) : reply->errorString();
-    }
-}
 
 } // namespace
 
@@ -154,10 +122,9 @@ private:
 
     // Plain stream.
     void openPlain(const QUrl &url);
-    void redirected(const QUrl &target);
-    void responded();
+    void responded(int status, const QUrl &url, const QByteArray &contentType);
     void readBody();
-    void completed();
+    void completed(std::optional<StreamRequest::Failure> failure);
     // Whether more bytes may be decoded now: the pending audio is under its cap.
     bool wantsAudio() const;
     // Takes up reading again once the pending audio went under its cap.
@@ -185,8 +152,8 @@ private:
     // Connection.
     StreamConfiguration configuration_;
     bool started_ = false;
-    QNetworkAccessManager *session_ = nullptr; // lives on io, a child of its context
-    QPointer<QNetworkReply> reply_;
+    QNetworkAccessManager *session_ = nullptr; // HLS only; lives on io, a child of its context
+    QPointer<StreamRequest> request_;           // plain stream only; lives on io
     bool accepted_ = false;
     std::unique_ptr<PackedAudioHLS::Task> playlistTask_;
     QTimer *clock_ = nullptr;
@@ -235,8 +202,8 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
     configuration_ = configuration;
     engine_.setVolume(volume);
 
-    session_ = new QNetworkAccessManager(io_->context());
     if (isPlaylist(url)) {
+        session_ = new QNetworkAccessManager(io_->context());
         segmentedSentences_ = sentencePacing();
         contentType_ = QStringLiteral("audio/aac");
         playlistTask_ = PackedAudioHLS::play(
@@ -280,14 +247,10 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
         clock_ = nullptr;
     }
     playlistTask_.reset(); // before the session it uses
-    if (reply_) {
-        // A refused status is already an error of the reply: aborting it
-        // as well would report a second one. It goes with its deletion.
-        const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        if (!status.isValid() || (status.toInt() >= 200 && status.toInt() <= 399))
-            reply_->abort();
-        reply_->deleteLater();
-        reply_ = nullptr;
+    if (request_) {
+        request_->cancel();
+        request_->deleteLater();
+        request_ = nullptr;
     }
     if (session_) {
         session_->deleteLater();
@@ -323,75 +286,45 @@ void LiveStream::Run::openPlain(const QUrl &url)
         finish(DisplayMessage::key(refusedKey));
         return;
     }
-    QNetworkRequest request(url);
-    configuration_.prepare(request);
-    // Each redirect is checked here before it is followed (see redirected()).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setRawHeader("Icy-MetaData", "0");
-    request.setRawHeader("User-Agent", "Vantuli/1.0");
-    request.setTransferTimeout(StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout)));
-
-    // HTTP/1.1 only: its reply honours the read-buffer limit, so a server
-    // that sends faster than the audio is played is held back by TCP.
-    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
-
-    QNetworkReply *reply = session_->get(request);
-    reply->setReadBufferSize(readBufferLimit);
-    reply_ = reply;
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [this](const QUrl &target) { redirected(target); });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [this] { responded(); });
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [this] { readBody(); });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this] { completed(); });
+    // Its own client rather than the general one: it bounds what a server
+    // may send before the body, follows redirect chains (only to https) and
+    // reads the body only as fast as the audio is taken.
+    StreamRequest::Handlers handlers;
+    handlers.responded = [this](int status, const QUrl &at, const QByteArray &type) { responded(status, at, type); };
+    handlers.readable = [this] { readBody(); };
+    handlers.finished = [this](std::optional<StreamRequest::Failure> failure) { completed(failure); };
+    request_ = new StreamRequest(configuration_, StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout)),
+                                 std::move(handlers), io_->context());
+    request_->get(url, {{"Icy-MetaData", "0"}, {"User-Agent", "Vantuli/1.0"}});
 }
 
-void LiveStream::Run::redirected(const QUrl &target)
-{
-    if (ended_ || !reply_)
-        return;
-    if (target.isValid() && target.scheme() == QLatin1String("https")) {
-        emit reply_->redirectAllowed();
-        return;
-    }
-    finish(DisplayMessage::key(refusedKey));
-}
-
-// The response must be HTTP with a final status of 200 to 299, from an https
+// The final response must have a status of 200 to 299 and come from an https
 // URL; its MIME type becomes the decoder's hint.
-void LiveStream::Run::responded()
+void LiveStream::Run::responded(int status, const QUrl &url, const QByteArray &contentType)
 {
-    if (ended_ || accepted_ || !reply_)
+    if (ended_ || accepted_)
         return;
-    const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    const int code = status.isValid() ? status.toInt() : 0;
-    if (code >= 300 && code <= 399 && reply_->hasRawHeader("Location") && reply_->isRunning())
-        return; // a redirect: redirected() decides, or the reply finishes with it
-    if (!status.isValid() || code < 200 || code > 299 || reply_->url().scheme() != QLatin1String("https")) {
+    if (status < 200 || status > 299 || url.scheme() != QLatin1String("https")) {
         finish(DisplayMessage::key(refusedKey));
         return;
     }
-    contentType_ = mimeType(QString::fromLatin1(reply_->rawHeader("Content-Type")));
+    contentType_ = mimeType(QString::fromLatin1(contentType));
     accepted_ = true;
 }
 
 void LiveStream::Run::readBody()
 {
-    if (ended_ || !reply_)
+    if (ended_ || !request_ || !accepted_)
         return;
-    if (!accepted_) {
-        responded();
-        if (!accepted_)
-            return;
-    }
     // Slice by slice, so the pending cap is checked between them; what stays
     // in the reply is taken up by the tick (pullAudio).
     while (wantsAudio()) {
-        const QByteArray chunk = reply_->read(readSlice);
+        const QByteArray chunk = request_->read(readSlice);
         if (chunk.isEmpty())
             return;
         receivedAudioBytes(chunk.size());
         decode(chunk);
-        if (ended_ || !reply_)
+        if (ended_ || !request_)
             return;
     }
 }
@@ -405,38 +338,45 @@ void LiveStream::Run::pullAudio()
 {
     if (ended_ || !wantsAudio())
         return;
-    if (reply_ && accepted_ && reply_->bytesAvailable() > 0)
+    if (request_ && accepted_ && request_->hasBody())
         readBody();
     if (!ended_ && playlistTask_)
         playlistTask_->resume();
 }
 
-void LiveStream::Run::completed()
+void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
 {
-    if (ended_ || !reply_)
+    if (ended_ || !request_)
         return;
-    const QNetworkReply::NetworkError error = reply_->error();
-    const bool answered = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    if (!accepted_) {
-        if (error == QNetworkReply::InsecureRedirectError || error == QNetworkReply::ProtocolUnknownError) {
-            finish(DisplayMessage::key(refusedKey));
-            return;
-        }
-        if (error == QNetworkReply::NoError || answered) {
-            responded();
-            if (ended_)
-                return;
-        }
-    }
     if (accepted_) {
         readBody();
         if (ended_)
             return;
     }
-    if (error != QNetworkReply::NoError)
-        finish(DisplayMessage::verbatim(describeFailure(reply_)));
-    else
-        finish(DisplayMessage::key(connectionEndedKey));
+    if (!failure) {
+        // A response that ended without a sound was not audio (an HTML page,
+        // say): that is what the listener is told, not that a live
+        // connection ended.
+        if (!firstPCMAt_ && transfer().bytes > 0)
+            finish(DisplayMessage::key(undecodableKey));
+        else
+            finish(DisplayMessage::key(connectionEndedKey));
+        return;
+    }
+    switch (*failure) {
+    case StreamRequest::Failure::refused:
+        finish(DisplayMessage::key(refusedKey));
+        return;
+    case StreamRequest::Failure::badResponse:
+        finish(DisplayMessage::verbatim(UrlError::describe(UrlError::badServerResponse)));
+        return;
+    case StreamRequest::Failure::tooManyRedirects:
+        finish(DisplayMessage::verbatim(UrlError::describe(UrlError::httpTooManyRedirects)));
+        return;
+    case StreamRequest::Failure::transport:
+        finish(DisplayMessage::verbatim(UrlError::describe(request_->transportError())));
+        return;
+    }
 }
 
 // --- Bytes and decoding ----------------------------------------------------------
@@ -529,7 +469,9 @@ void LiveStream::Run::tick()
         return;
     }
     if (now - lastPCM_ > silenceLimit()) {
-        finish(DisplayMessage::key(silentKey));
+        // A station that never completed the secure connection has not
+        // accepted it; one that did has sent nothing playable.
+        finish(DisplayMessage::key(request_ && !request_->connected() ? refusedKey : silentKey));
         return;
     }
     if (!format_)

@@ -47,14 +47,21 @@ struct StreamConfiguration {
         request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                              QNetworkRequest::NoLessSafeRedirectPolicy);
+        if (!caCertificates.isEmpty())
+            request.setSslConfiguration(sslConfiguration());
+    }
+
+    // The default TLS configuration, with the extra CAs trusted.
+    QSslConfiguration sslConfiguration() const
+    {
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
         if (!caCertificates.isEmpty()) {
-            QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
             static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
             QList<QSslCertificate> trusted = system;
             trusted += caCertificates;
             ssl.setCaCertificates(trusted);
-            request.setSslConfiguration(ssl);
         }
+        return ssl;
     }
 };
 

@@ -126,6 +126,17 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         r.delayMs = 60000;
         return r;
     });
+    // Not audio: a web page, whole.
+    server.serve("/page.html", HttpsTestServer::Response::ok(
+                                   "<!DOCTYPE html><html><head><title>Radio</title></head><body>"
+                                   + QByteArray(1500, 'x') + "</body></html>", "text/html"));
+    // Heads that never end: a flood of header lines, and one endless line.
+    HttpsTestServer::Response lines = HttpsTestServer::Response::ok({}, "audio/mpeg");
+    lines.endlessHead = "X-Filler: " + QByteArray(100, 'f') + "\r\n";
+    server.serve("/header-lines", lines);
+    HttpsTestServer::Response line = HttpsTestServer::Response::ok({}, "audio/mpeg");
+    line.endlessHead = "X-Endless: " + QByteArray(4000, 'e');
+    server.serve("/header-line", line);
     server.serve("/stalls.mp3", HttpsTestServer::Response::streamed(
                                     "audio/mpeg",
                                     [tone](qint64 i) { return i < 20 ? tone.mid(i * 1600, 1600) : QByteArray(1, ' '); },
@@ -145,16 +156,30 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.url("/finite.mp3"), "直播连接已结束，可以重新连接。"},
         {server.url("/garbage.mp3"), "当前音源无法解码。可重试或使用台方官网。"},
         {server.url("/switching.aac"), "音频格式已变化，请重新连接。"},
+        {server.url("/page.html"), "当前音源无法解码。可重试或使用台方官网。"},
+        {server.url("/header-lines"), refused},
+        {server.url("/header-line"), refused},
+        // A secure connection that is never made was not accepted.
+        {server.muteUrl("/live.mp3"), refused},
         {server.url("/never"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
         {server.url("/stalls.mp3"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
         {server.url("/missing/live.m3u8"), "The server returned a bad response.", DisplayMessage::Kind::Verbatim},
     };
+    // Whatever a server sends, the run's memory stays bounded (generously:
+    // a run needs a few megabytes).
+    constexpr qint64 memoryBound = 150 * 1024 * 1024;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
         Recorder events;
+        const qint64 before = residentBytes();
+        qint64 peak = before;
         auto stream = std::make_unique<LiveStream>(events.parameters());
         stream->start(c.url, 1, configuration.make(1.5));
-        ASSERT_TRUE(waitUntil([&] { return events.failed(); }, std::chrono::seconds(30)));
+        ASSERT_TRUE(waitUntil([&] {
+            peak = std::max(peak, residentBytes());
+            return events.failed() || peak - before > memoryBound;
+        }, std::chrono::seconds(30)));
+        EXPECT_LT(peak - before, memoryBound);
         settle(std::chrono::milliseconds(400));
         const auto all = events.allEvents();
         EXPECT_EQ(events.count(StreamEvent::Kind::Failed), 1);
@@ -179,9 +204,14 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     });
     server.serve("/typeless.mp3", liveStream(mp3Tone(), 2, {}));
     server.serve("/parameters.mp3", liveStream(mp3Tone(), 2, "Audio/MPEG; charset=binary"));
+    // Redirect chains of one, two and three hops, as stream directories and
+    // CDNs put them in front of stations.
     server.serve("/moved", HttpsTestServer::Response::redirect(server.url("/ok.mp3")));
+    server.serve("/twice", HttpsTestServer::Response::redirect(server.url("/moved"), 301));
+    server.serve("/thrice", HttpsTestServer::Response::redirect(server.url("/twice"), 307));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
-    for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/Station.m3u"}) {
+    for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
+                             "/thrice", "/Station.m3u"}) {
         SCOPED_TRACE(path);
         Recorder events;
         LiveStream stream(events.parameters());

@@ -156,6 +156,7 @@ struct HttpsTestServer::State {
     QString error;
     quint16 port = 0;
     quint16 trapPort = 0;
+    quint16 mutePort = 0;
     std::atomic<int> trapConnections{0};
 
     // Touched from any thread, under the lock.
@@ -166,6 +167,7 @@ struct HttpsTestServer::State {
     // Live on the queue's thread.
     QSslServer *server = nullptr;
     QTcpServer *trap = nullptr;
+    QTcpServer *mute = nullptr;
 
     Handler route(const QByteArray &path)
     {
@@ -258,6 +260,11 @@ private:
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         if (response.close)
             head += "Connection: close\r\n";
+        if (!response.endlessHead.isEmpty()) {
+            socket_->write(head);
+            pour([text = response.endlessHead](qint64) { return text; }, false, true, false);
+            return;
+        }
         head += "\r\n";
         socket_->write(head);
         if (!chunked) {
@@ -273,15 +280,17 @@ private:
             return;
         }
         // A streamed body: one chunk per interval until the source ends.
+        pour(std::move(response.stream), response.close, response.asFastAsTaken, true, response.intervalMs);
+    }
+
+    // Writes what `next` gives, one piece per interval or as fast as the
+    // socket takes it, as chunks of the body or as they stand.
+    void pour(std::function<QByteArray(qint64)> next, bool close, bool flood, bool chunked, int intervalMs = 1)
+    {
         auto *timer = new QTimer(this);
-        timer->setInterval(std::max(0, response.intervalMs));
-        auto next = std::move(response.stream);
-        const bool close = response.close;
+        timer->setInterval(flood ? 1 : std::max(0, intervalMs));
         auto index = std::make_shared<qint64>(0);
-        const bool flood = response.asFastAsTaken;
-        if (flood)
-            timer->setInterval(1);
-        connect(timer, &QTimer::timeout, this, [this, timer, next, close, index, flood] {
+        connect(timer, &QTimer::timeout, this, [this, timer, next, close, index, flood, chunked] {
             if (gone_) {
                 timer->stop();
                 return;
@@ -299,7 +308,7 @@ private:
                     done(close);
                     return;
                 }
-                socket_->write(chunk(data));
+                socket_->write(chunked ? chunk(data) : data);
             } while (flood);
         });
         timer->start();
@@ -370,6 +379,13 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
             return;
         }
         s->trapPort = s->trap->serverPort();
+
+        s->mute = new QTcpServer(s->queue.context());
+        if (!s->mute->listen(QHostAddress::LocalHost, 0)) {
+            s->error = s->mute->errorString();
+            return;
+        }
+        s->mutePort = s->mute->serverPort();
     });
 }
 
@@ -380,14 +396,16 @@ HttpsTestServer::~HttpsTestServer()
     s->queue.sync([s] {
         delete s->server;
         delete s->trap;
+        delete s->mute;
         s->server = nullptr;
         s->trap = nullptr;
+        s->mute = nullptr;
     });
 }
 
 bool HttpsTestServer::isListening() const
 {
-    return d->error.isEmpty() && d->port != 0 && d->trapPort != 0;
+    return d->error.isEmpty() && d->port != 0 && d->trapPort != 0 && d->mutePort != 0;
 }
 
 QString HttpsTestServer::error() const
@@ -408,6 +426,11 @@ QUrl HttpsTestServer::url(const QString &path) const
 QUrl HttpsTestServer::plainUrl(const QString &path) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(d->trapPort).arg(path));
+}
+
+QUrl HttpsTestServer::muteUrl(const QString &path) const
+{
+    return QUrl(QStringLiteral("https://127.0.0.1:%1%2").arg(d->mutePort).arg(path));
 }
 
 int HttpsTestServer::plainConnections() const

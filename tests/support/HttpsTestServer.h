@@ -54,6 +54,10 @@ public:
         bool asFastAsTaken = false;
         // Close the connection once the response is sent.
         bool close = false;
+        // A head that never ends: after the status line and `headers`, this
+        // text again and again, as fast as the client takes it. With a line
+        // end it floods header lines; without one it is one endless line.
+        QByteArray endlessHead;
 
         static Response ok(QByteArray body, const QByteArray &contentType = {});
         static Response withStatus(int status, QByteArray body = {});
@@ -80,6 +84,9 @@ public:
     QUrl url(const QString &path) const;      // https://127.0.0.1:<port><path>
     QUrl plainUrl(const QString &path) const; // http://127.0.0.1:<trap port><path>
     int plainConnections() const;
+    // https://127.0.0.1:<mute port><path>: a port that accepts connections and
+    // never answers, so a TLS handshake with it never completes.
+    QUrl muteUrl(const QString &path) const;
 
     // The CA that signed the server's certificate (the same for every server
     // of the process).
