@@ -150,12 +150,31 @@ ListeningArchive::ListeningArchive(const std::optional<QString> &path)
     db = handle;
     sqlite3_busy_timeout(db, busyTimeoutMs);
     try {
+        // A damaged file would take new sessions and captions into pages
+        // that may be lost or may damage it further: it counts as not
+        // opened, before anything is written into it.
+        requireIntact();
         execute(schemaScript);
     } catch (...) {
         sqlite3_close(db);
         db = nullptr;
         throw;
     }
+}
+
+void ListeningArchive::requireIntact()
+{
+    // The quick check reads every page once and answers a single "ok", or
+    // one row per fault; a file too damaged to be read fails the statement.
+    QString fault;
+    statement(QStringLiteral("PRAGMA quick_check(1)"), {}, [&](sqlite3_stmt *stmt) {
+        const int rc = sqlite3_step(stmt);
+        if (rc != SQLITE_ROW)
+            throw error();
+        fault = columnText(stmt, 0);
+    });
+    if (fault != QLatin1String("ok"))
+        throw ArchiveError(SQLITE_CORRUPT, fault);
 }
 
 ListeningArchive::~ListeningArchive()

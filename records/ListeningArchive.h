@@ -273,8 +273,10 @@ public:
 
     // Opens (creating when needed) the database file at `path`, or a private
     // in-memory database without a path. Throws FileWriteError when SQLite
-    // cannot open the file, or can open it only for reading, and ArchiveError when the schema cannot be set up
-    // (for instance when the file is not an SQLite database).
+    // cannot open the file, or can open it only for reading, and ArchiveError
+    // when the file is damaged (SQLite's quick check finds a fault; the file
+    // is left untouched) or the schema cannot be set up (for instance when
+    // the file is not an SQLite database).
     explicit ListeningArchive(const std::optional<QString> &path = std::nullopt);
     ~ListeningArchive();
     ListeningArchive(const ListeningArchive &) = delete;
@@ -345,6 +347,8 @@ private:
     void statement(const QString &sql, const std::vector<Value> &values,
                    const std::function<void(sqlite3_stmt *)> &body);
     void execute(const char *script);
+    // Throws ArchiveError (SQLITE_CORRUPT) when SQLite's quick check finds a fault.
+    void requireIntact();
     void transaction(const std::function<void()> &body);
 
     sqlite3 *db = nullptr;

@@ -424,6 +424,40 @@ TEST(ListeningArchive, OpeningFailsWithAnErrorForUnusableFiles)
         EXPECT_EQ(e.domain(), "Vantuli.SQLite");
     }
 
+    // A database with one damaged page is refused before anything is
+    // written into it, and stays byte for byte as it was.
+    const QString damaged = freshPath("damaged.sqlite3");
+    {
+        Archive archive(damaged);
+        const qint64 session = archive.begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1});
+        for (int i = 0; i < 40; ++i)
+            archive.append(captions({"a caption long enough to fill the pages of the table in a few batches",
+                                     "and its neighbour, just as long, so that the table spans many pages"}),
+                           session, "en", Date{2});
+    }
+    QByteArray pages;
+    {
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_GE(file.size(), 8 * 4096);
+        ASSERT_TRUE(file.seek(file.size() - 2 * 4096 + 8));
+        file.write(QByteArray(1000, '\x5a'));
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        pages = file.readAll();
+    }
+    try {
+        Archive archive(damaged);
+        FAIL() << "opened a damaged database";
+    } catch (const ArchiveError &e) {
+        EXPECT_EQ(e.code(), SQLITE_CORRUPT);
+    }
+    {
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll() == pages);
+    }
+
     try {
         Archive archive(freshPath("missing/folder/x.sqlite3"));
         FAIL() << "opened a file in a missing folder";
