@@ -148,6 +148,8 @@ void LocalASR::loadIfNeeded()
     engine_ = factory_(path);
     if (!engine_)
         failedModels_.push_back(*file);
+    else
+        engine_->abortWhen(&aborting_);
     if (engine_ && !registeredExit_) {
         registeredExit_ = true;
         installExitHook();
@@ -192,6 +194,9 @@ void LocalASR::shutdown()
         activeShutDown_ = true;
         activeSession_.reset();
     }
+    // The window in progress would hold up the end of the application for
+    // seconds: its result is dropped anyway, so it is given up.
+    aborting_ = true;
     queue_->sync([this] {
         releaseWork_.cancel();
         releaseWork_ = {};

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -63,8 +64,9 @@ public:
     // The run stopped (main thread): the model is released after the idle
     // time unless a new run activates the service first.
     void idle();
-    // Stops the service for good and frees the model; waits for a window in
-    // progress. May run more than once. Never call it on the recognition queue.
+    // Stops the service for good and frees the model. A window in progress
+    // is given up (the recogniser aborts it) and waited for. May run more
+    // than once. Never call it on the recognition queue.
     void shutdown();
 
 private:
@@ -87,6 +89,7 @@ private:
     mutable std::mutex stateLock_;
     std::optional<QUuid> activeSession_; // guarded by stateLock_
     bool activeShutDown_ = false;        // guarded by stateLock_
+    std::atomic<bool> aborting_ = false; // set once, by shutdown(); read by the recogniser
 
     // Touched only on the queue.
     std::unique_ptr<SpeechRecognizer> engine_;

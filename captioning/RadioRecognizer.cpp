@@ -148,7 +148,13 @@ std::vector<RecognizedSegment> RadioRecognizer::segmentsForSamples(const float *
 
     lastLanguage_ = libraryLanguage(language);
     const QByteArray code = lastLanguage_.toUtf8(); // outlives the call below
-    const whisper_full_params params = recognitionParameters(code.constData());
+    whisper_full_params params = recognitionParameters(code.constData());
+    // The library asks between its steps whether to give up; only a flag
+    // that is set (at shutdown) makes it.
+    if (abort_) {
+        params.abort_callback = [](void *flag) { return static_cast<const std::atomic<bool> *>(flag)->load(); };
+        params.abort_callback_user_data = const_cast<std::atomic<bool> *>(abort_);
+    }
 
     ++transcriptions_;
     if (whisper_full(context_, params, samples, int(count)) != 0)

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <atomic>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -31,6 +32,10 @@ public:
     virtual ~SpeechRecognizer() = default;
     virtual std::vector<RecognizedSegment> segmentsForSamples(const float *samples, qsizetype count,
                                                               const QString &language) = 0;
+    // From now on a recognition in progress ends early, answering no
+    // segments, once `flag` is set (by another thread). The flag outlives
+    // the recogniser. A recogniser that cannot stop early ignores it.
+    virtual void abortWhen(const std::atomic<bool> *flag) { (void)flag; }
 };
 
 // One of the speech library's compute devices, in the library's own order.
@@ -73,6 +78,7 @@ public:
 
     std::vector<RecognizedSegment> segmentsForSamples(const float *samples, qsizetype count,
                                                       const QString &language) override;
+    void abortWhen(const std::atomic<bool> *flag) override { abort_ = flag; }
 
     // The language handed to the library: the given code when the library
     // knows it, else "auto" (the library detects the language).
@@ -93,6 +99,7 @@ private:
     ComputeChoice compute_;
     int transcriptions_ = 0;
     QString lastLanguage_;
+    const std::atomic<bool> *abort_ = nullptr;
 };
 
 // Decodes UTF-8, dropping every byte that is not part of a well-formed

@@ -164,6 +164,12 @@ void VantuliApp::openLink(const QUrl &url)
 
 void VantuliApp::quit()
 {
+    // The windows go at once; the store's last checkpoint, the settings and
+    // the end of recognition follow while the application ends.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible())
+            window->hide();
+    }
     quit_();
 }
 

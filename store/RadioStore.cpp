@@ -355,11 +355,12 @@ void RadioStore::subscribe()
 void RadioStore::applicationWillTerminate()
 {
     stop(false);
-    asr_->shutdown();
     // The standard settings store lives as long as the process (the
     // interface-language service holds it too), so nothing else writes out
-    // what was set just before quitting.
+    // what was set just before quitting. It goes before recognition ends.
     defaults_->sync();
+    // Gives up the window being recognised rather than waiting for it.
+    asr_->shutdown();
 }
 
 // ---- Settings and plain published members ----

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <algorithm>
 #include <random>
 
@@ -149,6 +151,13 @@ TEST(RadioRecognizer, RecognizedCaptionsStayInsideTheirWindow)
             }
         }
     }
+    // Once its abort flag is set (at shutdown) the library gives the window up.
+    std::atomic<bool> abort = true;
+    recognizer.abortWhen(&abort);
+    SpeechWindow window{0, noise(48000, 0.1f, 7)};
+    EXPECT_TRUE(recognizer.segmentsForSamples(window.samples.data(), 48000, QStringLiteral("en")).empty());
+    recognizer.abortWhen(nullptr);
+    EXPECT_FALSE(recognizer.segmentsForSamples(window.samples.data(), 48000, QStringLiteral("en")).empty());
 }
 
 TEST(RadioRecognizer, MapsSegmentsOntoTheStreamClock)
