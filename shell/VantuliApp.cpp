@@ -21,6 +21,20 @@
 
 namespace vantuli {
 
+namespace {
+
+// The windows go at once when the application ends; the store's last
+// checkpoint, the settings and the end of recognition follow unseen.
+void hideWindows()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->isVisible())
+            window->hide();
+    }
+}
+
+} // namespace
+
 VantuliApp::VantuliApp(QObject *parent) : VantuliApp(Options{}, parent) {}
 
 VantuliApp::VantuliApp(Options options, QObject *parent)
@@ -40,6 +54,7 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
         dependencies.mediaSession = MediaSession::makeDefault();
     mediaSession_ = dependencies.mediaSession;
     radio_ = std::make_unique<RadioStore>(std::move(dependencies));
+    connect(radio_.get(), &RadioStore::terminating, this, [] { hideWindows(); });
     floating_ = new FloatingCaptions(settings_, this);
 
     // The interface language follows the system: every activation asks again
@@ -164,12 +179,7 @@ void VantuliApp::openLink(const QUrl &url)
 
 void VantuliApp::quit()
 {
-    // The windows go at once; the store's last checkpoint, the settings and
-    // the end of recognition follow while the application ends.
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isVisible())
-            window->hide();
-    }
+    hideWindows();
     quit_();
 }
 

@@ -354,6 +354,7 @@ void RadioStore::subscribe()
 
 void RadioStore::applicationWillTerminate()
 {
+    emit terminating();
     stop(false);
     // The standard settings store lives as long as the process (the
     // interface-language service holds it too), so nothing else writes out

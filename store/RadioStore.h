@@ -255,7 +255,8 @@ public:
     // The host of the product web site: its https links name stations by path.
     static constexpr const char *productSiteHost = "vantuli.app";
 
-    // The application is ending: a last checkpoint, then the recogniser shut down.
+    // The application is ending: `terminating`, a last checkpoint, the
+    // settings written out, then the recogniser shut down.
     void applicationWillTerminate();
 
 signals:
@@ -288,6 +289,9 @@ signals:
     void supportVisibleChanged();
     void scheduleVisibleChanged();
     void scheduleChanged();
+    // The application is ending (a quit or a termination signal); sent
+    // before the last checkpoint, so that windows can go at once.
+    void terminating();
 
 private:
     // Widget tests set published state directly through the probe.

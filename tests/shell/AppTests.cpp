@@ -116,8 +116,12 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     // Overlay controls, open and quit end the menu; quit ends the application.
     QAction *quit = tray.actions().last();
     EXPECT_EQ(quit->objectName(), QStringLiteral("commandQuit"));
+    QWidget *main = app->open(QStringLiteral("main"));
+    ASSERT_TRUE(main && main->isVisible());
     quit->trigger();
     EXPECT_EQ(quits, 1);
+    // The windows go at once, before the application's end has run.
+    EXPECT_FALSE(main->isVisible());
 }
 
 TEST(SingleInstanceTest, SecondLaunchHandsItsLinkOverAndEnds)
