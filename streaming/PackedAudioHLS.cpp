@@ -1,7 +1,8 @@
 #include "streaming/PackedAudioHLS.h"
 
+#include "streaming/StreamRequest.h"
+
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
@@ -44,47 +45,16 @@ double reloadDelay(double target, bool warmStart)
 
 namespace {
 
-// A transport failure as a URL error with the platform's code.
-UrlError transportError(QNetworkReply::NetworkError error, const QString &text)
-{
-    switch (error) {
-    case QNetworkReply::HostNotFoundError:
-        return UrlError::make(UrlError::cannotFindHost);
-    case QNetworkReply::ConnectionRefusedError:
-        return UrlError::make(UrlError::cannotConnectToHost);
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-        return UrlError::make(UrlError::networkConnectionLost);
-    case QNetworkReply::NetworkSessionFailedError:
-        return UrlError::make(UrlError::notConnectedToInternet);
-    case QNetworkReply::TimeoutError:
-        return UrlError::make(UrlError::timedOut);
-    case QNetworkReply::OperationCanceledError:
-        return UrlError::make(UrlError::cancelled);
-    case QNetworkReply::SslHandshakeFailedError:
-        return UrlError::make(UrlError::secureConnectionFailed);
-    case QNetworkReply::TooManyRedirectsError:
-        return UrlError::make(UrlError::httpTooManyRedirects);
-    // A redirect that would leave https (refused before any request is
-    // sent), one to a scheme that cannot be fetched, or a garbled response.
-    case QNetworkReply::InsecureRedirectError:
-    case QNetworkReply::ProtocolUnknownError:
-    case QNetworkReply::ProtocolFailure:
-        return UrlError::make(UrlError::badServerResponse);
-    default:
-        return UrlError{UrlError::unknown, text.isEmpty() ? UrlError::describe(UrlError::unknown) : text};
-    }
-}
-
 struct Fetched {
     std::optional<UrlError> error;
     QByteArray body;
     QUrl url; // the response's final URL, after redirects
 };
 
-// One GET of a playlist or segment, with its size limit and idle time-out.
+// One GET of a playlist or segment, with its size limit and idle time-out,
+// over the stream client (which bounds what a server sends before the body).
 // The completion is called once, never from start() itself; cancel() (or
-// dropping the object) aborts the transfer without calling it.
+// dropping the object) ends the transfer without calling it.
 class Fetch : public std::enable_shared_from_this<Fetch> {
 public:
     using Done = std::function<void(Fetched)>;
@@ -104,15 +74,13 @@ public:
         if (finished_)
             return;
         finished_ = true;
-        if (reply_) {
-            reply_->abort(); // its finished signal finds this fetch finished
-            reply_->deleteLater();
-        }
+        drop();
     }
 
 private:
     Fetch(qint64 limit, Done done) : limit_(limit), done_(std::move(done)) {}
 
+    // The session only gives the requests their thread.
     void begin(QNetworkAccessManager *session, const QUrl &url, const StreamConfiguration &configuration)
     {
         std::weak_ptr<Fetch> weak = weak_from_this();
@@ -124,96 +92,70 @@ private:
             });
             return;
         }
-
-        QNetworkRequest request(url);
-        configuration.prepare(request);
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        QNetworkReply *reply = session->get(request);
-        reply_ = reply;
-
-        idle_ = new QTimer(reply);
-        idle_->setSingleShot(true);
-        idle_->setInterval(StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)));
-        QObject::connect(idle_, &QTimer::timeout, reply, [weak] {
+        StreamRequest::Handlers handlers;
+        handlers.responded = [weak](int status, const QUrl &at, const QByteArray &) {
             if (auto self = weak.lock())
-                self->complete(UrlError::make(UrlError::timedOut));
-        });
-        const auto alive = [weak] {
-            if (auto self = weak.lock(); self && !self->finished_ && self->idle_)
-                self->idle_->start();
+                self->responded(status, at);
         };
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, alive);
-        QObject::connect(reply, &QNetworkReply::redirected, reply, alive);
-        QObject::connect(reply, &QNetworkReply::encrypted, reply, alive);
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [weak] {
+        handlers.readable = [weak] {
             if (auto self = weak.lock())
                 self->readBody();
-        });
-        QObject::connect(reply, &QNetworkReply::finished, reply, [weak] {
+        };
+        handlers.finished = [weak](std::optional<StreamRequest::Failure> failure) {
             if (auto self = weak.lock())
-                self->replyFinished();
-        });
-        idle_->start();
+                self->requestFinished(failure);
+        };
+        request_ = new StreamRequest(configuration,
+                                     StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)),
+                                     std::move(handlers), session);
+        request_->get(url, {});
     }
 
-    // The response must be an HTTP 2xx whose final URL is https, and must not
-    // announce more than the limit.
-    bool accept()
+    // The response must be an HTTP 2xx whose final URL is https.
+    void responded(int status, const QUrl &url)
     {
-        if (accepted_)
-            return true;
-        const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        const int code = status.isValid() ? status.toInt() : 0;
-        if (code < 200 || code > 299 || reply_->url().scheme() != QLatin1String("https")) {
+        url_ = url;
+        if (status < 200 || status > 299 || url.scheme() != QLatin1String("https"))
             complete(UrlError::make(UrlError::badServerResponse));
-            return false;
-        }
-        const QVariant announced = reply_->header(QNetworkRequest::ContentLengthHeader);
-        if (announced.isValid()) {
-            const qint64 length = announced.toLongLong();
-            if (length > limit_) {
-                complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
-                return false;
-            }
-            if (length > 0)
-                body_.reserve(std::min(length, limit_));
-        }
-        accepted_ = true;
-        return true;
     }
 
     void readBody()
     {
-        if (finished_ || !reply_)
-            return;
-        idle_->start();
-        if (!accept())
-            return;
-        const qint64 available = reply_->bytesAvailable();
-        if (available <= 0)
-            return;
-        if (available > limit_ - body_.size()) {
-            complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
-            return;
+        while (!finished_ && request_) {
+            const QByteArray part = request_->read(limit_ - body_.size() + 1);
+            if (part.isEmpty())
+                return;
+            if (part.size() > limit_ - body_.size()) {
+                complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
+                return;
+            }
+            body_ += part;
         }
-        body_ += reply_->read(available);
     }
 
-    void replyFinished()
+    void requestFinished(std::optional<StreamRequest::Failure> failure)
     {
-        if (finished_ || !reply_)
+        if (finished_ || !request_)
             return;
-        if (reply_->error() != QNetworkReply::NoError) {
-            const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
-                complete(UrlError::make(UrlError::badServerResponse));
-            else
-                complete(transportError(reply_->error(), reply_->errorString()));
+        if (!failure) {
+            readBody();
+            complete(std::nullopt);
             return;
         }
-        readBody();
-        if (!finished_ && accept())
-            complete(std::nullopt);
+        switch (*failure) {
+        // A redirect that would leave https (refused before any request is
+        // sent), a head over its limit, or a garbled response.
+        case StreamRequest::Failure::refused:
+        case StreamRequest::Failure::badResponse:
+            complete(UrlError::make(UrlError::badServerResponse));
+            return;
+        case StreamRequest::Failure::tooManyRedirects:
+            complete(UrlError::make(UrlError::httpTooManyRedirects));
+            return;
+        case StreamRequest::Failure::transport:
+            complete(UrlError::make(request_->transportError()));
+            return;
+        }
     }
 
     void complete(std::optional<UrlError> error)
@@ -221,24 +163,9 @@ private:
         if (finished_)
             return;
         finished_ = true;
+        drop();
         Fetched result;
-        if (reply_) {
-            result.url = reply_->url();
-            const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            const bool statusRefused = status.isValid() && (status.toInt() < 200 || status.toInt() > 299);
-            if (reply_->isRunning() && statusRefused) {
-                // Qt reports an error status of its own; aborting now would
-                // make it report a second error. Let the reply run out and
-                // drop what it still reads.
-                QNetworkReply *reply = reply_;
-                QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->readAll(); });
-                QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
-            } else {
-                if (reply_->isRunning())
-                    reply_->abort();
-                reply_->deleteLater();
-            }
-        }
+        result.url = url_;
         result.error = std::move(error);
         if (!result.error)
             result.body = std::move(body_);
@@ -246,12 +173,20 @@ private:
         done(std::move(result));
     }
 
+    void drop()
+    {
+        if (request_) {
+            request_->cancel();
+            request_->deleteLater();
+            request_ = nullptr;
+        }
+    }
+
     qint64 limit_;
     Done done_;
-    QPointer<QNetworkReply> reply_;
-    QTimer *idle_ = nullptr; // a child of the reply
+    QPointer<StreamRequest> request_;
+    QUrl url_;
     QByteArray body_;
-    bool accepted_ = false;
     bool finished_ = false;
 };
 

@@ -433,8 +433,19 @@ TEST_F(PackedAudioClient, FailuresEndTheRunWithTheirError)
         std::vector<std::pair<QString, HttpsTestServer::Response>> routes;
         int code;
     };
+    auto endlessHead = [](QByteArray text) {
+        auto r = HttpsTestServer::Response::ok({});
+        r.endlessHead = std::move(text);
+        return r;
+    };
+
     const Case cases[] = {
         {"playlist not found", {}, UrlError::badServerResponse},
+        {"playlist head that never ends", {{"/list.m3u8", endlessHead("X-Filler: " + QByteArray(100, 'f') + "\r\n")}},
+         UrlError::badServerResponse},
+        {"segment head line that never ends",
+         {{"/list.m3u8", playlist(media)}, {"/seg.aac", endlessHead("X-Endless: " + QByteArray(4000, 'e'))}},
+         UrlError::badServerResponse},
         {"playlist with a server error", {{"/list.m3u8", HttpsTestServer::Response::withStatus(500, media)}},
          UrlError::badServerResponse},
         {"ended list", {{"/list.m3u8", playlist(media + "#EXT-X-ENDLIST\n")}}, UrlError::cannotDecodeContentData},
