@@ -50,6 +50,9 @@ void addStationMenu(QMenu &menu, RadioStore &radio, const QString &title, const 
 
 void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay, QAction *open, QAction *quit)
 {
+    // clear() drops the menu's own actions but not the submenus that
+    // addMenu made (children of the menu, with their items): they go first.
+    qDeleteAll(menu.findChildren<QMenu *>(Qt::FindDirectChildrenOnly));
     menu.clear();
     if (const std::optional<Station> station = radio.transportStation()) {
         QAction *label = menu.addAction(actionText(station->name));

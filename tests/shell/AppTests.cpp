@@ -119,6 +119,19 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     items.at(1)->trigger();
     settle();
     EXPECT_FALSE(radio->active());
+    // Rebuilds (one follows every selection, playback, favourites or history
+    // change) leave no menus or items behind.
+    auto count = [&] {
+        const QWidgetList widgets = QApplication::allWidgets();
+        return std::pair(std::count_if(widgets.begin(), widgets.end(), [](QWidget *w) { return qobject_cast<QMenu *>(w); }),
+                         tray.findChildren<QObject *>().size());
+    };
+    const auto before = count();
+    for (int i = 0; i < 20; ++i) {
+        radio->favorite(radio->stationsByID().value(QStringLiteral("s2")));
+        app->menus()->flush();
+    }
+    EXPECT_EQ(count(), before);
     // Overlay controls, open and quit end the menu; quit ends the application.
     QAction *quit = tray.actions().last();
     EXPECT_EQ(quit->objectName(), QStringLiteral("commandQuit"));
