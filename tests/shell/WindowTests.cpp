@@ -10,6 +10,7 @@
 #include "shell/TranslationPanel.h"
 #include "directory/StationDirectory.h"
 #include "overlay/FloatingCaptions.h"
+#include "records/Formats.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -334,6 +335,57 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
     radio->setTranslating(false);
     settle();
     EXPECT_FALSE(panel->isVisible());
+
+    // The caption's language is the recognition language, or the station's
+    // for "station" and "auto".
+    struct Translator final : ApertiumTranslator {
+        void modes(QObject *context, std::function<void(const QStringList &)> done) override
+        {
+            QMetaObject::invokeMethod(context, [done] { done({QStringLiteral("fra-eng"), QStringLiteral("de-en")}); },
+                                      Qt::QueuedConnection);
+        }
+        QProcess *translate(const QString &mode, const QString &text, std::function<void(std::optional<QString>)> done,
+                            QObject *) override
+        {
+            done(mode + QStringLiteral(": ") + text);
+            return nullptr;
+        }
+    };
+    panel->setTranslator(std::make_unique<Translator>());
+    radio->setSelected(radio->stationsByID().value(QStringLiteral("s4"))); // French
+    struct Case {
+        const char *language;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"auto", QStringLiteral("fra-eng: Bonjour")},
+        {"station", QStringLiteral("fra-eng: Bonjour")},
+        {"de", QStringLiteral("de-en: Bonjour")},
+        {"ja", L10n::format(QStringLiteral("本机没有安装从%@到%@的离线翻译。可以复制原文，用其他工具翻译。"),
+                            {Formats::languageName(QStringLiteral("ja")), Formats::languageName(QStringLiteral("en"))})},
+    };
+    for (const Case &c : cases) {
+        radio->setLanguage(QString::fromLatin1(c.language));
+        app->translate(QStringLiteral("Bonjour"));
+        EXPECT_TRUE(waitUntil([&] { return panel->translation() == c.shown; })) << c.language << " "
+                                                                                 << panel->translation().toStdString();
+        radio->setTranslating(false);
+        settle();
+    }
+
+    // Apertium's pairs are listed once, never while the caller waits.
+    ApertiumTranslator apertium;
+    QObject context;
+    std::vector<QStringList> answers;
+    for (int i = 0; i < 3; ++i) {
+        const size_t before = answers.size();
+        apertium.modes(&context, [&](const QStringList &modes) { answers.push_back(modes); });
+        EXPECT_EQ(answers.size(), before);
+        if (i == 1)
+            EXPECT_TRUE(waitUntil([&] { return answers.size() == 2; }));
+    }
+    EXPECT_TRUE(waitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(answers.front(), answers.back());
 }
 
 } // namespace
