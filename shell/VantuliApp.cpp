@@ -111,6 +111,7 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
         closeOnKeys(window);
         // Opens centred on the main window, when that is on screen.
         if (QWidget *main = windows_->window(QStringLiteral("main")); main && main->isVisible()) {
+            window->ensurePolished();
             window->adjustSize();
             QRect frame = window->frameGeometry();
             frame.moveCenter(main->frameGeometry().center());
