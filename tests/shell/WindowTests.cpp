@@ -299,6 +299,7 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
             {"quits", QString::number(quits)},
             {"language", language.value_or(QStringLiteral("system"))},
             {"popup", popup ? (popup->objectName().isEmpty() ? QStringLiteral("menu") : popup->objectName()) : QString()},
+            {"bar", main.menuBar()->activeAction() ? main.menuBar()->activeAction()->menu()->objectName() : QString()},
         };
     };
     auto named = [](const QList<QAction *> &actions, const QString &name) -> QAction * {
@@ -368,7 +369,12 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
          {"supportWindow=0"}},
         {"quit, Ctrl+Q", {}, keys(QKeySequence(Qt::CTRL | Qt::Key_Q)), {"quits=1"}},
         {"quit from the menu", {}, item(appMenu, "commandQuit"), {"quits=2"}},
-        {"F10 opens the first menu", {}, keys(QKeySequence(Qt::Key_F10)), {"popup=menuVantuli"}},
+        {"F10 opens the first menu", {}, keys(QKeySequence(Qt::Key_F10)), {"popup=menuVantuli", "bar=menuVantuli"}},
+        {"Alt reaches the menu bar", {}, [&] {
+             QTest::keyPress(main.windowHandle(), Qt::Key_Alt, Qt::AltModifier);
+             QTest::keyRelease(main.windowHandle(), Qt::Key_Alt);
+         }, {"bar=menuVantuli"}},
+        {"Alt+V opens the first menu", {}, keys(QKeySequence(Qt::ALT | Qt::Key_V)), {"popup=menuVantuli", "bar=menuVantuli"}},
         {"a language", {}, language("ja"), {"language=ja"}},
         {"follow the system", {}, language(nullptr), {"language=system"}},
         {"overlay, Ctrl+Shift+C", {}, keys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)), {"overlay=1"}},
@@ -390,6 +396,8 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
         // Each row starts with no sheet, secondary window or menu open.
         while (QWidget *popup = QApplication::activePopupWidget())
             popup->close();
+        if (main.menuBar()->activeAction())
+            QTest::keyClick(main.menuBar(), Qt::Key_Escape);
         for (const char *id : {"about", "support"}) {
             if (QWidget *window = app->windows()->window(QString::fromLatin1(id)))
                 window->close();
