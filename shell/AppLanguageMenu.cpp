@@ -44,6 +44,7 @@ void AppLanguageMenu::rebuild()
     addSeparator();
     for (const L10n::Language &language : L10n::languages())
         add(language.name, language.code);
+    emit rebuilt();
 }
 
 } // namespace vantuli

@@ -14,6 +14,11 @@ public:
     explicit AppLanguageMenu(QWidget *parent = nullptr);
 
     void rebuild();
+
+signals:
+    // After every rebuild (the title is set anew: a menu bar that marks a
+    // mnemonic in it marks it again).
+    void rebuilt();
 };
 
 } // namespace vantuli

@@ -17,7 +17,33 @@ QString actionText(QString text)
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
+QString Mnemonics::operator()(const QString &text, QChar hint)
+{
+    const QString escaped = actionText(text);
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        const QChar c = escaped.at(i);
+        if (c == QLatin1Char('&')) {
+            ++i; // an escaped ampersand
+            continue;
+        }
+        const bool cased = c.isLetter() && (c.isUpper() || c.isLower());
+        if (cased && !used_.contains(c.toLower())) {
+            used_.append(c.toLower());
+            return escaped.left(i) + QLatin1Char('&') + escaped.mid(i);
+        }
+    }
+    if (used_.contains(hint.toLower()))
+        return escaped;
+    used_.append(hint.toLower());
+    return escaped + QStringLiteral(" (&") + hint.toUpper() + QLatin1Char(')');
+}
+
 namespace {
+
+QString text(const char *key)
+{
+    return L10n::shared().text(QString::fromUtf8(key));
+}
 
 QString localized(const char *key)
 {
@@ -50,6 +76,9 @@ void addStationMenu(QMenu &menu, RadioStore &radio, const QString &title, const 
 
 void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay, QAction *open, QAction *quit)
 {
+    // clear() drops the menu's own actions but not the submenus that
+    // addMenu made (children of the menu, with their items): they go first.
+    qDeleteAll(menu.findChildren<QMenu *>(Qt::FindDirectChildrenOnly));
     menu.clear();
     if (const std::optional<Station> station = radio.transportStation()) {
         QAction *label = menu.addAction(actionText(station->name));
@@ -88,7 +117,6 @@ AppMenus::AppMenus(RadioStore *radio, FloatingCaptions *floating, Commands comma
         return item;
     };
     about_ = action("commandAbout", commands_.about);
-    about_->setText(QStringLiteral("About Vantuli"));
     about_->setMenuRole(QAction::AboutRole);
     archive_ = action("commandArchive", commands_.archive);
     search_ = action("commandSearch", commands_.search);
@@ -97,6 +125,9 @@ AppMenus::AppMenus(RadioStore *radio, FloatingCaptions *floating, Commands comma
     open_ = action("commandOpen", commands_.openMain);
     quit_ = action("commandQuit", commands_.quit);
     quit_->setMenuRole(QAction::QuitRole);
+    // Ctrl+Q from every window of the application, through the normal end.
+    quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit_->setShortcutContext(Qt::ApplicationShortcut);
 
     overlay_.toggle = action("overlayToggle", commands_.toggleFloating);
     overlay_.toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
@@ -144,11 +175,13 @@ AppMenus::~AppMenus()
 
 void AppMenus::install(QMenuBar *bar)
 {
-    appMenu_ = bar->addMenu(QStringLiteral("Vantuli"));
+    bar_ = bar;
+    appMenu_ = bar->addMenu(QString());
     appMenu_->setObjectName(QStringLiteral("menuVantuli"));
     appMenu_->addAction(about_);
     appMenu_->addSeparator();
     languageMenu_ = new AppLanguageMenu(appMenu_);
+    connect(languageMenu_, &AppLanguageMenu::rebuilt, textRefresh_, &Refresher::schedule);
     appMenu_->addMenu(languageMenu_);
     appMenu_->addAction(archive_);
     appMenu_->addSeparator();
@@ -175,7 +208,10 @@ void AppMenus::flush()
 void AppMenus::updateOverlay()
 {
     const bool on = floating_ && floating_->enabled();
-    overlay_.toggle->setText(localized(on ? "关闭字幕浮窗" : "显示字幕浮窗"));
+    Mnemonics mnemonics;
+    overlay_.toggle->setText(mnemonics(text(on ? "关闭字幕浮窗" : "显示字幕浮窗"), QLatin1Char('C')));
+    overlay_.appearance->setText(mnemonics(text("浮窗外观与位置…"), QLatin1Char('A')));
+    overlay_.clickThrough->setText(mnemonics(text("鼠标穿透"), QLatin1Char('T')));
     // The same conditions under which the overlay would refuse to show; the
     // shortcut follows the action, so it is gated too.
     overlay_.toggle->setEnabled(on || (radio_->captionsOn() && !radio_->captionsDeferred()));
@@ -186,15 +222,22 @@ void AppMenus::updateOverlay()
 
 void AppMenus::updateTexts()
 {
-    archive_->setText(localized("本机收听档案"));
-    search_->setText(localized("搜索电台"));
-    support_->setText(localized("支持 Vantuli"));
+    // Menu titles and items carry mnemonics (Alt+letter, or F10 then the
+    // letter), distinct within each menu.
+    Mnemonics items;
+    about_->setText(items(text("About Vantuli"), QLatin1Char('A')));
+    if (languageMenu_)
+        languageMenu_->setTitle(items(text("界面语言"), QLatin1Char('L')));
+    archive_->setText(items(text("本机收听档案"), QLatin1Char('R')));
+    search_->setText(items(text("搜索电台"), QLatin1Char('S')));
+    support_->setText(items(text("支持 Vantuli"), QLatin1Char('U')));
+    quit_->setText(items(text("退出"), QLatin1Char('Q')));
     open_->setText(localized("打开 Vantuli"));
-    quit_->setText(localized("退出"));
-    overlay_.appearance->setText(localized("浮窗外观与位置…"));
-    overlay_.clickThrough->setText(localized("鼠标穿透"));
-    if (captionMenu_)
-        captionMenu_->setTitle(localized("字幕"));
+    if (bar_) {
+        Mnemonics titles;
+        appMenu_->setTitle(titles(QStringLiteral("Vantuli"), QLatin1Char('V')));
+        captionMenu_->setTitle(titles(text("字幕"), QLatin1Char('C')));
+    }
     updateOverlay();
 }
 

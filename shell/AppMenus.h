@@ -19,6 +19,18 @@ class Refresher;
 // Ampersands in action texts mark mnemonics: written twice they show as one.
 QString actionText(QString text);
 
+// Gives the texts of one menu (or menu bar) distinct keyboard mnemonics, in
+// the order asked: the first letter of a text in a cased script (Latin,
+// Cyrillic, Greek) that no earlier text took, else the hint letter appended
+// as " (&X)" in the way of Chinese, Japanese and Korean menus.
+class Mnemonics {
+public:
+    QString operator()(const QString &text, QChar hint);
+
+private:
+    QString used_;
+};
+
 // The overlay controls, one set of actions shown in the "字幕" menu and in
 // the tray menu: the show/close toggle (Ctrl+Shift+C, enabled by the same rule
 // under which the overlay would show), and while the overlay is on its
@@ -78,6 +90,7 @@ private:
     QAction *support_;
     QAction *open_;
     QAction *quit_;
+    QMenuBar *bar_ = nullptr;
     QMenu *appMenu_ = nullptr;
     QMenu *captionMenu_ = nullptr;
     AppLanguageMenu *languageMenu_ = nullptr;

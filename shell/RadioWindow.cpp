@@ -24,6 +24,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
@@ -226,10 +227,37 @@ RadioWindow::RadioWindow(RadioStore *radio, FloatingCaptions *floating, SupportC
     applyScheme();
     updateTexts();
 
-    resize(1040, 690);
+    // F10 opens the first menu of the menu bar; its menus then move with the arrows.
+    auto *menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        if (!menuBar()->actions().isEmpty())
+            menuBar()->setActiveAction(menuBar()->actions().constFirst());
+    });
+
+    // The size and place of the last run, else the default size. Unreadable
+    // or foreign data leaves the default; Qt keeps a restored window on a screen.
+    const std::optional<QVariant> geometry = settings_->value(QString::fromLatin1(windowGeometryKey));
+    if (!geometry || !restoreGeometry(QByteArray::fromBase64(geometry->toString().toLatin1())))
+        resize(1040, 690);
 }
 
-RadioWindow::~RadioWindow() = default;
+RadioWindow::~RadioWindow()
+{
+    if (isVisible())
+        saveGeometryToSettings();
+}
+
+void RadioWindow::saveGeometryToSettings()
+{
+    settings_->setValue(QString::fromLatin1(windowGeometryKey), QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+void RadioWindow::hideEvent(QHideEvent *event)
+{
+    // Closed, hidden at quit or minimised: the place is kept for the next run.
+    saveGeometryToSettings();
+    QMainWindow::hideEvent(event);
+}
 
 void RadioWindow::buildHeader(QWidget *header)
 {

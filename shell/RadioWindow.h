@@ -29,6 +29,8 @@ class TranslationPanel;
 
 // The settings key of the directory column's visibility.
 inline constexpr const char *directoryVisibleKey = "studioDirectoryVisible";
+// The settings key of the main window's size and place (QWidget::saveGeometry, base64).
+inline constexpr const char *windowGeometryKey = "mainWindowGeometry";
 // The stored visibility of the directory column: shown unless a readable
 // false is stored.
 bool storedDirectoryVisible(const SettingsStore &settings);
@@ -73,6 +75,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void buildHeader(QWidget *header);
@@ -82,6 +85,7 @@ private:
     void applyScheme();
     void bindSheets();
     void placeTranslation();
+    void saveGeometryToSettings();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     RadioStore *radio_;

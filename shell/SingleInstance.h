@@ -5,42 +5,86 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <optional>
+
 class QLocalServer;
 class QLocalSocket;
 
 namespace vantuli {
 
-// One application per user session. The first instance listens on a local
-// socket in the user's runtime folder; a later launch hands its links (or,
-// without links, a plain activation) to it and ends.
+// One application per user session. The first instance takes a unique name
+// on the session bus and answers the desktop's application interface
+// (org.freedesktop.Application: Activate, Open); a later launch hands its
+// links (or, without links, a plain activation) to it over the bus and ends.
 //
-// The wire format is one line per request: "activate" or "open <url>".
+// Without a session bus the first instance listens on a local socket, but
+// only in a folder that the user owns and no one else may enter (mode 0700,
+// checked with lstat, never followed through a link); the wire format is one
+// line per request, "activate" or "open <url>". Where no such folder can be
+// had, the application runs without the single-instance guard.
+//
+// What one request may carry is capped: a link longer than `maximumLinkBytes`
+// is dropped, and at most `maximumLinks` are taken from one call or one
+// connection (a socket connection is closed after that, or as soon as a line
+// grows past the cap without ending).
 class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
-    // `socketPath` empty: $XDG_RUNTIME_DIR/vantuli.socket, else a per-user
-    // name in the temporary folder.
-    explicit SingleInstance(QString socketPath = QString(), QObject *parent = nullptr);
+    static constexpr const char *busName = "app.vantuli.Vantuli";
+    static constexpr const char *objectPath = "/app/vantuli/Vantuli";
+    static constexpr int maximumLinks = 64;
+    static constexpr int maximumLinkBytes = 8192;
+
+    struct Channel {
+        // Use the session bus when one answers.
+        bool bus = true;
+        // The socket without a bus; empty: fallbackSocketPath().
+        QString socketPath;
+    };
+
+    enum class Claim {
+        First,      // this is the running instance now
+        HandedOver, // a running instance took the requests; this one ends
+        Unanswered, // another instance holds the channel but does not answer
+        Unguarded,  // no safe channel: this one runs without the guard
+    };
+
+    SingleInstance();
+    explicit SingleInstance(Channel channel, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    static QString defaultSocketPath();
+    // Becomes the running instance, or hands `links` to the one that runs.
+    Claim claim(const QStringList &links, int timeoutMs = 3000);
 
-    // Hands the requests to a running instance: true when one took them.
-    bool handOver(const QStringList &links, int timeoutMs = 3000) const;
-    // Becomes the running instance; a socket left behind by a crashed one is
-    // removed first. False when another instance answers or listening fails.
-    bool listen();
+    // True when `path` is a folder (not a link to one) owned by this user
+    // that no one else may read, write or enter.
+    static bool privateFolder(const QString &path);
+    // The socket in $XDG_RUNTIME_DIR when that is an absolute path to a
+    // private folder, else in a private "vantuli-<uid>" folder of the
+    // temporary folder (made when missing); nothing when neither is private.
+    static std::optional<QString> fallbackSocketPath();
 
-    QString socketPath() const { return socketPath_; }
+    // The channel in use: the bus name, or the socket's path.
+    QString channelName() const;
 
 signals:
     void activationRequested();
     void linkReceived(const QUrl &url);
 
 private:
-    void readFrom(QLocalSocket *socket);
+    friend class ApplicationAdaptor;
 
+    bool listenOnBus();
+    bool handOverOnBus(const QStringList &links, int timeoutMs) const;
+    bool listenOnSocket();
+    bool handOverOnSocket(const QStringList &links, int timeoutMs) const;
+    void readFrom(QLocalSocket *socket);
+    // Emits one request per acceptable link, or an activation for none.
+    void deliver(const QStringList &links);
+
+    Channel channel_;
+    bool onBus_ = false;
     QString socketPath_;
     QLocalServer *server_ = nullptr;
 };

@@ -48,23 +48,63 @@ QString languagePart(const QString &tag)
 
 } // namespace
 
-QStringList ApertiumTranslator::modes()
+ApertiumTranslator::~ApertiumTranslator()
 {
-    if (modes_)
-        return *modes_;
-    modes_ = QStringList();
-    if (QStandardPaths::findExecutable(QStringLiteral("apertium")).isEmpty())
-        return *modes_;
-    QProcess list;
-    list.start(QStringLiteral("apertium"), {QStringLiteral("-l")});
-    if (list.waitForFinished(3000) && list.exitStatus() == QProcess::NormalExit) {
-        for (const QString &line : QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'))) {
-            const QString mode = line.trimmed();
-            if (!mode.isEmpty())
-                modes_->append(mode);
-        }
+    if (listing_) {
+        listing_->disconnect();
+        listing_->kill();
+        listing_->waitForFinished(1000);
+        delete listing_.data();
     }
-    return *modes_;
+}
+
+void ApertiumTranslator::modes(QObject *context, std::function<void(const QStringList &)> done)
+{
+    waiting_.emplace_back(context, std::move(done));
+    if (modes_) {
+        // Always later, as when the list had to be made.
+        QMetaObject::invokeMethod(context, [this] { finishListing(*modes_); }, Qt::QueuedConnection);
+        return;
+    }
+    if (listing_)
+        return;
+    if (QStandardPaths::findExecutable(QStringLiteral("apertium")).isEmpty()) {
+        modes_ = QStringList();
+        QMetaObject::invokeMethod(context, [this] { finishListing(*modes_); }, Qt::QueuedConnection);
+        return;
+    }
+    auto *list = new QProcess;
+    listing_ = list;
+    QObject::connect(list, &QProcess::finished, list, [this, list](int, QProcess::ExitStatus status) {
+        QStringList found;
+        if (status == QProcess::NormalExit) {
+            for (const QString &line : QString::fromUtf8(list->readAllStandardOutput()).split(QLatin1Char('\n'))) {
+                const QString mode = line.trimmed();
+                if (!mode.isEmpty())
+                    found.append(mode);
+            }
+        }
+        list->deleteLater();
+        modes_ = found;
+        finishListing(found);
+    });
+    QObject::connect(list, &QProcess::errorOccurred, list, [this, list](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        list->deleteLater();
+        modes_ = QStringList();
+        finishListing(*modes_);
+    });
+    list->start(QStringLiteral("apertium"), {QStringLiteral("-l")});
+}
+
+void ApertiumTranslator::finishListing(const QStringList &modes)
+{
+    auto waiting = std::exchange(waiting_, {});
+    for (auto &[context, done] : waiting) {
+        if (context)
+            done(modes);
+    }
 }
 
 QProcess *ApertiumTranslator::translate(const QString &mode, const QString &text,
@@ -176,8 +216,10 @@ void TranslationPanel::setTranslator(std::unique_ptr<ApertiumTranslator> transla
 
 QString TranslationPanel::sourceLanguage() const
 {
+    // "auto" (recognition detects the language) reads like "station", as the
+    // store reads it.
     const QString chosen = radio_->language();
-    if (!chosen.isEmpty() && chosen != QLatin1String("station"))
+    if (!chosen.isEmpty() && chosen != QLatin1String("station") && chosen != QLatin1String("auto"))
         return chosen;
     const std::optional<Station> station = radio_->active() ? radio_->current() : radio_->selected();
     return station ? station->language : QString();
@@ -229,20 +271,29 @@ void TranslationPanel::start()
         stage_ = Stage::Done;
         return;
     }
-    const std::optional<QString> mode = ApertiumTranslator::modeFor(translator_->modes(), source, target);
-    if (!mode || text.trimmed().isEmpty()) {
+    if (text.trimmed().isEmpty()) {
         stage_ = Stage::Unavailable;
         return;
     }
     stage_ = Stage::Working;
-    mode_ = *mode;
-    running_ = translator_->translate(*mode, text, [this, generation](std::optional<QString> result) {
+    translator_->modes(this, [this, generation, text, source, target](const QStringList &modes) {
         if (generation != generation_)
             return;
-        stage_ = result ? Stage::Done : Stage::Failed;
-        translated_ = result.value_or(QString());
-        updateTexts();
-    }, this);
+        const std::optional<QString> mode = ApertiumTranslator::modeFor(modes, source, target);
+        if (!mode) {
+            stage_ = Stage::Unavailable;
+            updateTexts();
+            return;
+        }
+        mode_ = *mode;
+        running_ = translator_->translate(*mode, text, [this, generation](std::optional<QString> result) {
+            if (generation != generation_)
+                return;
+            stage_ = result ? Stage::Done : Stage::Failed;
+            translated_ = result.value_or(QString());
+            updateTexts();
+        }, this);
+    });
 }
 
 void TranslationPanel::updateTexts()

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QLabel;
 class QProcess;
@@ -21,10 +23,13 @@ class StudioButton;
 // leave the machine. Only installed language pairs can be used.
 class ApertiumTranslator {
 public:
-    virtual ~ApertiumTranslator() = default;
+    virtual ~ApertiumTranslator();
 
-    // The installed modes ("en-es", "eng-spa", ...); empty without Apertium.
-    virtual QStringList modes();
+    // Hands the installed modes ("en-es", "eng-spa", ...; empty without
+    // Apertium) to `done`, in a later turn of the event loop. They are listed
+    // once, by a process that runs beside the main thread; calls made while it
+    // runs wait for it. `done` is dropped when `context` goes first.
+    virtual void modes(QObject *context, std::function<void(const QStringList &)> done);
     // Starts a translation; `done` gets the text, or nothing when it failed.
     // The returned process (owned by `parent`) may be killed to cancel.
     virtual QProcess *translate(const QString &mode, const QString &text,
@@ -35,7 +40,11 @@ public:
     static std::optional<QString> modeFor(const QStringList &modes, const QString &source, const QString &target);
 
 private:
+    void finishListing(const QStringList &modes);
+
     std::optional<QStringList> modes_;
+    QPointer<QProcess> listing_;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(const QStringList &)>>> waiting_;
 };
 
 // The main window's translation panel: the text of RadioStore::translationText

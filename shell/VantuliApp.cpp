@@ -1,6 +1,8 @@
 #include "shell/VantuliApp.h"
 
+#include "look/Appearance.h"
 #include "look/Icons.h"
+#include "look/Refresher.h"
 #include "shell/AboutWindow.h"
 #include "shell/AppMenus.h"
 #include "shell/RadioWindow.h"
@@ -16,6 +18,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QVBoxLayout>
 
@@ -33,7 +37,38 @@ void hideWindows()
     }
 }
 
+// Escape and Ctrl+W close a secondary window, as its close button does.
+void closeOnKeys(QWidget *window)
+{
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, window);
+        QObject::connect(shortcut, &QShortcut::activated, window, &QWidget::close);
+    }
+}
+
 } // namespace
+
+QString trayToolTip(const RadioStore &radio)
+{
+    const std::optional<Station> station = radio.transportStation();
+    if (!station)
+        return QStringLiteral("Vantuli");
+    return QStringLiteral("Vantuli\n%1 \u2014 %2").arg(station->name, radio.status());
+}
+
+QIcon trayIconFor(bool darkPanel)
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap = artwork(QStringLiteral("MenuSignal"), QSize(side, side));
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), darkPanel ? QColor(0xf5, 0xf5, 0xf5) : QColor(0x24, 0x24, 0x24));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
 
 VantuliApp::VantuliApp(QObject *parent) : VantuliApp(Options{}, parent) {}
 
@@ -82,7 +117,19 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
         menus_->install(window->menuBar());
         return window;
     });
-    windows_->add(QStringLiteral("about"), [] { return new AboutVantuliView; });
+    windows_->add(QStringLiteral("about"), [this]() -> QWidget * {
+        auto *window = new AboutVantuliView;
+        closeOnKeys(window);
+        // Opens centred on the main window, when that is on screen.
+        if (QWidget *main = windows_->window(QStringLiteral("main")); main && main->isVisible()) {
+            window->ensurePolished();
+            window->adjustSize();
+            QRect frame = window->frameGeometry();
+            frame.moveCenter(main->frameGeometry().center());
+            window->move(frame.topLeft());
+        }
+        return window;
+    });
     windows_->add(QStringLiteral("support"), [this]() -> QWidget * {
         auto *window = new QWidget;
         window->setObjectName(QStringLiteral("support"));
@@ -93,6 +140,7 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
         auto *view = new SupportView(support_, window);
         layout->addWidget(view);
         connect(view, &SupportView::done, window, &QWidget::close);
+        closeOnKeys(window);
         auto title = [window] { window->setWindowTitle(L10n::shared().text(QStringLiteral("支持 Vantuli"))); };
         connect(&L10n::shared(), &L10n::didChange, window, title);
         title();
@@ -100,13 +148,19 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
     });
 
     if (options.tray && QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_ = new QSystemTrayIcon(QIcon(artwork(QStringLiteral("MenuSignal"), QSize(22, 22))), this);
-        tray_->setToolTip(QStringLiteral("Vantuli"));
+        tray_ = new QSystemTrayIcon(this);
         tray_->setContextMenu(menus_->trayMenu());
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger)
                 open(QStringLiteral("main"));
         });
+        auto *refresh = new Refresher([this] { updateTray(); }, this);
+        for (auto signal : {&RadioStore::selectedChanged, &RadioStore::currentChanged, &RadioStore::stateChanged,
+                            &RadioStore::playbackMessageChanged, &RadioStore::bufferSecondsChanged})
+            connect(radio_.get(), signal, refresh, &Refresher::schedule);
+        connect(&L10n::shared(), &L10n::didChange, refresh, &Refresher::schedule);
+        connect(&Appearance::shared(), &Appearance::schemeChanged, refresh, &Refresher::schedule);
+        updateTray();
         tray_->show();
     }
     // Without a tray, closing the last window ends the application.
@@ -181,6 +235,17 @@ void VantuliApp::quit()
 {
     hideWindows();
     quit_();
+}
+
+void VantuliApp::updateTray()
+{
+    // The panel's own colour cannot be read; it follows the desktop's scheme.
+    const bool dark = Appearance::shared().dark();
+    if (trayDark_ != dark) {
+        trayDark_ = dark;
+        tray_->setIcon(trayIconFor(dark));
+    }
+    tray_->setToolTip(trayToolTip(*radio_));
 }
 
 void VantuliApp::installMediaHooks()

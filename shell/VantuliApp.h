@@ -14,6 +14,13 @@ class QSystemTrayIcon;
 
 namespace vantuli {
 
+// The tray icon's tooltip: the product name, and while there is a station
+// to act on, its name and the transport's status.
+QString trayToolTip(const RadioStore &radio);
+// The tray icon: the antenna as one flat colour, dark ink for a light panel
+// and light ink for a dark one.
+QIcon trayIconFor(bool darkPanel);
+
 class AppMenus;
 class FloatingCaptions;
 class MprisMediaSession;
@@ -74,6 +81,7 @@ public:
 
 private:
     void installMediaHooks();
+    void updateTray();
 
     std::shared_ptr<SettingsStore> settings_;
     std::function<void()> quit_;
@@ -84,6 +92,7 @@ private:
     WindowRegistry *windows_ = nullptr;
     AppMenus *menus_ = nullptr;
     QSystemTrayIcon *tray_ = nullptr;
+    std::optional<bool> trayDark_;
 };
 
 } // namespace vantuli

@@ -171,12 +171,19 @@ int main(int argc, char **argv)
 
     // One instance at a time: a later launch hands its links over and ends.
     vantuli::SingleInstance instance;
-    if (!instance.listen()) {
-        if (instance.handOver(line.links))
-            return 0;
+    switch (instance.claim(line.links)) {
+    case vantuli::SingleInstance::Claim::First:
+        break;
+    case vantuli::SingleInstance::Claim::HandedOver:
+        return 0;
+    case vantuli::SingleInstance::Claim::Unanswered:
         std::fprintf(stderr, "vantuli: another instance holds %s but does not answer\n",
-                     instance.socketPath().toLocal8Bit().constData());
+                     instance.channelName().toLocal8Bit().constData());
         return 1;
+    case vantuli::SingleInstance::Claim::Unguarded:
+        std::fprintf(stderr, "vantuli: no session bus and no private runtime folder; "
+                             "running without the single-instance guard\n");
+        break;
     }
 
     vantuli::VantuliApp vantuliApp;

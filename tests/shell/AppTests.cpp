@@ -18,7 +18,13 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <QLocalSocket>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vantuli::test {
 namespace {
@@ -110,7 +116,21 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     ASSERT_GE(items.size(), 2);
     EXPECT_EQ(items.at(0)->text(), QStringLiteral("R&&B"));
     EXPECT_EQ(items.at(1)->text(), actionText(L10n::shared().text(QStringLiteral("停止播放"))));
-    items.at(1)->trigger();
+    // Rebuilds (one follows every selection, playback, favourites or history
+    // change) leave no menus or items behind.
+    auto count = [&] {
+        const QWidgetList widgets = QApplication::allWidgets();
+        return std::pair(std::count_if(widgets.begin(), widgets.end(), [](QWidget *w) { return qobject_cast<QMenu *>(w); }),
+                         tray.findChildren<QObject *>().size());
+    };
+    const auto before = count();
+    for (int i = 0; i < 20; ++i) {
+        radio->favorite(radio->stationsByID().value(QStringLiteral("s2")));
+        app->menus()->flush();
+    }
+    EXPECT_EQ(count(), before);
+    ASSERT_GE(tray.actions().size(), 2);
+    tray.actions().at(1)->trigger();
     settle();
     EXPECT_FALSE(radio->active());
     // Overlay controls, open and quit end the menu; quit ends the application.
@@ -124,45 +144,171 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     EXPECT_FALSE(main->isVisible());
 }
 
-TEST(SingleInstanceTest, SecondLaunchHandsItsLinkOverAndEnds)
+TEST(SingleInstanceTest, SecondLaunchHandsCappedLinksOverTheBusAndEnds)
 {
-    QTemporaryDir runtime;
-    ASSERT_TRUE(runtime.isValid());
-    const QString socket = runtime.path() + QStringLiteral("/vantuli.socket");
-    SingleInstance first(socket);
-    ASSERT_TRUE(first.listen());
-    SingleInstance rival(socket);
-    EXPECT_FALSE(rival.listen());
-
-    QList<QUrl> links;
+    if (!PrivateSessionBus::available)
+        GTEST_SKIP() << "no dbus-daemon for a private session bus";
+    SingleInstance first;
+    ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
+    QStringList links;
     int activations = 0;
-    QObject::connect(&first, &SingleInstance::linkReceived, [&](const QUrl &url) { links.append(url); });
+    QObject::connect(&first, &SingleInstance::linkReceived, [&](const QUrl &url) { links.append(url.toString()); });
     QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    QProcess second;
-    second.setProcessEnvironment(environment);
-    second.start(QStringLiteral(VANTULI_PROGRAM), {QStringLiteral("vantuli://station/s4")});
-    ASSERT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning && !links.isEmpty(); },
-                          std::chrono::seconds(60)));
-    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(links, QList<QUrl>{QUrl(QStringLiteral("vantuli://station/s4"))});
-
+    auto launch = [&](const QStringList &arguments) {
+        QProcess second;
+        second.setProcessEnvironment(environment);
+        second.start(QStringLiteral(VANTULI_PROGRAM), arguments);
+        EXPECT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
+        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+    };
+    // An overlong link is dropped and takes one of the links one request may carry.
+    QStringList arguments{QStringLiteral("vantuli://station/") + QString(SingleInstance::maximumLinkBytes, 'x')};
+    for (int i = 0; i < 100; ++i)
+        arguments.append(QStringLiteral("vantuli://station/s%1").arg(i));
+    ASSERT_EQ(launch(arguments), 0);
+    ASSERT_TRUE(waitUntil([&] { return links.size() == SingleInstance::maximumLinks - 1; }));
+    EXPECT_EQ(links.first(), QStringLiteral("vantuli://station/s0"));
+    EXPECT_EQ(activations, 0);
     // Without a link it asks the first one to come forward.
-    ASSERT_TRUE(SingleInstance(socket).handOver({}));
+    ASSERT_EQ(launch({}), 0);
     EXPECT_TRUE(waitUntil([&] { return activations == 1; }));
+    EXPECT_EQ(links.size(), SingleInstance::maximumLinks - 1);
+}
 
-    // Something left behind at the socket's path by a crashed instance does
-    // not block the next one.
-    const QString stale = runtime.path() + QStringLiteral("/stale.socket");
-    QFile leftover(stale);
-    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
-    leftover.close();
-    SingleInstance next(stale);
-    EXPECT_TRUE(next.listen());
+// Without a bus: a socket only in a private folder, and what one connection
+// may send is capped.
+TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("TMPDIR", savedTemp);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    });
+    qputenv("TMPDIR", root.path().toUtf8());
+    const QString own = root.path() + QStringLiteral("/vantuli-%1").arg(::geteuid());
+
+    // What sits at the fallback folder's place: whether it is used.
+    struct Case {
+        const char *what;
+        std::function<void()> prepare;
+        bool used;
+    };
+    auto folder = [&](mode_t mode) { return [&, mode] { ASSERT_EQ(::mkdir(QFile::encodeName(own), mode), 0); }; };
+    const Case cases[] = {
+        {"nothing", [] {}, true},
+        {"own 0700 folder", folder(0700), true},
+        {"folder others may enter", [&] { folder(0700)(); ::chmod(QFile::encodeName(own), 0755); }, false},
+        {"link to an own private folder", [&] {
+             QDir(root.path()).mkdir(QStringLiteral("elsewhere"));
+             ::chmod(QFile::encodeName(root.path() + QStringLiteral("/elsewhere")), 0700);
+             QFile::link(root.path() + QStringLiteral("/elsewhere"), own);
+         }, false},
+        {"a plain file", [&] { QFile file(own); ASSERT_TRUE(file.open(QIODevice::WriteOnly)); }, false},
+        {"another user's folder", [&] {
+             folder(0700)();
+             if (::geteuid() == 0)
+                 ASSERT_EQ(::chown(QFile::encodeName(own), 65534, 65534), 0);
+         }, ::geteuid() != 0},
+    };
+    for (const Case &c : cases) {
+        QFile::remove(own);
+        QDir(own).removeRecursively();
+        QDir(root.path() + QStringLiteral("/elsewhere")).removeRecursively();
+        c.prepare();
+        // A relative runtime folder is ignored, not fatal.
+        qputenv("XDG_RUNTIME_DIR", "relative/run");
+        const std::optional<QString> path = SingleInstance::fallbackSocketPath();
+        EXPECT_EQ(path.has_value(), c.used) << c.what;
+        if (path)
+            EXPECT_EQ(*path, own + QStringLiteral("/vantuli.socket")) << c.what;
+    }
+    // A private runtime folder is preferred.
+    qputenv("XDG_RUNTIME_DIR", root.path().toUtf8());
+    EXPECT_EQ(SingleInstance::fallbackSocketPath(), root.path() + QStringLiteral("/vantuli.socket"));
+
+    const QString socket = root.path() + QStringLiteral("/vantuli.socket");
+    const SingleInstance::Channel channel{false, socket};
+    {
+        // Something left behind by a crashed instance does not block the next one.
+        QFile leftover(socket);
+        ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    }
+    SingleInstance first(channel);
+    ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
+    QStringList links;
+    int activations = 0;
+    QObject::connect(&first, &SingleInstance::linkReceived, [&](const QUrl &url) { links.append(url.toString()); });
+    QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
+    SingleInstance::Claim second = SingleInstance::Claim::First;
+    std::thread launch([&] { second = SingleInstance(channel).claim({QStringLiteral("vantuli://station/s4")}); });
+    EXPECT_TRUE(waitUntil([&] { return links.size() == 1; }));
+    launch.join();
+    EXPECT_EQ(second, SingleInstance::Claim::HandedOver);
+    ASSERT_EQ(links.size(), 1);
+    EXPECT_EQ(links.first(), QStringLiteral("vantuli://station/s4"));
+
+    // A line that never ends closes the connection without a request; many
+    // lines: the capped number is taken, then the connection is closed.
+    struct Flood {
+        QByteArray bytes;
+        int links;
+    };
+    QByteArray lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += "open vantuli://station/s" + QByteArray::number(i) + '\n';
+    for (const Flood &flood : {Flood{QByteArray(4 << 20, 'x'), 0}, Flood{lines, SingleInstance::maximumLinks}}) {
+        links.clear();
+        QLocalSocket sender;
+        sender.connectToServer(socket);
+        ASSERT_TRUE(sender.waitForConnected(5000));
+        sender.write(flood.bytes);
+        EXPECT_TRUE(waitUntil([&] { return sender.state() == QLocalSocket::UnconnectedState; }));
+        WidgetHarness::settle();
+        EXPECT_EQ(links.size(), flood.links);
+    }
+    EXPECT_EQ(activations, 0);
+}
+
+// No bus, a relative runtime folder and the fallback folder squatted: the
+// application still starts, without the guard, and leaves the folder alone.
+TEST(SingleInstanceTest, ApplicationStartsWhenNoSafeChannelExists)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString squatted = root.path() + QStringLiteral("/vantuli-%1").arg(::geteuid());
+    ASSERT_EQ(::mkdir(QFile::encodeName(squatted), 0777), 0);
+    ::chmod(QFile::encodeName(squatted), 0777);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("VANTULI_AUDIO"), QStringLiteral("null"));
+    environment.insert(QStringLiteral("VANTULI_REPORT_FIRST_PAINT"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("TMPDIR"), root.path());
+    environment.insert(QStringLiteral("HOME"), root.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), root.path() + QStringLiteral("/config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), root.path() + QStringLiteral("/data"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("run"));
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(root.path());
+    program.start(QStringLiteral(VANTULI_PROGRAM), {});
+    QByteArray out;
+    EXPECT_TRUE(waitUntil([&] {
+        out += program.readAllStandardOutput();
+        return out.contains("first-paint") || program.state() == QProcess::NotRunning;
+    }, std::chrono::seconds(60)));
+    EXPECT_TRUE(out.contains("first-paint")) << program.readAllStandardError().toStdString();
+    program.terminate();
+    if (!program.waitForFinished(30000))
+        program.kill();
+    EXPECT_TRUE(program.readAllStandardError().contains("without the single-instance guard"));
+    EXPECT_TRUE(QDir(squatted).isEmpty());
 }
 
 TEST(CommandLineTest, HelpUnknownOptionsAndMissingDisplay)

@@ -21,6 +21,7 @@
 //                 archive sheet in its sessions mode)   schedule  three listening times
 //   facet=country|language|genre  that directory facet menu open
 //   unavailable=<id>  that station failed on this machine
+//   menu=app|captions  that menu of the menu bar open
 #include "store/StoreTestSupport.h"
 #include "support/WidgetHarness.h"
 
@@ -38,6 +39,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLinearGradient>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
@@ -294,10 +296,8 @@ int main(int argc, char **argv)
     }
     else if (sheet == QLatin1String("support"))
         radio->setSupportVisible(true);
-    if (state.contains(QStringLiteral("about"))) {
-        if (QWidget *about = app.open(QStringLiteral("about")))
-            about->move(main->x() + 120, main->y() + 90);
-    }
+    if (state.contains(QStringLiteral("about")))
+        app.open(QStringLiteral("about")); // centred on the main window
     if (state.contains(QStringLiteral("support-window"))) {
         if (QWidget *support = app.open(QStringLiteral("support")))
             support->move(main->x() + 160, main->y() + 60);
@@ -325,6 +325,16 @@ int main(int argc, char **argv)
         fullScreen->setWindowTitle(QStringLiteral("Full-screen video"));
         fullScreen->showFullScreen();
         fullScreen->activateWindow();
+    }
+
+    if (state.contains(QStringLiteral("menu")) && window) {
+        // A menu of the menu bar open, as F10 or Alt+letter opens it.
+        const int index = state.value(QStringLiteral("menu")) == QLatin1String("captions") ? 1 : 0;
+        QTimer::singleShot(500, window, [window, index] {
+            const QList<QAction *> menus = window->menuBar()->actions();
+            if (index < menus.size())
+                window->menuBar()->setActiveAction(menus.at(index));
+        });
     }
 
     if (state.contains(QStringLiteral("facet")) && window) {

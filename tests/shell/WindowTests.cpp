@@ -5,11 +5,14 @@
 #include "column/CaptionDesk.h"
 #include "column/StationMasthead.h"
 #include "look/StudioButton.h"
+#include "shell/AppLanguageMenu.h"
 #include "shell/AppMenus.h"
 #include "shell/RadioWindow.h"
 #include "shell/TranslationPanel.h"
+#include "shell/WindowRegistry.h"
 #include "directory/StationDirectory.h"
 #include "overlay/FloatingCaptions.h"
+#include "records/Formats.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -17,6 +20,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
+#include <QTest>
 
 namespace vantuli::test {
 namespace {
@@ -152,11 +157,6 @@ TEST_F(WindowTest, OverlayCommandFollowsOneRuleInToolbarAndMenus)
     EXPECT_EQ(button->text(), L10n::shared().text(QStringLiteral("关闭浮窗")));
     EXPECT_TRUE(app->menus()->overlayControls().clickThrough->isVisible());
 
-    // Click-through flips the saved style.
-    app->menus()->overlayControls().clickThrough->trigger();
-    settle();
-    EXPECT_TRUE(app->floating()->style().clickThrough);
-
     // Captions off closes the overlay; the command is disabled again.
     radio->setCaptionsOn(false);
     settle();
@@ -261,12 +261,206 @@ TEST_F(WindowTest, SheetFlagsAndDialogsFollowEachOther)
         EXPECT_TRUE(second.isNull() || !second->isVisible()) << s.name;
         EXPECT_EQ(main.sheet(name), nullptr) << s.name;
     }
-    // The archive command opens the main window first, then the sheet.
-    app->menus()->archiveAction()->trigger();
+}
+
+// Every command of the menus, the toolbar, the tray menu and the keyboard,
+// with what it changes and nothing else: a command wired to the wrong target,
+// a rebound shortcut or an item missing from a menu fails its row.
+TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
+{
+    RadioWindow &main = window();
+    RadioStore *radio = app->radio();
+    radio->setSelected(radio->stationsByID().value(QStringLiteral("s1")));
+    radio->setCaptionsOn(true);
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
     settle();
-    EXPECT_TRUE(radio->archiveVisible());
-    ASSERT_NE(main.sheet(QStringLiteral("archive")), nullptr);
-    EXPECT_TRUE(main.isVisible());
+    app->menus()->flush();
+
+    auto visible = [&](const char *id) {
+        QWidget *window = app->windows()->window(QString::fromLatin1(id));
+        return window && window->isVisible();
+    };
+    auto snapshot = [&] {
+        const QWidget *popup = QApplication::activePopupWidget();
+        const std::optional<QString> language = L10n::shared().selection();
+        return QMap<QString, QString>{
+            {"main", QString::number(main.isVisible())},
+            {"about", QString::number(visible("about"))},
+            {"supportWindow", QString::number(visible("support"))},
+            {"archive", QString::number(radio->archiveVisible())},
+            {"schedule", QString::number(radio->scheduleVisible())},
+            {"supportSheet", QString::number(radio->supportVisible())},
+            {"overlay", QString::number(app->floating()->enabled())},
+            {"clickThrough", QString::number(app->floating()->style().clickThrough)},
+            {"directory", QString::number(main.showDirectory())},
+            {"search", QString::number(main.searchRequest())},
+            {"playing", QString::number(radio->active())},
+            {"quits", QString::number(quits)},
+            {"language", language.value_or(QStringLiteral("system"))},
+            {"popup", popup ? (popup->objectName().isEmpty() ? QStringLiteral("menu") : popup->objectName()) : QString()},
+            {"bar", main.menuBar()->activeAction() ? main.menuBar()->activeAction()->menu()->objectName() : QString()},
+        };
+    };
+    auto named = [](const QList<QAction *> &actions, const QString &name) -> QAction * {
+        for (QAction *action : actions) {
+            if (action->objectName() == name || action->text() == name || action->data().toString() == name)
+                return action;
+        }
+        return nullptr;
+    };
+    QMenu *appMenu = main.findChild<QMenu *>(QStringLiteral("menuVantuli"));
+    QMenu *captionMenu = main.findChild<QMenu *>(QStringLiteral("menuCaptions"));
+    QMenu *tray = app->menus()->trayMenu();
+    ASSERT_TRUE(appMenu && captionMenu);
+    auto item = [&](QMenu *menu, const char *name) {
+        return [&, menu, name] {
+            QAction *action = named(menu->actions(), QString::fromUtf8(name));
+            ASSERT_NE(action, nullptr) << name;
+            action->trigger();
+        };
+    };
+    auto language = [&](const char *code) {
+        return [&, code] {
+            auto *menu = appMenu->findChild<AppLanguageMenu *>();
+            ASSERT_NE(menu, nullptr);
+            QAction *action = code ? named(menu->actions(), QString::fromLatin1(code))
+                                   : named(menu->actions(), actionText(L10n::shared().text(QStringLiteral("跟随系统"))));
+            ASSERT_NE(action, nullptr) << (code ? code : "system");
+            action->trigger();
+        };
+    };
+    auto click = [&](const char *name) {
+        return [&, name] {
+            auto *button = main.findChild<QAbstractButton *>(QString::fromLatin1(name));
+            ASSERT_NE(button, nullptr) << name;
+            button->click();
+        };
+    };
+    auto keys = [&](QKeySequence sequence, std::function<QWidget *()> target = {}) {
+        return [&, sequence, target] {
+            QWidget *widget = target ? target() : &main;
+            ASSERT_NE(widget, nullptr);
+            QTest::keySequence(widget->windowHandle(), sequence);
+        };
+    };
+    auto windowOf = [&](const char *id) { return [&, id] { return app->windows()->window(QString::fromLatin1(id)); }; };
+    auto openWindow = [&](const char *id) { return [&, id] { app->open(QString::fromLatin1(id)); }; };
+    auto hideMain = [&] { main.hide(); };
+    const QByteArray trayToggle = actionText(L10n::shared().text(QStringLiteral("收听直播"))).toUtf8();
+    const QByteArray trayStop = actionText(L10n::shared().text(QStringLiteral("停止播放"))).toUtf8();
+
+    struct Row {
+        const char *what;
+        std::function<void()> prepare;
+        std::function<void()> act;
+        QStringList changes;
+    };
+    const Row rows[] = {
+        {"About", {}, item(appMenu, "commandAbout"), {"about=1"}},
+        {"About closes with Escape", openWindow("about"), keys(QKeySequence(Qt::Key_Escape), windowOf("about")), {"about=0"}},
+        {"About closes with Ctrl+W", openWindow("about"), keys(QKeySequence(Qt::CTRL | Qt::Key_W), windowOf("about")),
+         {"about=0"}},
+        {"archive, main window first", hideMain, item(appMenu, "commandArchive"), {"archive=1", "main=1"}},
+        {"search, Ctrl+F", {}, keys(QKeySequence(Qt::CTRL | Qt::Key_F)), {"search=1"}},
+        {"search from the menu", {}, item(appMenu, "commandSearch"), {"search=2"}},
+        {"support window", {}, item(appMenu, "commandSupport"), {"supportWindow=1"}},
+        {"tip jar closes with Escape", openWindow("support"), keys(QKeySequence(Qt::Key_Escape), windowOf("support")),
+         {"supportWindow=0"}},
+        {"quit, Ctrl+Q", {}, keys(QKeySequence(Qt::CTRL | Qt::Key_Q)), {"quits=1"}},
+        {"quit from the menu", {}, item(appMenu, "commandQuit"), {"quits=2"}},
+        {"F10 opens the first menu", {}, keys(QKeySequence(Qt::Key_F10)), {"popup=menuVantuli", "bar=menuVantuli"}},
+        {"Alt reaches the menu bar", {}, [&] {
+             QTest::keyPress(main.windowHandle(), Qt::Key_Alt, Qt::AltModifier);
+             QTest::keyRelease(main.windowHandle(), Qt::Key_Alt);
+         }, {"bar=menuVantuli"}},
+        {"Alt+V opens the first menu", {}, keys(QKeySequence(Qt::ALT | Qt::Key_V)), {"popup=menuVantuli", "bar=menuVantuli"}},
+        {"a language", {}, language("ja"), {"language=ja"}},
+        {"follow the system", {}, language(nullptr), {"language=system"}},
+        {"overlay, Ctrl+Shift+C", {}, keys(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)), {"overlay=1"}},
+        {"click-through", {}, item(captionMenu, "overlayClickThrough"), {"clickThrough=1"}},
+        {"overlay appearance", {}, item(captionMenu, "overlayAppearance"), {"popup=menu"}},
+        {"overlay off from the menu", {}, item(captionMenu, "overlayToggle"), {"overlay=0"}},
+        {"toolbar: overlay", {}, click("toolbarOverlay"), {"overlay=1"}},
+        {"toolbar: schedule", {}, click("toolbarSchedule"), {"schedule=1"}},
+        {"toolbar: support", {}, click("toolbarSupport"), {"supportSheet=1"}},
+        {"toolbar: directory", {}, click("toggleDirectory"), {"directory=0"}},
+        {"directory, Ctrl+Alt+S", {}, keys(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)), {"directory=1"}},
+        {"tray: listen", {}, item(tray, trayToggle.constData()), {"playing=1"}},
+        {"tray: stop", {}, item(tray, trayStop.constData()), {"playing=0"}},
+        {"tray: overlay", {}, item(tray, "overlayToggle"), {"overlay=0"}},
+        {"tray: open", hideMain, item(tray, "commandOpen"), {"main=1"}},
+        {"tray: quit", {}, item(tray, "commandQuit"), {"quits=3"}},
+    };
+    for (const Row &row : rows) {
+        // Each row starts with no sheet, secondary window or menu open.
+        while (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        if (main.menuBar()->activeAction())
+            QTest::keyClick(main.menuBar(), Qt::Key_Escape);
+        for (const char *id : {"about", "support"}) {
+            if (QWidget *window = app->windows()->window(QString::fromLatin1(id)))
+                window->close();
+        }
+        radio->setArchiveVisible(false);
+        radio->setScheduleVisible(false);
+        radio->setSupportVisible(false);
+        app->open(QStringLiteral("main"));
+        settle();
+        if (row.prepare) {
+            row.prepare();
+            settle();
+        }
+        app->menus()->flush();
+        const auto before = snapshot();
+        row.act();
+        settle();
+        app->menus()->flush();
+        const auto after = snapshot();
+        QStringList changes;
+        for (auto it = after.cbegin(); it != after.cend(); ++it) {
+            if (before.value(it.key()) != it.value())
+                changes.append(it.key() + QLatin1Char('=') + it.value());
+        }
+        std::sort(changes.begin(), changes.end());
+        QStringList expected = row.changes;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(changes, expected) << row.what;
+    }
+}
+
+TEST_F(WindowTest, PlaceKeptAcrossRunsAboutOverTheWindowTrayNamesTheStation)
+{
+    RadioWindow &main = window();
+    const QRect place(130, 90, 900, 620);
+    main.setGeometry(place);
+    settle();
+    QWidget *about = app->open(QStringLiteral("about"));
+    settle();
+    // Within the window frame's margins, which are known only once shown.
+    EXPECT_LE((about->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 8);
+
+    RadioStore *radio = app->radio();
+    radio->setSelected(std::nullopt);
+    EXPECT_EQ(trayToolTip(*radio), QStringLiteral("Vantuli"));
+    radio->setSelected(radio->stationsByID().value(QStringLiteral("s4")));
+    EXPECT_EQ(trayToolTip(*radio), QStringLiteral("Vantuli\n%1 \u2014 %2").arg(radio->selected()->name, radio->status()));
+
+    // The next run opens where this one was; unreadable data gives the default size.
+    struct Run {
+        std::optional<QString> stored;
+        QRect geometry;
+    };
+    for (const Run &run : {Run{std::nullopt, place}, Run{QStringLiteral("not geometry"), QRect(0, 0, 1040, 690)}}) {
+        app->mainWindow()->close();
+        probe.reset();
+        app.reset();
+        if (run.stored)
+            settings->setValue(QString::fromLatin1(windowGeometryKey), *run.stored);
+        RadioWindow &next = window();
+        settle();
+        EXPECT_EQ(run.stored ? QRect(QPoint(), next.size()) : next.geometry(), run.geometry);
+    }
 }
 
 TEST_F(WindowTest, LanguageChangeRelabelsEverythingButTheProductName)
@@ -291,10 +485,27 @@ TEST_F(WindowTest, LanguageChangeRelabelsEverythingButTheProductName)
     EXPECT_NE(menus.at(1)->text(), englishCaptions);
     EXPECT_NE(toggle->accessibleName(), englishToggle);
     EXPECT_TRUE(toggle->toolTip().startsWith(toggle->accessibleName()));
-    EXPECT_EQ(app->menus()->searchAction()->text(), actionText(L10n::shared().text(QStringLiteral("搜索电台"))));
-    EXPECT_EQ(menus.at(0)->text(), QStringLiteral("Vantuli"));
-    EXPECT_EQ(about->text(), QStringLiteral("About Vantuli"));
+    // Menu texts carry a mnemonic each: the first free letter of a cased
+    // script, else a letter in brackets; "About Vantuli" is translated too.
+    EXPECT_EQ(app->menus()->searchAction()->text(), L10n::shared().text(QStringLiteral("搜索电台")) + " (&S)");
+    EXPECT_EQ(menus.at(0)->text(), QStringLiteral("&Vantuli"));
+    EXPECT_EQ(about->text(), QStringLiteral("&Vantuli について"));
     EXPECT_EQ(main.windowTitle(), QStringLiteral("Vantuli"));
+    for (const char *code : {"en", "ru"}) {
+        L10n::shared().select(QString::fromLatin1(code));
+        settle();
+        app->menus()->flush();
+        QStringList marks;
+        for (QAction *action : menus.at(0)->menu()->actions()) {
+            const qsizetype mark = action->text().indexOf(QRegularExpression(QStringLiteral("&[^&]")));
+            if (!action->isSeparator())
+                marks.append(mark < 0 ? QString() : action->text().mid(mark + 1, 1).toLower());
+        }
+        EXPECT_EQ(marks.size(), 6);
+        EXPECT_EQ(marks.removeDuplicates(), 0) << code;
+        EXPECT_FALSE(marks.contains(QString())) << code;
+    }
+    EXPECT_EQ(about->text(), QStringLiteral("&О Vantuli"));
     // The language menu checks the choice.
     auto *languages = main.findChild<QMenu *>(QStringLiteral("appLanguageMenu"));
     ASSERT_NE(languages, nullptr);
@@ -302,7 +513,7 @@ TEST_F(WindowTest, LanguageChangeRelabelsEverythingButTheProductName)
     for (QAction *action : languages->actions()) {
         if (action->isChecked()) {
             ++checked;
-            EXPECT_EQ(action->data().toString(), QStringLiteral("ja"));
+            EXPECT_EQ(action->data().toString(), QStringLiteral("ru"));
         }
     }
     EXPECT_EQ(checked, 1);
@@ -321,9 +532,15 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
 
     // The overlay's request: the window first, then text and flag, once the
     // current event is over.
+    main.hide();
+    QString textWhenFlagged;
+    const auto order = QObject::connect(radio, &RadioStore::translatingChanged, [&] { textWhenFlagged = radio->translationText(); });
     app->translate(QStringLiteral("Bonjour à tous"));
+    EXPECT_TRUE(main.isVisible());
     EXPECT_FALSE(radio->translating());
     settle();
+    QObject::disconnect(order);
+    EXPECT_EQ(textWhenFlagged, QStringLiteral("Bonjour à tous"));
     EXPECT_TRUE(radio->translating());
     EXPECT_EQ(radio->translationText(), QStringLiteral("Bonjour à tous"));
     TranslationPanel *panel = main.translationPanel();
@@ -334,6 +551,57 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
     radio->setTranslating(false);
     settle();
     EXPECT_FALSE(panel->isVisible());
+
+    // The caption's language is the recognition language, or the station's
+    // for "station" and "auto".
+    struct Translator final : ApertiumTranslator {
+        void modes(QObject *context, std::function<void(const QStringList &)> done) override
+        {
+            QMetaObject::invokeMethod(context, [done] { done({QStringLiteral("fra-eng"), QStringLiteral("de-en")}); },
+                                      Qt::QueuedConnection);
+        }
+        QProcess *translate(const QString &mode, const QString &text, std::function<void(std::optional<QString>)> done,
+                            QObject *) override
+        {
+            done(mode + QStringLiteral(": ") + text);
+            return nullptr;
+        }
+    };
+    panel->setTranslator(std::make_unique<Translator>());
+    radio->setSelected(radio->stationsByID().value(QStringLiteral("s4"))); // French
+    struct Case {
+        const char *language;
+        QString shown;
+    };
+    const Case cases[] = {
+        {"auto", QStringLiteral("fra-eng: Bonjour")},
+        {"station", QStringLiteral("fra-eng: Bonjour")},
+        {"de", QStringLiteral("de-en: Bonjour")},
+        {"ja", L10n::format(QStringLiteral("本机没有安装从%@到%@的离线翻译。可以复制原文，用其他工具翻译。"),
+                            {Formats::languageName(QStringLiteral("ja")), Formats::languageName(QStringLiteral("en"))})},
+    };
+    for (const Case &c : cases) {
+        radio->setLanguage(QString::fromLatin1(c.language));
+        app->translate(QStringLiteral("Bonjour"));
+        EXPECT_TRUE(waitUntil([&] { return panel->translation() == c.shown; })) << c.language << " "
+                                                                                 << panel->translation().toStdString();
+        radio->setTranslating(false);
+        settle();
+    }
+
+    // Apertium's pairs are listed once, never while the caller waits.
+    ApertiumTranslator apertium;
+    QObject context;
+    std::vector<QStringList> answers;
+    for (int i = 0; i < 3; ++i) {
+        const size_t before = answers.size();
+        apertium.modes(&context, [&](const QStringList &modes) { answers.push_back(modes); });
+        EXPECT_EQ(answers.size(), before);
+        if (i == 1)
+            EXPECT_TRUE(waitUntil([&] { return answers.size() == 2; }));
+    }
+    EXPECT_TRUE(waitUntil([&] { return answers.size() == 3; }));
+    EXPECT_EQ(answers.front(), answers.back());
 }
 
 } // namespace
