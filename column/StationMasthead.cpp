@@ -113,15 +113,12 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     kickerIcon_->setPixmap(symbolPixmap(QStringLiteral("antenna.radiowaves.left.and.right"), Studio::gold(), 12,
                                         devicePixelRatioF()));
     kickerRow->addWidget(kickerIcon_);
-    kicker_ = new QLabel(content_);
+    // Catalog texts may be of any length: the labels show what fits, elided.
+    kicker_ = new FitLabel(QString(), content_);
     kicker_->setObjectName(QStringLiteral("stationKicker"));
-    kicker_->setTextFormat(Qt::PlainText);
     kicker_->setFont(monoDigitFont(11, QFont::DemiBold));
-    QPalette gold = kicker_->palette();
-    gold.setColor(QPalette::WindowText, Studio::gold());
-    kicker_->setPalette(gold);
-    kickerRow->addWidget(kicker_);
-    kickerRow->addStretch(1);
+    kicker_->setTextColor(Studio::gold());
+    kickerRow->addWidget(kicker_, 1);
     column->addLayout(kickerRow);
 
     name_ = new FitLabel(QString(), content_);
@@ -133,6 +130,9 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     name_->setMinimumScale(nameMinimumScale);
     name_->setTextColor(Qt::white);
     name_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The masthead's height is the window's: the name takes what the other
+    // rows leave, in fewer lines or a smaller size when that is short.
+    name_->setFitsHeight(true);
     name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     nameEffect_ = new RiseEffect(name_);
     name_->setGraphicsEffect(nameEffect_);

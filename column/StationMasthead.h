@@ -59,7 +59,7 @@ private:
 
     QWidget *content_;
     QLabel *kickerIcon_;
-    QLabel *kicker_;
+    FitLabel *kicker_;
     FitLabel *name_;
     FitLabel *facts_;
     StudioButton *play_;
