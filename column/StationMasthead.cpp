@@ -102,7 +102,7 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     white.setColor(QPalette::WindowText, Qt::white);
     content_->setPalette(white);
 
-    auto *column = new QVBoxLayout(content_);
+    auto *column = column_ = new QVBoxLayout(content_);
     column->setContentsMargins(26, 10, 26, 10);
     column->setSpacing(7);
     column->addStretch(1);
@@ -130,9 +130,6 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     name_->setMinimumScale(nameMinimumScale);
     name_->setTextColor(Qt::white);
     name_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The masthead's height is the window's: the name takes what the other
-    // rows leave, in fewer lines or a smaller size when that is short.
-    name_->setFitsHeight(true);
     name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     nameEffect_ = new RiseEffect(name_);
     name_->setGraphicsEffect(nameEffect_);
@@ -285,6 +282,7 @@ void StationMasthead::refresh()
     kicker_->setText(kickerText(station));
     name_->setText(station.name);
     facts_->setText(factsText(station));
+    fitName();
 
     const bool onAir = radio_->active() && radio_->current() && radio_->current()->id == station.id;
     const bool failed = radio_->failures().count(station.id) > 0;
@@ -321,6 +319,21 @@ void StationMasthead::refresh()
         else
             entrance_->start();
     }
+}
+
+void StationMasthead::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitName();
+}
+
+void StationMasthead::fitName()
+{
+    // The masthead's height is the window's: the name takes what the other
+    // rows leave, in fewer lines or a smaller size when that is short.
+    const int width = this->width(); // the content's width: it fills the masthead
+    const int others = column_->heightForWidth(width) - name_->heightForWidth(width);
+    name_->setHeightLimit(qMax(1, height() - others));
 }
 
 void StationMasthead::paintEvent(QPaintEvent *)

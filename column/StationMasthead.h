@@ -11,6 +11,7 @@
 class QLabel;
 class QMenu;
 class QVariantAnimation;
+class QVBoxLayout;
 
 namespace vantuli {
 
@@ -49,15 +50,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void refresh();
+    void fitName();
     void rebuildMenu();
 
     RadioStore *radio_;
     std::optional<Station> station_;
 
     QWidget *content_;
+    QVBoxLayout *column_;
     QLabel *kickerIcon_;
     FitLabel *kicker_;
     FitLabel *name_;

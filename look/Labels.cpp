@@ -9,7 +9,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QResizeEvent>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTextLayout>
 
 #include <cmath>
@@ -326,7 +327,6 @@ QString withEllipsis(const QString &text, const QFontMetricsF &metrics, int widt
 
 struct FitLabel::Cached {
     int width;
-    int height;
     Fit fit;
 };
 
@@ -385,12 +385,12 @@ void FitLabel::setAlignment(Qt::Alignment alignment)
     update();
 }
 
-void FitLabel::setFitsHeight(bool fits)
+void FitLabel::setHeightLimit(int pixels)
 {
-    fitsHeight_ = fits;
-    QSizePolicy policy = sizePolicy();
-    policy.setHeightForWidth(!fits);
-    setSizePolicy(policy);
+    pixels = qMax(0, pixels);
+    if (pixels == heightLimit_)
+        return;
+    heightLimit_ = pixels;
     invalidate();
 }
 
@@ -445,6 +445,7 @@ FitLabel::Fit FitLabel::computeFit(int width, int height) const
         if ((!more && tallEnough) || size == smallest) {
             result.pixelSize = size;
             result.lineHeight = lineHeight;
+            result.elided = more;
             for (size_t i = 0; i < lines.size(); ++i) {
                 if (more && i + 1 == lines.size())
                     result.lines << withEllipsis(shown.mid(lines[i].first).trimmed(), metrics, width);
@@ -457,23 +458,23 @@ FitLabel::Fit FitLabel::computeFit(int width, int height) const
     return result;
 }
 
-const FitLabel::Fit &FitLabel::fit(int width, int height) const
+const FitLabel::Fit &FitLabel::fit(int width) const
 {
     for (const Cached &c : cache_) {
-        if (c.width == width && c.height == height)
+        if (c.width == width)
             return c.fit;
     }
     // Layouts ask for a few widths in turn; keep the latest few.
     if (cache_.size() >= 6)
         cache_.erase(cache_.begin());
-    cache_.push_back({width, height, computeFit(width, height)});
+    const QMargins margins = contentsMargins();
+    cache_.push_back({width, computeFit(width, heightLimit_ > 0 ? qMax(1, heightLimit_ - margins.top() - margins.bottom()) : 0)});
     return cache_.back().fit;
 }
 
 const FitLabel::Fit &FitLabel::current() const
 {
-    const QRect area = contentsRect();
-    return fit(area.width(), fitsHeight_ ? qMax(1, area.height()) : 0);
+    return fit(contentsRect().width());
 }
 
 int FitLabel::fittedPixelSize() const
@@ -500,7 +501,7 @@ int FitLabel::fittedHeight() const
 int FitLabel::heightForWidth(int width) const
 {
     const QMargins margins = contentsMargins();
-    const Fit &f = fit(width - margins.left() - margins.right(), 0);
+    const Fit &f = fit(width - margins.left() - margins.right());
     return int(std::ceil(f.lineHeight * qMax<qsizetype>(1, f.lines.size()))) + margins.top() + margins.bottom();
 }
 
@@ -510,23 +511,28 @@ QSize FitLabel::sizeHint() const
     const QMargins margins = contentsMargins();
     const int natural = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(flat_.left(512)))) + 1
                         + margins.left() + margins.right();
-    if (fitsHeight_) {
-        const int width = contentsRect().width() > 0 ? this->width() : natural;
-        return {natural, heightForWidth(width)};
-    }
     return {natural, heightForWidth(natural)};
 }
 
 QSize FitLabel::minimumSizeHint() const
 {
-    if (fitsHeight_) {
-        // One line at the smallest size.
-        QFont f = font();
-        f.setPixelSize(qMax(1, int(std::ceil(basePixelSize() * minimumScale_))));
-        const QMargins margins = contentsMargins();
-        return {0, int(std::ceil(QFontMetricsF(f).lineSpacing())) + margins.top() + margins.bottom()};
-    }
     return {0, heightForWidth(width() > 0 ? width() : 200)};
+}
+
+bool FitLabel::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        if (current().elided) {
+            const QString whole = flat_.size() > 300 ? flat_.left(300) + QChar(0x2026) : flat_;
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                               Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal), this);
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void FitLabel::paintEvent(QPaintEvent *)
@@ -556,14 +562,6 @@ void FitLabel::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange)
         invalidate();
     QWidget::changeEvent(event);
-}
-
-void FitLabel::resizeEvent(QResizeEvent *event)
-{
-    // The height asked for follows the width when the label fits its height.
-    if (fitsHeight_ && event->size().width() != event->oldSize().width())
-        updateGeometry();
-    QWidget::resizeEvent(event);
 }
 
 } // namespace vantuli

@@ -59,10 +59,11 @@ private:
 
 // Text that shrinks its font until it fits its width in at most
 // `maximumLines` lines, down to `minimumScale` of the font's size; then the
-// last line is elided. With `setFitsHeight(true)` it also fits the height it
-// is given, which may be less than it asks for: fewer lines, a smaller size,
-// then an ellipsis. Plain text only; fitting looks at no more of the text than
-// the lines can show, so any length of text costs the same.
+// last line is elided. With a height limit it also keeps within that height:
+// fewer lines, a smaller size, then an ellipsis. Plain text only; fitting
+// looks at no more of the text than the lines can show, so any length of text
+// costs the same. Elided text shows itself (its first 300 characters) as the
+// tooltip, unless one is set.
 class FitLabel : public QWidget {
     Q_OBJECT
 public:
@@ -75,7 +76,8 @@ public:
     void setMinimumScale(double scale);
     void setTextColor(const QColor &color);
     void setAlignment(Qt::Alignment alignment);
-    void setFitsHeight(bool fits);
+    // At most this many pixels high; 0: no limit.
+    void setHeightLimit(int pixels);
 
     // The pixel size and lines chosen for the current size.
     int fittedPixelSize() const;
@@ -84,24 +86,25 @@ public:
     // The height the fitted lines take.
     int fittedHeight() const;
 
-    bool hasHeightForWidth() const override { return !fitsHeight_; }
+    bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Fit {
         int pixelSize = 0;
         double lineHeight = 0;
         QStringList lines;
+        bool elided = false;
     };
-    // The fit for a width and height (0: any height), remembered per size.
-    const Fit &fit(int width, int height) const;
+    // The fit for a width within the height limit, remembered per width.
+    const Fit &fit(int width) const;
     const Fit &current() const;
     Fit computeFit(int width, int height) const;
     int basePixelSize() const;
@@ -111,7 +114,7 @@ private:
     QString flat_; // the text on one line: breaks and tabs read as spaces
     int maximumLines_ = 1;
     double minimumScale_ = 1;
-    bool fitsHeight_ = false;
+    int heightLimit_ = 0;
     QColor color_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
     struct Cached;

@@ -25,6 +25,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -262,9 +263,15 @@ TEST(StationMasthead, NamesOfAnyLengthFitTheSpaceTheMastheadOffers)
         EXPECT_LE(lines.size(), 2) << label;
         EXPECT_GE(name->fittedPixelSize(), smallest) << label;
         EXPECT_LE(name->fittedHeight(), name->height()) << label;
-        EXPECT_LE(name->geometry().bottom(), child<FitLabel>(*column.masthead, "stationFacts")->geometry().top()) << label;
+        // Right above the facts line, one row spacing apart.
+        const int gap = child<FitLabel>(*column.masthead, "stationFacts")->geometry().top() - name->geometry().bottom() - 1;
+        EXPECT_EQ(gap, 7) << label;
         EXPECT_EQ(lines.join(QLatin1Char(' ')) == c.name, c.whole) << label;
         EXPECT_EQ(lines.last().endsWith(QChar(0x2026)), !c.whole) << label;
+        QHelpEvent hover(QEvent::ToolTip, QPoint(4, 4), name->mapToGlobal(QPoint(4, 4)));
+        QCoreApplication::sendEvent(name, &hover);
+        EXPECT_EQ(QToolTip::isVisible(), !c.whole) << label; // an elided name shows itself as the tooltip
+        QToolTip::hideText();
         if (c.name.size() < 10) {
             EXPECT_EQ(name->fittedPixelSize(), 36);
         }
