@@ -4,10 +4,12 @@
 #include "column/MenuText.h"
 #include "look/Appearance.h"
 #include "look/Icons.h"
+#include "look/Labels.h"
 #include "look/Refresher.h"
 #include "look/Studio.h"
 #include "look/TextStyles.h"
 #include "look/ToggleSwitch.h"
+#include "platform/LocaleNames.h"
 #include "platform/SettingsStore.h"
 #include "records/L10n.h"
 #include "records/Station.h"
@@ -19,12 +21,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <functional>
 
 namespace vantuli {
 
@@ -69,7 +73,73 @@ QFont sizedFont(TextStyle style, int pixels, QFont::Weight weight)
     return font;
 }
 
+// Marks the menu button as one: a chevron after its text.
+class MenuButton final : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+    // The chevron's width and its gap to the text; the style sheet's right
+    // padding leaves room for both.
+    static constexpr int chevron = 10;
+    static constexpr int gap = 4;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QToolButton::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(palette().color(QPalette::ButtonText), 1.6);
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+        painter.setPen(pen);
+        const double x = width() - chevron - 4;
+        const double y = height() / 2.0 - 2;
+        const QPointF points[] = {{x, y}, {x + chevron / 2.0, y + 4.5}, {x + chevron, y}};
+        painter.drawPolyline(points, 3);
+    }
+};
+
 } // namespace
+
+QStringList CaptionDesk::languageLabels(const QStringList &tags)
+{
+    // A language's name; where two tags would read the same, the name with the
+    // script ("Chinese (Simplified)", "Chinese (Traditional)"), then with the
+    // whole tag's script and region, then with the tag itself.
+    const QString display = L10n::shared().displayLocaleId();
+    QStringList labels;
+    for (const QString &tag : tags)
+        labels << Station::languageName(tag);
+    const std::function<QString(const QString &)> renamings[] = {
+        [&display](const QString &tag) {
+            const QString language = LocaleNames::localeIdFromTag(tag).section(QLatin1Char('_'), 0, 0);
+            const QString script = LocaleNames::likelyScript(tag);
+            return script.isEmpty() ? QString()
+                                    : LocaleNames::localeName(language + QLatin1Char('_') + script, display).value_or(QString());
+        },
+        [&display](const QString &tag) {
+            return LocaleNames::localeName(LocaleNames::localeIdFromTag(tag), display).value_or(QString());
+        },
+        [&labels, &tags](const QString &tag) { return labels[tags.indexOf(tag)] + QStringLiteral(" (") + tag + QLatin1Char(')'); },
+    };
+    for (const auto &rename : renamings) {
+        QStringList next = labels;
+        bool clashed = false;
+        for (qsizetype i = 0; i < labels.size(); ++i) {
+            if (labels.count(labels[i]) < 2)
+                continue;
+            clashed = true;
+            const QString renamed = rename(tags[i]);
+            if (!renamed.isEmpty())
+                next[i] = renamed;
+        }
+        if (!clashed)
+            break;
+        labels = next;
+    }
+    return labels;
+}
 
 CaptionDesk::CaptionDesk(RadioStore *radio, std::shared_ptr<SettingsStore> settings, QWidget *parent)
     : QWidget(parent), radio_(radio), settings_(std::move(settings))
@@ -91,7 +161,8 @@ CaptionDesk::CaptionDesk(RadioStore *radio, std::shared_ptr<SettingsStore> setti
     header->addSpacing(3);
     header->addStretch(1);
 
-    menuButton_ = new QToolButton(this);
+    menuButton_ = new MenuButton(this);
+    menuButton_->setObjectName(QStringLiteral("captionSettings"));
     menuButton_->setAutoRaise(true);
     menuButton_->setPopupMode(QToolButton::InstantPopup);
     menuButton_->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -108,8 +179,8 @@ CaptionDesk::CaptionDesk(RadioStore *radio, std::shared_ptr<SettingsStore> setti
     column->addLayout(header);
 
     // The station being captioned (may differ from the one shown above).
-    playing_ = new QLabel(this);
-    playing_->setTextFormat(Qt::PlainText);
+    playing_ = new FitLabel(QString(), this);
+    playing_->setObjectName(QStringLiteral("captionStation"));
     playing_->setFont(textFont(TextStyle::Caption));
     playing_->setContentsMargins(0, 4, 0, 0);
     playing_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -207,13 +278,24 @@ void CaptionDesk::setCaptionSize(double size)
     menuRefresher_->schedule();
 }
 
+bool CaptionDesk::failedHere() const
+{
+    // The failure is the failed run's: once another station is selected the
+    // desk sits under that station, which has not failed.
+    if (radio_->state() != RadioStore::State::Failed)
+        return false;
+    const std::optional<Station> &selected = radio_->selected();
+    const std::optional<Station> &current = radio_->current();
+    return !selected || !current || selected->id == current->id;
+}
+
 QString CaptionDesk::emptyText() const
 {
     if (radio_->captionsDeferred())
         return localized("孟加拉语电台目前仅提供收听。");
     if (!radio_->captionsOn())
         return localized("同步字幕已关闭。");
-    if (radio_->state() == RadioStore::State::Failed)
+    if (failedHere())
         return localized("直播连接已中断。");
     if (const QString notice = radio_->captionNotice(); !notice.isEmpty())
         return notice;
@@ -241,15 +323,16 @@ void CaptionDesk::applyColors()
     palette.setColor(QPalette::ButtonText, text);
     palette.setColor(QPalette::Text, text);
     setPalette(palette);
-    for (QLabel *label : {playing_, failureLabel_, notice_})
+    for (QWidget *label : std::initializer_list<QWidget *>{playing_, failureLabel_, notice_})
         setTextColor(label, secondary);
     QPalette line = divider_->palette();
     line.setColor(QPalette::Window, withAlpha(text, 0.14));
     divider_->setPalette(line);
     history_->setTextColor(text);
-    menuButton_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 2px 4px; color: %1; }"
+    menuButton_->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 2px %2px 2px 4px; color: %1; }"
                                               "QToolButton::menu-indicator { image: none; width: 0; }")
-                                   .arg(text.name()));
+                                   .arg(text.name())
+                                   .arg(4 + MenuButton::chevron + MenuButton::gap));
     // Thin scroll indicators in the caption colour, for either scheme.
     history_->verticalScrollBar()->setStyleSheet(
         QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 2px 0; }"
@@ -287,8 +370,10 @@ void CaptionDesk::rebuildMenu()
     languages->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     std::vector<std::pair<QString, QString>> entries; // label, value
     entries.emplace_back(localized("跟随电台"), QStringLiteral("station"));
-    for (const QString &tag : radio_->captionLanguageCodes())
-        entries.emplace_back(Station::languageName(tag), tag);
+    const QStringList tags = radio_->captionLanguageCodes();
+    const QStringList labels = languageLabels(tags);
+    for (qsizetype i = 0; i < tags.size(); ++i)
+        entries.emplace_back(labels[i], tags[i]);
     entries.emplace_back(localized("自动识别"), QStringLiteral("auto"));
     const QString current = radio_->language();
     for (const auto &[label, value] : entries) {
@@ -309,8 +394,7 @@ void CaptionDesk::refresh()
     const bool dark = Appearance::shared().dark();
     const bool deferred = radio_->captionsDeferred();
     const bool on = radio_->captionsOn();
-    const RadioStore::State state = radio_->state();
-    const bool failed = state == RadioStore::State::Failed;
+    const bool failed = failedHere();
 
     setLabelText(title_, localized("实时字幕"));
 
@@ -323,7 +407,7 @@ void CaptionDesk::refresh()
     const std::optional<Station> &current = radio_->current();
     const bool showPlaying = radio_->active() && current.has_value();
     if (showPlaying)
-        setLabelText(playing_, current->name);
+        playing_->setText(current->name);
     playing_->setVisible(showPlaying);
 
     const std::vector<Caption> &subtitles = radio_->subtitles();

@@ -13,6 +13,7 @@ class QToolButton;
 namespace vantuli {
 
 class CaptionHistory;
+class FitLabel;
 class RadioStore;
 class Refresher;
 class SettingsStore;
@@ -43,11 +44,14 @@ public:
 
     // The explanatory text shown instead of captions, by precedence.
     QString emptyText() const;
+    // The recognition-language menu's labels for the tags, no two alike.
+    static QStringList languageLabels(const QStringList &tags);
 
     CaptionHistory *history() const { return history_; }
     QMenu *settingsMenu() const { return menu_; }
 
 private:
+    bool failedHere() const;
     void refresh();
     void rebuildMenu();
     void applyColors();
@@ -61,7 +65,7 @@ private:
     QToolButton *menuButton_;
     QMenu *menu_;
     ToggleSwitch *switch_;
-    QLabel *playing_;
+    FitLabel *playing_;
     QWidget *divider_;
     QStackedLayout *body_;
     QWidget *emptyState_;

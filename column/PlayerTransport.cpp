@@ -16,10 +16,14 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -58,7 +62,9 @@ QIcon circledSymbol(const QString &symbol, qreal ratio)
     return icon;
 }
 
-// A slider that asks for 76 px and takes 48 to 85.
+// A slider that asks for 76 px and takes 48 to 85. An arrow key or a wheel
+// notch moves it 5 % of the range, a page key 20 %; a click on the track puts
+// the knob where the click is (and goes on as a drag from there).
 class VolumeSlider final : public QSlider {
 public:
     explicit VolumeSlider(QWidget *parent) : QSlider(Qt::Horizontal, parent)
@@ -66,8 +72,48 @@ public:
         setMinimumWidth(48);
         setMaximumWidth(85);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+        setRange(0, volumeSteps);
+        setSingleStep(volumeSteps / 20);
+        setPageStep(volumeSteps / 5);
     }
     QSize sizeHint() const override { return {76, QSlider::sizeHint().height()}; }
+
+protected:
+    void wheelEvent(QWheelEvent *event) override
+    {
+        // One notch (120 eighths of a degree) is one step, whatever the
+        // desktop's lines per notch; finer wheels add up to a notch.
+        const QPoint angle = event->angleDelta();
+        int delta = qAbs(angle.x()) > qAbs(angle.y()) ? -angle.x() : angle.y();
+        if (event->inverted())
+            delta = -delta;
+        wheelRemainder_ += delta;
+        const int notches = wheelRemainder_ / 120;
+        wheelRemainder_ -= notches * 120;
+        if (notches != 0)
+            setValue(value() + notches * singleStep());
+        event->accept();
+    }
+
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        if (event->button() == Qt::LeftButton) {
+            QStyleOptionSlider option;
+            initStyleOption(&option);
+            const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+            const QPoint at = event->position().toPoint();
+            if (!handle.contains(at)) {
+                const QRect groove = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, this);
+                const int span = groove.width() - handle.width();
+                setValue(QStyle::sliderValueFromPosition(minimum(), maximum(), at.x() - groove.x() - handle.width() / 2,
+                                                         span, option.upsideDown));
+            }
+        }
+        QSlider::mousePressEvent(event);
+    }
+
+private:
+    int wheelRemainder_ = 0;
 };
 
 } // namespace
@@ -131,7 +177,6 @@ PlayerTransport::PlayerTransport(RadioStore *radio, QWidget *parent)
 
     volume_ = new VolumeSlider(this);
     volume_->setObjectName(QStringLiteral("transportVolume"));
-    volume_->setRange(0, volumeSteps);
     QPalette gold = volume_->palette();
     gold.setColor(QPalette::Highlight, Studio::gold());
     gold.setColor(QPalette::Button, Studio::gold());
@@ -176,7 +221,7 @@ PlayerTransport::PlayerTransport(RadioStore *radio, QWidget *parent)
     menuRefresher_ = new Refresher([this] { rebuildSleepMenu(); }, this);
     for (auto signal : {&RadioStore::stateChanged, &RadioStore::currentChanged, &RadioStore::selectedChanged,
                         &RadioStore::captionsOnChanged, &RadioStore::languageChanged, &RadioStore::volumeChanged,
-                        &RadioStore::sleepUntilChanged})
+                        &RadioStore::sleepUntilChanged, &RadioStore::playbackMessageChanged})
         connect(radio_, signal, refresher_, &Refresher::schedule);
     connect(radio_, &RadioStore::bufferSecondsChanged, bufferRefresher_, &Refresher::schedule);
     connect(radio_, &RadioStore::sleepUntilChanged, menuRefresher_, &Refresher::schedule);

@@ -102,7 +102,7 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     white.setColor(QPalette::WindowText, Qt::white);
     content_->setPalette(white);
 
-    auto *column = new QVBoxLayout(content_);
+    auto *column = column_ = new QVBoxLayout(content_);
     column->setContentsMargins(26, 10, 26, 10);
     column->setSpacing(7);
     column->addStretch(1);
@@ -113,15 +113,12 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     kickerIcon_->setPixmap(symbolPixmap(QStringLiteral("antenna.radiowaves.left.and.right"), Studio::gold(), 12,
                                         devicePixelRatioF()));
     kickerRow->addWidget(kickerIcon_);
-    kicker_ = new QLabel(content_);
+    // Catalog texts may be of any length: the labels show what fits, elided.
+    kicker_ = new FitLabel(QString(), content_);
     kicker_->setObjectName(QStringLiteral("stationKicker"));
-    kicker_->setTextFormat(Qt::PlainText);
     kicker_->setFont(monoDigitFont(11, QFont::DemiBold));
-    QPalette gold = kicker_->palette();
-    gold.setColor(QPalette::WindowText, Studio::gold());
-    kicker_->setPalette(gold);
-    kickerRow->addWidget(kicker_);
-    kickerRow->addStretch(1);
+    kicker_->setTextColor(Studio::gold());
+    kickerRow->addWidget(kicker_, 1);
     column->addLayout(kickerRow);
 
     name_ = new FitLabel(QString(), content_);
@@ -285,6 +282,7 @@ void StationMasthead::refresh()
     kicker_->setText(kickerText(station));
     name_->setText(station.name);
     facts_->setText(factsText(station));
+    fitName();
 
     const bool onAir = radio_->active() && radio_->current() && radio_->current()->id == station.id;
     const bool failed = radio_->failures().count(station.id) > 0;
@@ -321,6 +319,21 @@ void StationMasthead::refresh()
         else
             entrance_->start();
     }
+}
+
+void StationMasthead::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitName();
+}
+
+void StationMasthead::fitName()
+{
+    // The masthead's height is the window's: the name takes what the other
+    // rows leave, in fewer lines or a smaller size when that is short.
+    const int width = this->width(); // the content's width: it fills the masthead
+    const int others = column_->heightForWidth(width) - name_->heightForWidth(width);
+    name_->setHeightLimit(qMax(1, height() - others));
 }
 
 void StationMasthead::paintEvent(QPaintEvent *)

@@ -11,6 +11,7 @@
 class QLabel;
 class QMenu;
 class QVariantAnimation;
+class QVBoxLayout;
 
 namespace vantuli {
 
@@ -49,17 +50,20 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void refresh();
+    void fitName();
     void rebuildMenu();
 
     RadioStore *radio_;
     std::optional<Station> station_;
 
     QWidget *content_;
+    QVBoxLayout *column_;
     QLabel *kickerIcon_;
-    QLabel *kicker_;
+    FitLabel *kicker_;
     FitLabel *name_;
     FitLabel *facts_;
     StudioButton *play_;

@@ -9,6 +9,8 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTextLayout>
 
 #include <cmath>
@@ -76,6 +78,7 @@ void LineSpacedLabel::setText(const QString &text)
         return;
     text_ = text;
     anchor_ = cursor_ = -1;
+    laid_.reset();
     updateGeometry();
     update();
 }
@@ -83,6 +86,7 @@ void LineSpacedLabel::setText(const QString &text)
 void LineSpacedLabel::setLineSpacing(double extra)
 {
     spacing_ = extra;
+    laid_.reset();
     updateGeometry();
     update();
 }
@@ -96,12 +100,14 @@ void LineSpacedLabel::setTextColor(const QColor &color)
 void LineSpacedLabel::setAlignment(Qt::Alignment alignment)
 {
     alignment_ = alignment;
+    laid_.reset();
     update();
 }
 
 void LineSpacedLabel::setMaximumLines(int lines)
 {
     maximumLines_ = lines;
+    laid_.reset();
     updateGeometry();
     update();
 }
@@ -113,7 +119,18 @@ void LineSpacedLabel::setSelectable(bool selectable)
     setFocusPolicy(selectable ? Qt::ClickFocus : Qt::NoFocus);
 }
 
-LineSpacedLabel::Layout LineSpacedLabel::layout(int width) const
+const LineSpacedLabel::Layout &LineSpacedLabel::layout(int width) const
+{
+    // Layouts ask for the height of a few widths, paint and the mouse for the
+    // current one: the latest is kept until the text or its look changes.
+    if (laid_ && laidWidth_ == width)
+        return *laid_;
+    laidWidth_ = width;
+    laid_ = std::make_shared<Layout>(computeLayout(width));
+    return *laid_;
+}
+
+LineSpacedLabel::Layout LineSpacedLabel::computeLayout(int width) const
 {
     Layout result;
     result.lines = layLines(text_, font(), width, spacing_, maximumLines_, &result.height);
@@ -153,7 +170,7 @@ void LineSpacedLabel::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setFont(font());
     const QColor color = color_.isValid() ? color_ : palette().color(QPalette::WindowText);
-    const Layout laid = layout(width());
+    const Layout &laid = layout(width());
     const QFontMetricsF metrics(font());
     double top = 0;
     if (alignment_ & Qt::AlignVCenter)
@@ -187,23 +204,32 @@ void LineSpacedLabel::paintEvent(QPaintEvent *)
 
 void LineSpacedLabel::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
+        laid_.reset();
         updateGeometry();
+    }
     QWidget::changeEvent(event);
 }
 
 int LineSpacedLabel::positionAt(const QPoint &point) const
 {
-    const Layout laid = layout(width());
+    const Layout &laid = layout(width());
     const QFontMetricsF metrics(font());
     for (const LaidLine &line : laid.lines) {
         if (point.y() < line.y + metrics.lineSpacing() || &line == &laid.lines.back()) {
+            // The first position at or right of the point (advances grow
+            // with the prefix, so a binary search).
             const QString part = text_.mid(line.start, line.length);
-            for (int i = 0; i <= part.size(); ++i) {
-                if (line.x + metrics.horizontalAdvance(part.left(i)) >= point.x())
-                    return line.start + i;
+            int low = 0;
+            int high = int(part.size());
+            while (low < high) {
+                const int middle = (low + high) / 2;
+                if (line.x + metrics.horizontalAdvance(part.left(middle)) >= point.x())
+                    high = middle;
+                else
+                    low = middle + 1;
             }
-            return line.start + int(part.size());
+            return line.start + low;
         }
     }
     return 0;
@@ -274,34 +300,77 @@ void LineSpacedLabel::contextMenuEvent(QContextMenuEvent *event)
 
 // ---- FitLabel ----
 
-FitLabel::FitLabel(const QString &text, QWidget *parent) : QWidget(parent), text_(text)
+namespace {
+
+// Lines are laid out from no more of the text than `lines` lines of `width`
+// pixels could show (a pixel a character is far below any real glyph), so a
+// record of any length is fitted in the same time.
+qsizetype fittingPrefix(const QString &text, int lines, int width)
+{
+    qsizetype cap = qsizetype(qMax(1, lines)) * qMax(1, width) + 1;
+    if (text.size() <= cap)
+        return text.size();
+    if (text.at(cap - 1).isHighSurrogate())
+        --cap;
+    return cap;
+}
+
+QString withEllipsis(const QString &text, const QFontMetricsF &metrics, int width)
+{
+    QString elided = metrics.elidedText(text, Qt::ElideRight, width);
+    if (elided == text) // the rest fits, but more text follows it
+        elided = metrics.elidedText(text + QChar(0x2026), Qt::ElideRight, width);
+    return elided;
+}
+
+} // namespace
+
+struct FitLabel::Cached {
+    int width;
+    Fit fit;
+};
+
+FitLabel::FitLabel(const QString &text, QWidget *parent) : QWidget(parent)
 {
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
+    setText(text);
+}
+
+FitLabel::~FitLabel() = default;
+
+void FitLabel::invalidate()
+{
+    cache_.clear();
+    updateGeometry();
+    update();
 }
 
 void FitLabel::setText(const QString &text)
 {
-    if (text == text_)
+    if (text == text_ && !text.isEmpty())
         return;
     text_ = text;
-    updateGeometry();
-    update();
+    flat_ = text;
+    for (QChar &c : flat_) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t') || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    invalidate();
 }
 
 void FitLabel::setMaximumLines(int lines)
 {
     maximumLines_ = qMax(1, lines);
-    updateGeometry();
-    update();
+    invalidate();
 }
 
 void FitLabel::setMinimumScale(double scale)
 {
     minimumScale_ = qBound(0.1, scale, 1.0);
-    updateGeometry();
-    update();
+    invalidate();
 }
 
 void FitLabel::setTextColor(const QColor &color)
@@ -316,54 +385,132 @@ void FitLabel::setAlignment(Qt::Alignment alignment)
     update();
 }
 
-FitLabel::Fit FitLabel::fit(int width) const
+void FitLabel::setHeightLimit(int pixels)
 {
-    // Largest size from the font's own down to the minimum scale at which
-    // the text takes no more than the allowed lines; else the minimum, cut.
-    const int base = font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
+    pixels = qMax(0, pixels);
+    if (pixels == heightLimit_)
+        return;
+    heightLimit_ = pixels;
+    invalidate();
+}
+
+int FitLabel::basePixelSize() const
+{
+    return font().pixelSize() > 0 ? font().pixelSize() : QFontInfo(font()).pixelSize();
+}
+
+FitLabel::Fit FitLabel::computeFit(int width, int height) const
+{
+    // The largest size from the font's own down to the minimum scale at which
+    // the text takes no more than the allowed lines (and, when a height is
+    // given, no more than that height); else the minimum size, elided.
+    width = qMax(1, width);
+    const int base = basePixelSize();
     const int smallest = qMax(1, int(std::ceil(base * minimumScale_)));
+    const qsizetype prefix = fittingPrefix(flat_, maximumLines_, width);
+    const QString shown = flat_.left(prefix);
+    const bool cut = prefix < flat_.size();
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+
     Fit result;
     for (int size = base; size >= smallest; --size) {
         QFont f = font();
         f.setPixelSize(size);
-        double height = 0;
-        const auto lines = layLines(text_, f, width, 0, 0, &height);
-        if (int(lines.size()) <= maximumLines_ || size == smallest) {
-            result.pixelSize = size;
-            const QFontMetrics metrics(f);
-            for (int i = 0; i < int(lines.size()) && i < maximumLines_; ++i) {
-                QString part = text_.mid(lines[size_t(i)].start, i + 1 == maximumLines_ ? text_.size() : lines[size_t(i)].length);
-                if (i + 1 == maximumLines_ && int(lines.size()) > maximumLines_)
-                    part = metrics.elidedText(part.simplified(), Qt::ElideRight, width);
-                result.lines << part.trimmed();
+        const QFontMetricsF metrics(f);
+        const double lineHeight = metrics.lineSpacing();
+        int allowed = maximumLines_;
+        if (height > 0)
+            allowed = qBound(1, int((height + 0.5) / lineHeight), maximumLines_);
+
+        QTextLayout layout(shown, f);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        std::vector<std::pair<int, int>> lines; // start, length
+        bool more = false;
+        while (true) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            if (int(lines.size()) == allowed) {
+                more = true;
+                break;
             }
-            return result;
+            lines.emplace_back(line.textStart(), line.textLength());
+        }
+        layout.endLayout();
+        more = more || cut;
+        const bool tallEnough = height <= 0 || lines.size() * lineHeight <= height + 0.5;
+        if ((!more && tallEnough) || size == smallest) {
+            result.pixelSize = size;
+            result.lineHeight = lineHeight;
+            result.elided = more;
+            for (size_t i = 0; i < lines.size(); ++i) {
+                if (more && i + 1 == lines.size())
+                    result.lines << withEllipsis(shown.mid(lines[i].first).trimmed(), metrics, width);
+                else
+                    result.lines << shown.mid(lines[i].first, lines[i].second).trimmed();
+            }
+            break;
         }
     }
     return result;
 }
 
+const FitLabel::Fit &FitLabel::fit(int width) const
+{
+    for (const Cached &c : cache_) {
+        if (c.width == width)
+            return c.fit;
+    }
+    // Layouts ask for a few widths in turn; keep the latest few.
+    if (cache_.size() >= 6)
+        cache_.erase(cache_.begin());
+    const QMargins margins = contentsMargins();
+    cache_.push_back({width, computeFit(width, heightLimit_ > 0 ? qMax(1, heightLimit_ - margins.top() - margins.bottom()) : 0)});
+    return cache_.back().fit;
+}
+
+const FitLabel::Fit &FitLabel::current() const
+{
+    return fit(contentsRect().width());
+}
+
 int FitLabel::fittedPixelSize() const
 {
-    return fit(width()).pixelSize;
+    return current().pixelSize;
 }
 
 int FitLabel::fittedLineCount() const
 {
-    return int(fit(width()).lines.size());
+    return int(current().lines.size());
+}
+
+QStringList FitLabel::fittedLines() const
+{
+    return current().lines;
+}
+
+int FitLabel::fittedHeight() const
+{
+    const Fit &f = current();
+    return int(std::ceil(f.lineHeight * f.lines.size()));
 }
 
 int FitLabel::heightForWidth(int width) const
 {
-    const Fit f = fit(width);
-    QFont font = this->font();
-    font.setPixelSize(qMax(1, f.pixelSize));
-    return int(std::ceil(QFontMetricsF(font).lineSpacing() * qMax<qsizetype>(1, f.lines.size())));
+    const QMargins margins = contentsMargins();
+    const Fit &f = fit(width - margins.left() - margins.right());
+    return int(std::ceil(f.lineHeight * qMax<qsizetype>(1, f.lines.size()))) + margins.top() + margins.bottom();
 }
 
 QSize FitLabel::sizeHint() const
 {
-    const int natural = QFontMetrics(font()).horizontalAdvance(text_) + 1;
+    // The natural width of what one line can ever show.
+    const QMargins margins = contentsMargins();
+    const int natural = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(flat_.left(512)))) + 1
+                        + margins.left() + margins.right();
     return {natural, heightForWidth(natural)};
 }
 
@@ -372,32 +519,48 @@ QSize FitLabel::minimumSizeHint() const
     return {0, heightForWidth(width() > 0 ? width() : 200)};
 }
 
+bool FitLabel::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        if (current().elided) {
+            const QString whole = flat_.size() > 300 ? flat_.left(300) + QChar(0x2026) : flat_;
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                               Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal), this);
+        } else {
+            QToolTip::hideText();
+            event->ignore();
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
 void FitLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    const Fit f = fit(width());
+    const Fit &f = current();
     QFont font = this->font();
     font.setPixelSize(qMax(1, f.pixelSize));
     painter.setFont(font);
     painter.setPen(color_.isValid() ? color_ : palette().color(QPalette::WindowText));
-    const QFontMetricsF metrics(font);
-    const double total = metrics.lineSpacing() * f.lines.size();
-    double y = 0;
+    const QRect area = contentsRect();
+    const double total = f.lineHeight * f.lines.size();
+    double y = area.top();
     if (alignment_ & Qt::AlignVCenter)
-        y = (height() - total) / 2;
+        y += (area.height() - total) / 2;
     else if (alignment_ & Qt::AlignBottom)
-        y = height() - total;
+        y += area.height() - total;
     for (const QString &line : f.lines) {
-        painter.drawText(QRectF(0, y, width(), metrics.lineSpacing()),
+        painter.drawText(QRectF(area.left(), y, area.width(), f.lineHeight),
                          int(alignment_ & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter | Qt::TextSingleLine, line);
-        y += metrics.lineSpacing();
+        y += f.lineHeight;
     }
 }
 
 void FitLabel::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
-        updateGeometry();
+        invalidate();
     QWidget::changeEvent(event);
 }
 

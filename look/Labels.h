@@ -2,6 +2,9 @@
 
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
 namespace vantuli {
 
 // Plain text, wrapped, with extra space between lines. Never rich text.
@@ -37,7 +40,8 @@ protected:
 
 private:
     struct Layout;
-    Layout layout(int width) const;
+    const Layout &layout(int width) const;
+    Layout computeLayout(int width) const;
     int positionAt(const QPoint &point) const;
     QString selectedText() const;
 
@@ -49,15 +53,22 @@ private:
     bool selectable_ = false;
     int anchor_ = -1;
     int cursor_ = -1;
+    mutable int laidWidth_ = -1;
+    mutable std::shared_ptr<Layout> laid_;
 };
 
 // Text that shrinks its font until it fits its width in at most
-// `maximumLines` lines, down to `minimumScale` of the font's size (then the
-// last line is elided). Plain text only.
+// `maximumLines` lines, down to `minimumScale` of the font's size; then the
+// last line is elided. With a height limit it also keeps within that height:
+// fewer lines, a smaller size, then an ellipsis. Plain text only; fitting
+// looks at no more of the text than the lines can show, so any length of text
+// costs the same. Elided text shows itself (its first 300 characters) as the
+// tooltip, unless one is set.
 class FitLabel : public QWidget {
     Q_OBJECT
 public:
     explicit FitLabel(const QString &text = {}, QWidget *parent = nullptr);
+    ~FitLabel() override;
 
     void setText(const QString &text);
     QString text() const { return text_; }
@@ -65,10 +76,15 @@ public:
     void setMinimumScale(double scale);
     void setTextColor(const QColor &color);
     void setAlignment(Qt::Alignment alignment);
+    // At most this many pixels high; 0: no limit.
+    void setHeightLimit(int pixels);
 
-    // The pixel size and line count chosen for the current width.
+    // The pixel size and lines chosen for the current size.
     int fittedPixelSize() const;
     int fittedLineCount() const;
+    QStringList fittedLines() const;
+    // The height the fitted lines take.
+    int fittedHeight() const;
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -76,21 +92,33 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void changeEvent(QEvent *event) override;
 
 private:
     struct Fit {
         int pixelSize = 0;
+        double lineHeight = 0;
         QStringList lines;
+        bool elided = false;
     };
-    Fit fit(int width) const;
+    // The fit for a width within the height limit, remembered per width.
+    const Fit &fit(int width) const;
+    const Fit &current() const;
+    Fit computeFit(int width, int height) const;
+    int basePixelSize() const;
+    void invalidate();
 
     QString text_;
+    QString flat_; // the text on one line: breaks and tabs read as spaces
     int maximumLines_ = 1;
     double minimumScale_ = 1;
+    int heightLimit_ = 0;
     QColor color_;
     Qt::Alignment alignment_ = Qt::AlignLeft | Qt::AlignVCenter;
+    struct Cached;
+    mutable std::vector<Cached> cache_;
 };
 
 } // namespace vantuli

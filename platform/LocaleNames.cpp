@@ -59,6 +59,19 @@ std::optional<QString> languageName(const QString &languageCode, const QString &
     return name;
 }
 
+std::optional<QString> localeName(const QString &namedLocaleId, const QString &localeId)
+{
+    if (!plausibleCode(namedLocaleId))
+        return std::nullopt;
+    UChar buf[256];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t len = uloc_getDisplayName(namedLocaleId.toLatin1().constData(), localeId.toLatin1().constData(), buf,
+                                            256, &status);
+    if (U_FAILURE(status) || status == U_USING_DEFAULT_WARNING || len <= 0)
+        return std::nullopt;
+    return fromUChars(buf, len);
+}
+
 QString systemRegion()
 {
     const QLocale system = QLocale::system();

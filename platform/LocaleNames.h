@@ -10,6 +10,9 @@ namespace vantuli::LocaleNames {
 // Each answers nothing when ICU has no name of its own for the code.
 std::optional<QString> regionName(const QString &regionCode, const QString &localeId);
 std::optional<QString> languageName(const QString &languageCode, const QString &localeId);
+// The whole locale's name, script and region included ("zh_Hant" gives
+// "Chinese (Traditional)" in English).
+std::optional<QString> localeName(const QString &namedLocaleId, const QString &localeId);
 
 // The region of the system's current locale (e.g. "HK"), empty when it has none.
 QString systemRegion();

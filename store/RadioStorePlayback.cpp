@@ -83,6 +83,11 @@ void RadioStore::start(const Station &station, int retry, bool recordVisit)
         delay = bufferDelay(runPacing);
     }
     publish(state_, State::Connecting, &RadioStore::stateChanged);
+    // A reconnect keeps saying so until it plays (the stop above cleared the
+    // message the failure set).
+    if (retry > 0)
+        publish(playbackMessage_, DisplayMessage::format(reconnectingKey, QString::number(retry)),
+                &RadioStore::playbackMessageChanged);
 
     PlaybackStream::Parameters parameters;
     parameters.delay = delay;
@@ -172,6 +177,9 @@ QString RadioStore::status() const
     case State::Connecting:
         break;
     }
+    // While connecting the only message is a reconnect's, which says more.
+    if (playbackMessage_)
+        return playbackMessage_->text();
     if (!captionsOn_ || captionsDeferred())
         return L10n::shared().text(QStringLiteral("正在连接…"));
     if (current_) {
@@ -230,6 +238,8 @@ void RadioStore::handleEvent(const StreamEvent &event, const Station &station, i
         playbackStartedAt_ = clock_->now();
         checkpointArchive(false);
         publish(state_, State::Playing, &RadioStore::stateChanged);
+        if (playbackMessage_) // a reconnect's message
+            publish(playbackMessage_, std::nullopt, &RadioStore::playbackMessageChanged);
         setUnavailable(false, station);
         if (*visit) {
             recordListening(station, clock_->now());

@@ -124,6 +124,7 @@ TEST_F(PlaybackTest, ReconnectsTwiceThenFailsWithTheStreamsMessage)
     timers->advance(2);
     ASSERT_EQ(farm.scripts.size(), 2u);
     EXPECT_EQ(store->state(), State::Connecting);
+    EXPECT_EQ(store->status(), QStringLiteral("Reconnecting (attempt 1)…")); // while the retry connects
     EXPECT_EQ(store->selected(), s); // the first start selected it; reconnects leave it
 
     farm.last().fail(QStringLiteral("second"));
