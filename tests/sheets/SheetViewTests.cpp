@@ -42,20 +42,22 @@ void fillCaptions(ListeningArchive &archive, const QString &stationID, int count
         archive.append({caption(QStringLiteral("w%1").arg(i), i)}, session, QStringLiteral("en"), Date{date + i});
 }
 
+// Children the open sheet shows; `unclipped` also asks that some of each
+// child's area is left on screen (not cut away by a list too short for it).
 template <typename T>
-std::vector<T *> visibleChildren(QWidget *parent, const QString &name)
+std::vector<T *> visibleChildren(QWidget *parent, const QString &name, bool unclipped = false)
 {
     std::vector<T *> found;
     for (T *child : parent->findChildren<T *>(name))
-        if (child->isVisibleTo(parent))
+        if (child->isVisible() && (!unclipped || !child->visibleRegion().isEmpty()))
             found.push_back(child);
     return found;
 }
 
-QStringList labelTexts(QWidget *parent, const QString &name)
+QStringList labelTexts(QWidget *parent, const QString &name, bool unclipped = false)
 {
     QStringList texts;
-    for (QLabel *label : visibleChildren<QLabel>(parent, name))
+    for (QLabel *label : visibleChildren<QLabel>(parent, name, unclipped))
         texts << label->text();
     return texts;
 }
@@ -210,8 +212,8 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     auto *add = view.findChild<StudioButton *>(QStringLiteral("scheduleAdd"));
     add->click();
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")), QStringList{QStringLiteral("07:05 · ") + L("工作日")});
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")), QStringList{QStringLiteral("Station 1")});
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel"), true), QStringList{QStringLiteral("07:05 · ") + L("工作日")});
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true), QStringList{QStringLiteral("Station 1")});
 
     // The same minute for another station, every day, replaces it; an earlier time goes first.
     store.setSelected(harness.find(QStringLiteral("s2")));
@@ -221,9 +223,9 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     view.findChild<QTimeEdit *>(QStringLiteral("scheduleTime"))->setTime(QTime(6, 30));
     add->click();
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")),
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel"), true),
               (QStringList{QStringLiteral("06:30 · ") + L("每天"), QStringLiteral("07:05 · ") + L("每天")}));
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")),
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true),
               (QStringList{QStringLiteral("Station 2"), QStringLiteral("Station 2")}));
 
     // A station gone from the catalog still lists and can be removed, with its mark.
@@ -234,10 +236,11 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     const QString mark = QStringLiteral("lastSlot.") + gone.id.toString(QUuid::WithoutBraces).toUpper();
     harness.settings->setValue(mark, 1.0);
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")).last(), L("已移除的电台"));
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).last(), L("已移除的电台"));
     visibleChildren<QToolButton>(&view, QStringLiteral("scheduleRemove")).back()->click();
     WidgetHarness::settle();
     EXPECT_EQ(store.schedule().size(), 2u);
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).size(), 2);
     EXPECT_FALSE(harness.settings->value(mark));
 
     // Return closes the sheet.
