@@ -96,6 +96,7 @@ StationDirectory::StationDirectory(RadioStore *radio, int searchRequest, QWidget
 {
     setObjectName(QStringLiteral("stationDirectory"));
     refresher_ = new Refresher([this] { refresh(); }, this);
+    filters_ = currentFilters();
     build();
     retranslate();
     connectStore();
@@ -240,6 +241,7 @@ void StationDirectory::build()
         if (index.data(StationListModel::MoreRole).toBool())
             showMore();
     });
+    list_->moreHandler = [this] { showMore(); };
     connect(list_, &QListView::doubleClicked, this, [this](const QModelIndex &index) {
         if (const Station *station = model_->stationAt(index.row()))
             startStation(*station);
@@ -442,8 +444,17 @@ void StationDirectory::refresh()
     syncSelection();
 }
 
+StationDirectory::Filters StationDirectory::currentFilters() const
+{
+    return {radio_->filter(), radio_->query(), radio_->countryFilter(), radio_->languageFilter(), radio_->genreFilter()};
+}
+
 void StationDirectory::filtersChanged()
 {
+    Filters now = currentFilters();
+    if (now == filters_)
+        return;
+    filters_ = std::move(now);
     pageSize_ = pageStep;
     scrollToTop_ = true;
     refresher_->schedule();
@@ -463,8 +474,16 @@ void StationDirectory::reloadRows()
 
 void StationDirectory::showMore()
 {
+    // Pressed in the list (by click or key), the "show more" row is the
+    // current one; the first new station takes its place, so the list stays
+    // where it is and the keyboard carries on there. Left on the "show more"
+    // row, which moves down below the new page, the view would scroll to it.
+    const bool fromList = list_->currentIndex().data(StationListModel::MoreRole).toBool();
+    const int firstNew = model_->stationRows();
     pageSize_ += pageStep;
     model_->reload(pageSize_);
+    if (fromList && firstNew < model_->stationRows())
+        list_->selectionModel()->setCurrentIndex(model_->index(firstNew), QItemSelectionModel::NoUpdate);
     syncSelection();
     updateIndicator();
 }

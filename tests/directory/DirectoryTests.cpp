@@ -10,6 +10,8 @@
 #include "directory/StationList.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -127,6 +129,50 @@ TEST_F(PagingTest, PagesOfOneHundredTwentyStartAgainOnEveryFilterChange)
     EXPECT_EQ(store().filter().value(), LibraryFilter::All);
     EXPECT_FALSE(button(QStringLiteral("Clear search"))->isVisible());
     EXPECT_FALSE(button(QStringLiteral("Reset"))->isVisible());
+}
+
+class LongListTest : public DirectoryTest {
+protected:
+    LongListTest() : DirectoryTest(400) {}
+};
+
+TEST_F(LongListTest, ShowMoreKeepsThePlaceAnswersTheKeyboardAndSurvivesARepeatedTab)
+{
+    store().setFilter(LibraryFilter::All);
+    QListView *list = panel().list();
+    auto onScreen = [&](int r) { return list->visualRect(row(r)).intersects(list->viewport()->rect()); };
+
+    // A click: the new rows follow below, the list stays where it was, also
+    // once the view's delayed scroll after a press has had its turn.
+    click(row(120));
+    const int scrolled = list->verticalScrollBar()->value();
+    QTest::qWait(QApplication::doubleClickInterval() + 300);
+    EXPECT_EQ(panel().pageSize(), 240);
+    EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+    EXPECT_TRUE(onScreen(120));
+
+    // Pressing the tab already chosen keeps the paging.
+    panel().tabs()->tabs()[size_t(LibraryFilter::All)]->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(panel().pageSize(), 240);
+    EXPECT_EQ(rows(), 241);
+
+    // The keyboard reaches the row with the arrows; Return and Space press it.
+    list->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        const int shown = panel().model()->stationRows();
+        list->setCurrentIndex(row(shown - 1));
+        QTest::keyClick(list, Qt::Key_Down);
+        ASSERT_TRUE(list->currentIndex().data(StationListModel::MoreRole).toBool());
+        QTest::keyClick(list, key);
+        WidgetHarness::settle();
+        EXPECT_EQ(panel().model()->stationRows(), std::min(shown + 120, 400));
+        EXPECT_EQ(list->currentIndex().row(), shown); // the first new station
+        EXPECT_TRUE(onScreen(shown));
+    }
+    EXPECT_FALSE(moreShown());
+    EXPECT_EQ(window.returnsPassedOn, 0);
+    EXPECT_FALSE(store().current());
 }
 
 TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
