@@ -17,6 +17,7 @@
 #include "store/RadioStore.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -149,6 +150,7 @@ void StationDirectory::build()
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
     search_->setPalette(fieldPalette);
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    search_->installEventFilter(this);
     inside->addWidget(search_, 1);
     clear_ = new StudioButton(Studio::mist(), Qt::transparent, 0, searchBox_);
     clear_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Studio::mist(), 13));
@@ -590,6 +592,29 @@ void StationDirectory::hideEvent(QHideEvent *event)
 
 bool StationDirectory::eventFilter(QObject *watched, QEvent *event)
 {
+    // The search field: Down moves into the results; Escape empties the
+    // field, and on an empty field leaves it for the results (or the tabs).
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool results = listArea_->currentWidget() == list_ && model_->rowCount() > 0;
+        if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier && results) {
+            list_->setFocus(Qt::TabFocusReason);
+            if (!list_->currentIndex().isValid()) {
+                const int row = radio_->selected() ? model_->rowOf(radio_->selected()->id) : -1;
+                list_->setCurrentIndex(model_->index(std::max(row, 0)));
+            }
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            if (!search_->text().isEmpty())
+                radio_->setQuery(QString());
+            else if (results)
+                list_->setFocus(Qt::TabFocusReason);
+            else
+                tabs_->tabs()[size_t(radio_->filter().value())]->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

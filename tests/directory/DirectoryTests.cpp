@@ -372,6 +372,26 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_EQ(countries->popup()->query(), QString());
     EXPECT_EQ(countries->popup()->model()->rowCount(), 7); // the all row and six countries
 
+    // From the keyboard: the arrows move through the rows as the listener
+    // types, Return picks the row they stand on.
+    QTest::keyClicks(countries->popup()->searchField(), QStringLiteral("r"));
+    FacetChoiceModel *offered = countries->popup()->model();
+    ASSERT_EQ(offered->rowCount(), 4); // the all row, France, Germany, South Korea
+    for (int r = 0; r < offered->rowCount(); ++r) {
+        QTest::keyClick(countries->popup()->searchField(), Qt::Key_Down);
+        EXPECT_EQ(countries->popup()->list()->currentIndex().row(), r);
+    }
+    QTest::keyClick(countries->popup()->searchField(), Qt::Key_Up);
+    const QString keyed = offered->index(2).data(FacetChoiceModel::IdRole).toString();
+    QTest::keyClick(countries->popup()->searchField(), Qt::Key_Return);
+    WidgetHarness::settle();
+    EXPECT_FALSE(countries->isOpen());
+    EXPECT_FALSE(keyed.isEmpty());
+    EXPECT_EQ(store().countryFilter(), keyed);
+    press();
+    WidgetHarness::settle();
+    ASSERT_TRUE(countries->isOpen());
+
     // Picking a row writes the store's filter and closes the popup; the
     // button shows the choice in gold.
     QListView *list = countries->popup()->list();
@@ -403,6 +423,21 @@ TEST_F(DirectoryTest, HistoryActionsAndSearchRequests)
     EXPECT_FALSE(panel().searchField()->hasFocus());
     panel().setSearchRequest(1);
     EXPECT_TRUE(panel().searchField()->hasFocus());
+
+    // In the field: Down moves into the results; Escape empties the field,
+    // and a second Escape leaves it.
+    QLineEdit *search = panel().searchField();
+    QTest::keyClicks(search, QStringLiteral("Station 4"));
+    QTest::keyClick(search, Qt::Key_Down);
+    EXPECT_TRUE(panel().list()->hasFocus());
+    EXPECT_EQ(panel().list()->currentIndex().data(StationListModel::StationIdRole).toString(), QStringLiteral("s4"));
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_EQ(store().query(), QString());
+    EXPECT_TRUE(search->hasFocus());
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_FALSE(search->hasFocus());
+    EXPECT_TRUE(panel().list()->hasFocus());
 
     // The recent tab's footer offers to clear the history only while there is one.
     store().setFilter(LibraryFilter::Recent);
