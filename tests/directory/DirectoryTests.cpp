@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace vantuli;
 using namespace vantuli::test;
 
@@ -173,6 +175,83 @@ TEST_F(LongListTest, ShowMoreKeepsThePlaceAnswersTheKeyboardAndSurvivesARepeated
     EXPECT_FALSE(moreShown());
     EXPECT_EQ(window.returnsPassedOn, 0);
     EXPECT_FALSE(store().current());
+}
+
+// What the panel's controls may write: each control must change its own
+// member and nothing else.
+struct Written {
+    LibraryFilter::Value tab = LibraryFilter::All;
+    QString query, country, language, genre;
+    bool support = false, archive = false, schedule = false;
+    bool operator==(const Written &) const = default;
+    friend void PrintTo(const Written &w, std::ostream *out)
+    {
+        *out << int(w.tab) << " '" << w.query.toStdString() << "' " << w.country.toStdString() << '/'
+             << w.language.toStdString() << '/' << w.genre.toStdString() << " support " << w.support << " archive "
+             << w.archive << " schedule " << w.schedule;
+    }
+};
+
+TEST_F(DirectoryTest, EachControlWritesItsOwnStoreMember)
+{
+    auto written = [this] {
+        return Written{store().filter().value(), store().query(), store().countryFilter(), store().languageFilter(),
+                       store().genreFilter(), store().supportVisible(), store().archiveVisible(), store().scheduleVisible()};
+    };
+    auto tab = [this](LibraryFilter::Value value) { return [this, value] { panel().tabs()->tabs()[size_t(value)]->click(); }; };
+    const struct {
+        const char *control;
+        std::function<void()> act;
+        std::function<void(Written &)> expect;
+    } rows[] = {
+        {"featured tab", tab(LibraryFilter::Featured), [](Written &w) { w.tab = LibraryFilter::Featured; }},
+        {"favorites tab", tab(LibraryFilter::Favorites), [](Written &w) { w.tab = LibraryFilter::Favorites; }},
+        {"recent tab", tab(LibraryFilter::Recent), [](Written &w) { w.tab = LibraryFilter::Recent; }},
+        {"unavailable tab", tab(LibraryFilter::Unavailable), [](Written &w) { w.tab = LibraryFilter::Unavailable; }},
+        {"all tab", tab(LibraryFilter::All), [](Written &) {}},
+        {"search field", [this] { QTest::keyClicks(panel().searchField(), QStringLiteral("ab")); },
+         [](Written &w) { w.query = QStringLiteral("ab"); }},
+        {"country menu", [this] { emit panel().countryMenu()->picked(QStringLiteral("JP")); },
+         [](Written &w) { w.country = QStringLiteral("JP"); }},
+        {"language menu", [this] { emit panel().languageMenu()->picked(QStringLiteral("fr")); },
+         [](Written &w) { w.language = QStringLiteral("fr"); }},
+        {"genre menu", [this] { emit panel().genreMenu()->picked(QStringLiteral("news")); },
+         [](Written &w) { w.genre = QStringLiteral("news"); }},
+        {"support", [this] { button(QStringLiteral("Support development"))->click(); }, [](Written &w) { w.support = true; }},
+        {"archive", [this] { panel().findChild<StudioButton *>(QStringLiteral("localArchive"))->click(); },
+         [](Written &w) { w.archive = true; }},
+        {"schedule", [this] { button(QStringLiteral("Broadcast schedule"))->click(); }, [](Written &w) { w.schedule = true; }},
+    };
+    auto baseline = [this](LibraryFilter::Value tab) {
+        store().setFilter(tab);
+        store().resetFilters();
+        store().setSupportVisible(false);
+        store().setArchiveVisible(false);
+        store().setScheduleVisible(false);
+        WidgetHarness::settle();
+    };
+    for (const auto &row : rows) {
+        baseline(LibraryFilter::All);
+        Written expected = written();
+        row.expect(expected);
+        row.act();
+        WidgetHarness::settle();
+        EXPECT_EQ(written(), expected) << row.control;
+    }
+
+    // Clear and reset: the clear button empties the query only; reset empties
+    // the query and the three facets and keeps the tab.
+    baseline(LibraryFilter::Favorites);
+    store().setCountryFilter(QStringLiteral("JP"));
+    store().setQuery(QStringLiteral("x"));
+    WidgetHarness::settle();
+    button(QStringLiteral("Clear search"))->click();
+    EXPECT_EQ(written(), (Written{LibraryFilter::Favorites, {}, QStringLiteral("JP")}));
+    store().setLanguageFilter(QStringLiteral("fr"));
+    store().setGenreFilter(QStringLiteral("news"));
+    WidgetHarness::settle();
+    button(QStringLiteral("Reset"))->click();
+    EXPECT_EQ(written(), (Written{LibraryFilter::Favorites}));
 }
 
 TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
