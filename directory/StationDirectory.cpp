@@ -121,6 +121,7 @@ void StationDirectory::build()
     // Header.
     auto *header = new QHBoxLayout;
     header->setContentsMargins(18, 20, 18, 0);
+    header->setSpacing(8);
     // The heading shrinks a little rather than run under the globe in a narrow column.
     heading_ = new FitLabel(QString(), this);
     heading_->setMinimumScale(0.7);
@@ -192,22 +193,21 @@ void StationDirectory::build()
     auto *status = new QHBoxLayout;
     status->setContentsMargins(18, 0, 18, 6);
     status->setSpacing(6);
-    statusTitle_ = new QLabel(this);
-    statusTitle_->setTextFormat(Qt::PlainText);
+    // The title gives way (cut short) to the count and the reset button.
+    statusTitle_ = new FitLabel(QString(), this);
     statusTitle_->setFont(textFont(TextStyle::Caption, QFont::DemiBold));
+    statusTitle_->setTextColor(Studio::mist());
+    statusTitle_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     count_ = new QLabel(this);
     count_->setTextFormat(Qt::PlainText);
     count_->setFont(monoDigitFont(pixelSize(TextStyle::Caption)));
-    for (QLabel *label : {statusTitle_, count_}) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Studio::mist());
-        label->setPalette(palette);
-    }
+    QPalette mistText = count_->palette();
+    mistText.setColor(QPalette::WindowText, Studio::mist());
+    count_->setPalette(mistText);
     reset_ = new StudioButton(Studio::gold(), Qt::transparent, 0, this);
     reset_->setFont(textFont(TextStyle::Caption, QFont::DemiBold));
     reset_->setVisible(false);
-    status->addWidget(statusTitle_);
-    status->addStretch(1);
+    status->addWidget(statusTitle_, 1);
     status->addWidget(count_);
     status->addWidget(reset_);
     column->addLayout(status);
@@ -374,6 +374,8 @@ void StationDirectory::retranslate()
 {
     heading_->setText(localized("电台目录"));
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
+    // Texts that a narrow column cuts short are given whole as tooltips.
+    search_->setToolTip(search_->placeholderText().toHtmlEscaped());
     clear_->setAccessibleName(localized("清除搜索"));
     clear_->setToolTip(localized("清除搜索").toHtmlEscaped());
     tabs_->retranslate();
@@ -383,6 +385,8 @@ void StationDirectory::retranslate()
     reset_->setText(localized("重置"));
     clearHistory_->setText(localized("清空历史"));
     support_->setText(localized("支持开发"));
+    for (StudioButton *button : {clearHistory_, support_})
+        button->setToolTip(button->text().toHtmlEscaped());
     for (StudioButton *button : {archive_, schedule_}) {
         const QString text = button == archive_ ? localized("本机收听档案") : localized("广播日程");
         button->setToolTip(text.toHtmlEscaped());
@@ -427,6 +431,7 @@ void StationDirectory::refresh()
     genres_->setSelection(radio_->genreFilter());
 
     statusTitle_->setText(filter.title());
+    statusTitle_->setToolTip(filter.title().toHtmlEscaped());
     count_->setText(L10n::format(QStringLiteral("%@ 家"), {Formats::wholeNumber(qint64(radio_->visible().size()))}));
     reset_->setVisible(!radio_->countryFilter().isEmpty() || !radio_->languageFilter().isEmpty()
                        || !radio_->genreFilter().isEmpty() || !radio_->query().isEmpty());

@@ -118,7 +118,7 @@ private:
     FacetMenu *countries_ = nullptr;
     FacetMenu *languages_ = nullptr;
     FacetMenu *genres_ = nullptr;
-    QLabel *statusTitle_ = nullptr;
+    FitLabel *statusTitle_ = nullptr;
     QLabel *count_ = nullptr;
     StudioButton *reset_ = nullptr;
     QStackedWidget *listArea_ = nullptr;

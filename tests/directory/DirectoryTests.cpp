@@ -254,6 +254,24 @@ TEST_F(DirectoryTest, EachControlWritesItsOwnStoreMember)
     EXPECT_EQ(written(), (Written{LibraryFilter::Favorites}));
 }
 
+TEST_F(DirectoryTest, EveryLanguageFitsTheNarrowestColumn)
+{
+    // The column of a 720 px window, with the status line and the footer at
+    // their fullest: a query (the reset button) and a history to clear.
+    constexpr int narrowest = 232;
+    harness.probe->setHistory({ListeningRecord{QStringLiteral("s1"), Date::now(), 2}});
+    store().setFilter(LibraryFilter::Recent);
+    store().setQuery(QStringLiteral("Station"));
+    panel().resize(narrowest, 510);
+    for (const L10n::Language &language : L10n::languages()) {
+        L10n::shared().select(language.code);
+        WidgetHarness::settle();
+        // No text widens the column past the window's room for it.
+        EXPECT_LE(panel().minimumSizeHint().width(), narrowest) << language.code.toStdString();
+    }
+    L10n::shared().select(QStringLiteral("en"));
+}
+
 TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
 {
     store().setFilter(LibraryFilter::All);
