@@ -204,9 +204,9 @@ ArchiveView::ArchiveView(RadioStore *radio, QWidget *parent)
     auto *segmentLayout = new QHBoxLayout(segments);
     segmentLayout->setContentsMargins(0, 0, 0, 0);
     segmentLayout->setSpacing(0);
-    captionsMode_ = new QPushButton(segments);
+    captionsMode_ = new sheetlook::SegmentButton(sheetlook::SegmentButton::Side::Left, segments);
     captionsMode_->setObjectName(QStringLiteral("archiveCaptionsMode"));
-    sessionsMode_ = new QPushButton(segments);
+    sessionsMode_ = new sheetlook::SegmentButton(sheetlook::SegmentButton::Side::Right, segments);
     sessionsMode_->setObjectName(QStringLiteral("archiveSessionsMode"));
     auto *modes = new QButtonGroup(this);
     for (QPushButton *button : {captionsMode_, sessionsMode_}) {
@@ -367,6 +367,7 @@ void ArchiveView::buildTexts()
     captionsMode_->setText(B(QStringLiteral("实时字幕")));
     sessionsMode_->setText(B(QStringLiteral("收听与连接")));
     search_->setPlaceholderText(L(QStringLiteral("搜索台名或字幕")));
+    search_->setToolTip(search_->placeholderText().toHtmlEscaped()); // whole where the field cuts it short
     refresh_->setText(B(QStringLiteral("刷新")));
     failure_->setText(L(QStringLiteral("无法读取或写入本机档案。")));
     for (QPushButton *more : {captionsMore_, sessionsMore_})
