@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace vantuli;
 using namespace vantuli::test;
 
@@ -97,6 +99,44 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
     search->clear();
     EXPECT_EQ(loads.size(), 4);
     QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_FALSE(view.isVisible());
+}
+
+TEST(ArchiveView, EachControlLoadsItsOwnPage)
+{
+    WidgetHarness harness;
+    fillCaptions(*harness.store->archive(), QStringLiteral("s1"), 150, t0);
+    ArchiveView view(harness.store.get());
+    QSignalSpy loads(&view, &ArchiveView::pageLoaded);
+    view.show();
+    auto press = [&view](const char *name) {
+        return [&view, name] { view.findChild<QAbstractButton *>(QString::fromLatin1(name))->click(); };
+    };
+    const struct {
+        const char *control;
+        std::function<void()> act;
+        bool captions; // the mode loaded
+        bool more;     // the next page of that mode, not the first
+    } rows[] = {
+        {"sessions segment", press("archiveSessionsMode"), false, false},
+        {"refresh", press("archiveRefresh"), false, false},
+        {"captions segment", press("archiveCaptionsMode"), true, false},
+        {"load more", [&view] { visibleChildren<QPushButton>(&view, QStringLiteral("archiveLoadMore")).at(0)->click(); },
+         true, true},
+        {"search, Return", [&view] { QTest::keyClick(view.findChild<QLineEdit *>(QStringLiteral("archiveSearch")), Qt::Key_Return); },
+         true, false},
+    };
+    for (const auto &row : rows) {
+        const qsizetype before = loads.size();
+        row.act();
+        EXPECT_EQ(loads.size(), before + 1) << row.control;
+        EXPECT_EQ(view.paging().loadedFilter()->captions, row.captions) << row.control;
+        // 150 captions: the first page leaves more to load, the second none.
+        if (row.captions)
+            EXPECT_EQ(view.paging().hasMore(), !row.more) << row.control;
+        EXPECT_TRUE(view.isVisible()) << row.control;
+    }
+    press("archiveDone")();
     EXPECT_FALSE(view.isVisible());
 }
 
