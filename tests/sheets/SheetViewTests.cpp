@@ -66,13 +66,24 @@ QStringList labelTexts(QWidget *parent, const QString &name, bool unclipped = fa
 
 } // namespace
 
+// The archive sheet opened over `captions` captions of one station, its
+// loads counted from the opening on.
+struct OpenArchive {
+    explicit OpenArchive(int captions)
+    {
+        fillCaptions(*harness.store->archive(), QStringLiteral("s1"), captions, t0);
+        view.show();
+    }
+    WidgetHarness harness;
+    ArchiveView view{harness.store.get()};
+    QSignalSpy loads{&view, &ArchiveView::pageLoaded};
+};
+
 TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
 {
-    WidgetHarness harness;
-    fillCaptions(*harness.store->archive(), QStringLiteral("s1"), 3, t0);
-    ArchiveView view(harness.store.get());
-    QSignalSpy loads(&view, &ArchiveView::pageLoaded);
-    view.show();
+    OpenArchive open(3);
+    ArchiveView &view = open.view;
+    QSignalSpy &loads = open.loads;
     // Opening loads at once.
     ASSERT_EQ(loads.size(), 1);
     EXPECT_EQ(view.findChild<QStackedWidget *>()->currentWidget()->objectName(), QStringLiteral("archiveCaptionBlocks"));
@@ -104,11 +115,9 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
 
 TEST(ArchiveView, EachControlLoadsItsOwnPage)
 {
-    WidgetHarness harness;
-    fillCaptions(*harness.store->archive(), QStringLiteral("s1"), 150, t0);
-    ArchiveView view(harness.store.get());
-    QSignalSpy loads(&view, &ArchiveView::pageLoaded);
-    view.show();
+    OpenArchive open(150);
+    ArchiveView &view = open.view;
+    QSignalSpy &loads = open.loads;
     auto press = [&view](const char *name) {
         return [&view, name] { view.findChild<QAbstractButton *>(QString::fromLatin1(name))->click(); };
     };
