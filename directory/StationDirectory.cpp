@@ -373,6 +373,7 @@ void StationDirectory::connectStore()
 void StationDirectory::retranslate()
 {
     heading_->setText(localized("电台目录"));
+    heading_->setToolTip(heading_->text().toHtmlEscaped());
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
     // Texts that a narrow column cuts short are given whole as tooltips.
     search_->setToolTip(search_->placeholderText().toHtmlEscaped());
