@@ -372,10 +372,10 @@ void StationDirectory::connectStore()
 
 void StationDirectory::retranslate()
 {
+    // Texts that a narrow column cuts short are given whole as tooltips.
     heading_->setText(localized("电台目录"));
     heading_->setToolTip(heading_->text().toHtmlEscaped());
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
-    // Texts that a narrow column cuts short are given whole as tooltips.
     search_->setToolTip(search_->placeholderText().toHtmlEscaped());
     clear_->setAccessibleName(localized("清除搜索"));
     clear_->setToolTip(localized("清除搜索").toHtmlEscaped());

@@ -126,7 +126,7 @@ std::optional<double> countValue(const QString &text, const QLocale &display)
         if (digit >= 0) {
             value = value * 10 + digit;
             any = true;
-        } else if (!c.isSpace() && !c.isPunct() && c.category() != QChar::Separator_Space) {
+        } else if (!c.isSpace() && !c.isPunct()) {
             return std::nullopt;
         }
     }
