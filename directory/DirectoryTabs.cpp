@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantuli {
@@ -124,14 +125,12 @@ void DirectoryTab::paintEvent(QPaintEvent *)
     }
     painter.setOpacity(1);
 
-    // One line, shrinking to 0.8 of its size before it is cut.
+    // One line, at the size all the tabs share, cut short when even that
+    // does not fit.
     QFont font = this->font();
     const int top = symbolSize + gap;
-    QFontMetrics metrics(font);
-    if (metrics.horizontalAdvance(text()) > width()) {
-        font.setPixelSize(qMax(1, int(std::floor(labelPixels * 0.8))));
-        metrics = QFontMetrics(font);
-    }
+    font.setPixelSize(row_->labelPixelSize());
+    const QFontMetrics metrics(font);
     painter.setFont(font);
     painter.setPen(mix(Studio::mist(), Studio::gold(), weight));
     const QRect line(0, top, width(), QFontMetrics(this->font()).height());
@@ -198,6 +197,22 @@ void DirectoryTabs::setCurrent(LibraryFilter filter)
     glide_->setStartValue(underline_);
     glide_->setEndValue(double(position));
     glide_->start();
+}
+
+int DirectoryTabs::labelPixelSize() const
+{
+    QFont font = labelFont();
+    const int smallest = int(std::ceil(labelPixels * 0.8));
+    for (int size = labelPixels; size > smallest; --size) {
+        font.setPixelSize(size);
+        const QFontMetrics metrics(font);
+        const bool fits = std::all_of(tabs_.begin(), tabs_.end(), [&](const DirectoryTab *tab) {
+            return metrics.horizontalAdvance(tab->text()) <= tab->width();
+        });
+        if (fits)
+            return size;
+    }
+    return smallest;
 }
 
 void DirectoryTabs::retranslate()

@@ -56,6 +56,11 @@ public:
     double underline() const { return underline_; }
     bool gliding() const;
 
+    // The pixel size of every tab's label: the largest, down to 0.8 of the
+    // full size, at which all five labels fit their tabs, so that the labels
+    // never differ in size; a label that still does not fit is cut short.
+    int labelPixelSize() const;
+
     // The symbol of each tab, also shown by the empty list.
     static QString symbol(LibraryFilter filter);
 

@@ -7,6 +7,7 @@
 #include "records/Formats.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -125,11 +126,15 @@ void FacetChoiceDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
 {
     painter->save();
     const QRect rect = option.rect.adjusted(4, 0, -4, 0);
-    if (option.state & QStyle::State_MouseOver) {
+    // The row the arrow keys stand on (and Return picks) is lit more than a
+    // row under the pointer.
+    const auto *view = qobject_cast<const QAbstractItemView *>(option.widget);
+    const bool current = view && view->currentIndex() == index;
+    if (current || (option.state & QStyle::State_MouseOver)) {
         QPainterPath shape;
         shape.addRoundedRect(QRectF(option.rect).adjusted(0, 1, 0, -1), 5, 5);
         painter->setRenderHint(QPainter::Antialiasing);
-        painter->fillPath(shape, withAlpha(Qt::white, 0.08));
+        painter->fillPath(shape, current ? withAlpha(Studio::gold(), 0.28) : withAlpha(Qt::white, 0.08));
     }
     const int checkX = rect.right() + 1 - checkSize;
     if (index.data(FacetChoiceModel::CheckedRole).toBool()) {
@@ -347,6 +352,7 @@ FacetPopup::FacetPopup(FacetMenu *menu)
 
     search_->setFont(textFont(TextStyle::Body));
     search_->setClearButtonEnabled(false);
+    search_->installEventFilter(this);
     layout->addWidget(search_);
     connect(search_, &QLineEdit::textChanged, model_, &FacetChoiceModel::setQuery);
 
@@ -430,6 +436,31 @@ void FacetPopup::mousePressEvent(QMouseEvent *event)
         return;
     }
     QFrame::mousePressEvent(event);
+}
+
+bool FacetPopup::eventFilter(QObject *watched, QEvent *event)
+{
+    // While the listener types, the arrow keys move through the rows and
+    // Return picks the row they stand on.
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            QCoreApplication::sendEvent(list_, key);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (list_->currentIndex().isValid())
+                emit picked(list_->currentIndex().data(FacetChoiceModel::IdRole).toString());
+            return true;
+        default:
+            break;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
 }
 
 void FacetPopup::hideEvent(QHideEvent *event)

@@ -17,6 +17,7 @@
 #include "store/RadioStore.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -96,6 +97,7 @@ StationDirectory::StationDirectory(RadioStore *radio, int searchRequest, QWidget
 {
     setObjectName(QStringLiteral("stationDirectory"));
     refresher_ = new Refresher([this] { refresh(); }, this);
+    filters_ = currentFilters();
     build();
     retranslate();
     connectStore();
@@ -119,6 +121,7 @@ void StationDirectory::build()
     // Header.
     auto *header = new QHBoxLayout;
     header->setContentsMargins(18, 20, 18, 0);
+    header->setSpacing(8);
     // The heading shrinks a little rather than run under the globe in a narrow column.
     heading_ = new FitLabel(QString(), this);
     heading_->setMinimumScale(0.7);
@@ -148,6 +151,7 @@ void StationDirectory::build()
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
     search_->setPalette(fieldPalette);
     search_->setAttribute(Qt::WA_MacShowFocusRect, false);
+    search_->installEventFilter(this);
     inside->addWidget(search_, 1);
     clear_ = new StudioButton(Studio::mist(), Qt::transparent, 0, searchBox_);
     clear_->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), Studio::mist(), 13));
@@ -189,22 +193,21 @@ void StationDirectory::build()
     auto *status = new QHBoxLayout;
     status->setContentsMargins(18, 0, 18, 6);
     status->setSpacing(6);
-    statusTitle_ = new QLabel(this);
-    statusTitle_->setTextFormat(Qt::PlainText);
+    // The title gives way (cut short) to the count and the reset button.
+    statusTitle_ = new FitLabel(QString(), this);
     statusTitle_->setFont(textFont(TextStyle::Caption, QFont::DemiBold));
+    statusTitle_->setTextColor(Studio::mist());
+    statusTitle_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     count_ = new QLabel(this);
     count_->setTextFormat(Qt::PlainText);
     count_->setFont(monoDigitFont(pixelSize(TextStyle::Caption)));
-    for (QLabel *label : {statusTitle_, count_}) {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, Studio::mist());
-        label->setPalette(palette);
-    }
+    QPalette mistText = count_->palette();
+    mistText.setColor(QPalette::WindowText, Studio::mist());
+    count_->setPalette(mistText);
     reset_ = new StudioButton(Studio::gold(), Qt::transparent, 0, this);
     reset_->setFont(textFont(TextStyle::Caption, QFont::DemiBold));
     reset_->setVisible(false);
-    status->addWidget(statusTitle_);
-    status->addStretch(1);
+    status->addWidget(statusTitle_, 1);
     status->addWidget(count_);
     status->addWidget(reset_);
     column->addLayout(status);
@@ -240,6 +243,7 @@ void StationDirectory::build()
         if (index.data(StationListModel::MoreRole).toBool())
             showMore();
     });
+    list_->moreHandler = [this] { showMore(); };
     connect(list_, &QListView::doubleClicked, this, [this](const QModelIndex &index) {
         if (const Station *station = model_->stationAt(index.row()))
             startStation(*station);
@@ -368,8 +372,11 @@ void StationDirectory::connectStore()
 
 void StationDirectory::retranslate()
 {
+    // Texts that a narrow column cuts short are given whole as tooltips.
     heading_->setText(localized("电台目录"));
+    heading_->setToolTip(heading_->text().toHtmlEscaped());
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
+    search_->setToolTip(search_->placeholderText().toHtmlEscaped());
     clear_->setAccessibleName(localized("清除搜索"));
     clear_->setToolTip(localized("清除搜索").toHtmlEscaped());
     tabs_->retranslate();
@@ -379,6 +386,8 @@ void StationDirectory::retranslate()
     reset_->setText(localized("重置"));
     clearHistory_->setText(localized("清空历史"));
     support_->setText(localized("支持开发"));
+    for (StudioButton *button : {clearHistory_, support_})
+        button->setToolTip(button->text().toHtmlEscaped());
     for (StudioButton *button : {archive_, schedule_}) {
         const QString text = button == archive_ ? localized("本机收听档案") : localized("广播日程");
         button->setToolTip(text.toHtmlEscaped());
@@ -423,6 +432,7 @@ void StationDirectory::refresh()
     genres_->setSelection(radio_->genreFilter());
 
     statusTitle_->setText(filter.title());
+    statusTitle_->setToolTip(filter.title().toHtmlEscaped());
     count_->setText(L10n::format(QStringLiteral("%@ 家"), {Formats::wholeNumber(qint64(radio_->visible().size()))}));
     reset_->setVisible(!radio_->countryFilter().isEmpty() || !radio_->languageFilter().isEmpty()
                        || !radio_->genreFilter().isEmpty() || !radio_->query().isEmpty());
@@ -442,8 +452,17 @@ void StationDirectory::refresh()
     syncSelection();
 }
 
+StationDirectory::Filters StationDirectory::currentFilters() const
+{
+    return {radio_->filter(), radio_->query(), radio_->countryFilter(), radio_->languageFilter(), radio_->genreFilter()};
+}
+
 void StationDirectory::filtersChanged()
 {
+    Filters now = currentFilters();
+    if (now == filters_)
+        return;
+    filters_ = std::move(now);
     pageSize_ = pageStep;
     scrollToTop_ = true;
     refresher_->schedule();
@@ -463,8 +482,16 @@ void StationDirectory::reloadRows()
 
 void StationDirectory::showMore()
 {
+    // Pressed in the list (by click or key), the "show more" row is the
+    // current one; the first new station takes its place, so the list stays
+    // where it is and the keyboard carries on there. Left on the "show more"
+    // row, which moves down below the new page, the view would scroll to it.
+    const bool fromList = list_->currentIndex().data(StationListModel::MoreRole).toBool();
+    const int firstNew = model_->stationRows();
     pageSize_ += pageStep;
     model_->reload(pageSize_);
+    if (fromList && firstNew < model_->stationRows())
+        list_->selectionModel()->setCurrentIndex(model_->index(firstNew), QItemSelectionModel::NoUpdate);
     syncSelection();
     updateIndicator();
 }
@@ -571,6 +598,29 @@ void StationDirectory::hideEvent(QHideEvent *event)
 
 bool StationDirectory::eventFilter(QObject *watched, QEvent *event)
 {
+    // The search field: Down moves into the results; Escape empties the
+    // field, and on an empty field leaves it for the results (or the tabs).
+    if (watched == search_ && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool results = listArea_->currentWidget() == list_ && model_->rowCount() > 0;
+        if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier && results) {
+            list_->setFocus(Qt::TabFocusReason);
+            if (!list_->currentIndex().isValid()) {
+                const int row = radio_->selected() ? model_->rowOf(radio_->selected()->id) : -1;
+                list_->setCurrentIndex(model_->index(std::max(row, 0)));
+            }
+            return true;
+        }
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {
+            if (!search_->text().isEmpty())
+                radio_->setQuery(QString());
+            else if (results)
+                list_->setFocus(Qt::TabFocusReason);
+            else
+                tabs_->tabs()[size_t(radio_->filter().value())]->setFocus(Qt::TabFocusReason);
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 

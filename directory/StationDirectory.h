@@ -86,7 +86,20 @@ private:
     void confirmClearHistory();
     void startStation(const Station &station);
 
+    // The store's query and filters as last seen: the paging starts again
+    // only when one of them changed, not on every write of the same value.
+    struct Filters {
+        LibraryFilter tab;
+        QString query;
+        QString country;
+        QString language;
+        QString genre;
+        bool operator==(const Filters &) const = default;
+    };
+    Filters currentFilters() const;
+
     RadioStore *radio_;
+    Filters filters_;
     int searchRequest_ = 0;
     int pageSize_ = pageStep;
     bool scrollToTop_ = false;
@@ -105,7 +118,7 @@ private:
     FacetMenu *countries_ = nullptr;
     FacetMenu *languages_ = nullptr;
     FacetMenu *genres_ = nullptr;
-    QLabel *statusTitle_ = nullptr;
+    FitLabel *statusTitle_ = nullptr;
     QLabel *count_ = nullptr;
     StudioButton *reset_ = nullptr;
     QStackedWidget *listArea_ = nullptr;

@@ -282,6 +282,9 @@ void StationRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const qreal ratio = painter->device()->devicePixelRatioF();
 
     if (index.row() >= model->stationRows()) {
+        // The keyboard's place on the row that Return or Space presses.
+        if ((option.state & QStyle::State_HasFocus) && view_->hasFocus())
+            painter->strokePath(shape, QPen(Studio::gold(), 1.5));
         painter->setFont(moreFont_);
         painter->setPen(Studio::gold());
         painter->drawText(content, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
@@ -360,6 +363,12 @@ StationListView::StationListView(QWidget *parent) : QListView(parent) {}
 
 void StationListView::keyPressEvent(QKeyEvent *event)
 {
+    const bool press = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Space;
+    if (press && moreHandler && currentIndex().data(StationListModel::MoreRole).toBool()) {
+        moreHandler();
+        event->accept();
+        return;
+    }
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (returnHandler && returnHandler()) {
             event->accept();

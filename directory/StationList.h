@@ -93,12 +93,14 @@ private:
 };
 
 // The list: Return starts the selected station (through the handler), and
-// passes the key on when the handler declines it.
+// passes the key on when the handler declines it. On the "show more" row,
+// which the arrow keys reach like any row, Return and Space press it.
 class StationListView : public QListView {
     Q_OBJECT
 public:
     explicit StationListView(QWidget *parent = nullptr);
     std::function<bool()> returnHandler;
+    std::function<void()> moreHandler;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -48,12 +48,13 @@ QString formatDate(const QDateTime &time, icu::DateFormat::EStyle dateStyle, icu
     return toQString(text);
 }
 
-QString formatUnit(double value, const icu::MeasureUnit &unit, int fractionDigits)
+QString formatUnit(double value, const icu::MeasureUnit &unit, int fractionDigits,
+                   UNumberUnitWidth width = UNUM_UNIT_WIDTH_SHORT)
 {
     UErrorCode status = U_ZERO_ERROR;
     const auto formatted = icu::number::NumberFormatter::withLocale(displayLocale())
                                .unit(unit)
-                               .unitWidth(UNUM_UNIT_WIDTH_SHORT)
+                               .unitWidth(width)
                                .precision(icu::number::Precision::maxFraction(fractionDigits))
                                .formatDouble(value, status);
     const icu::UnicodeString text = formatted.toString(status);
@@ -166,8 +167,10 @@ QString duration(double seconds)
 QString byteCount(qint64 bytes)
 {
     const double value = double(qMax<qint64>(0, bytes));
+    // Bytes by their full name: the short one does not take the plural in
+    // every language ("0 byte" in English).
     if (value < 1000)
-        return formatUnit(value, icu::MeasureUnit::getByte(), 0);
+        return formatUnit(value, icu::MeasureUnit::getByte(), 0, UNUM_UNIT_WIDTH_FULL_NAME);
     if (value < 1e6)
         return formatUnit(value / 1e3, icu::MeasureUnit::getKilobyte(), value < 1e4 ? 1 : 0);
     if (value < 1e9)

@@ -7,8 +7,13 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <unicode/uloc.h>
+#include <unicode/upluralrules.h>
+
+#include <map>
+#include <memory>
 
 namespace vantuli {
 
@@ -80,6 +85,52 @@ QString displayLocaleIdFor(const QString &code, const QString &region)
     if (plausibleRegion(r))
         id += QLatin1Char('_') + r;
     return id;
+}
+
+// The plural rules of an ICU locale id, opened once per id (main thread).
+const UPluralRules *pluralRules(const QString &localeId)
+{
+    struct Close {
+        void operator()(UPluralRules *rules) const { uplrules_close(rules); }
+    };
+    static std::map<QString, std::unique_ptr<UPluralRules, Close>> opened;
+    auto found = opened.find(localeId);
+    if (found == opened.end()) {
+        UErrorCode status = U_ZERO_ERROR;
+        UPluralRules *rules = uplrules_open(localeId.toLatin1().constData(), &status);
+        if (U_FAILURE(status)) {
+            uplrules_close(rules);
+            rules = nullptr;
+        }
+        found = opened.emplace(localeId, std::unique_ptr<UPluralRules, Close>(rules)).first;
+    }
+    return found->second.get();
+}
+
+// The number a formatted count stands for: read in the user's locale (which
+// whole numbers are formatted in), the display locale or plainly; else its
+// digits alone, whatever separates them.
+std::optional<double> countValue(const QString &text, const QLocale &display)
+{
+    const QString trimmed = text.trimmed();
+    for (const QLocale &locale : {QLocale(), display, QLocale::c()}) {
+        bool ok = false;
+        const double value = locale.toDouble(trimmed, &ok);
+        if (ok)
+            return value;
+    }
+    double value = 0;
+    bool any = false;
+    for (const QChar c : trimmed) {
+        const int digit = c.digitValue();
+        if (digit >= 0) {
+            value = value * 10 + digit;
+            any = true;
+        } else if (!c.isSpace() && !c.isPunct()) {
+            return std::nullopt;
+        }
+    }
+    return any ? std::optional<double>(value) : std::nullopt;
 }
 
 QStringList languageCodes()
@@ -270,9 +321,56 @@ void L10n::refresh()
     emit didChange();
 }
 
+QString L10n::Table::lookup(const QString &key, const QString &category) const
+{
+    const auto counted = forms.constFind(key);
+    if (counted != forms.constEnd()) {
+        const auto form = counted->constFind(category);
+        if (form != counted->constEnd())
+            return *form;
+    }
+    return lookup(key);
+}
+
 QString L10n::format(const QString &key, const QStringList &args)
 {
-    return substitute(shared().text(key), args);
+    const L10n &l10n = shared();
+    if (args.isEmpty() || !l10n.strings_.forms.contains(key))
+        return substitute(l10n.text(key), args);
+    return substitute(l10n.strings_.lookup(key, l10n.pluralCategory(args.front())), args);
+}
+
+QString L10n::pluralCategory(const QString &count) const
+{
+    const QString other = QStringLiteral("other");
+    const std::optional<double> value = countValue(count, displayLocale());
+    const UPluralRules *rules = pluralRules(displayLocaleId_);
+    if (!value || !rules)
+        return other;
+    UChar keyword[32];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = uplrules_select(rules, *value, keyword, 32, &status);
+    if (U_FAILURE(status) || length <= 0 || length > 32)
+        return other;
+    return QString(reinterpret_cast<const QChar *>(keyword), length);
+}
+
+QHash<QString, QString> L10n::parseForms(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("\\s*(zero|one|two|few|many|other)\\s*\\{([^{}]*)\\}\\s*"));
+    QHash<QString, QString> forms;
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const QRegularExpressionMatch match = form.match(text, at, QRegularExpression::NormalMatch,
+                                                         QRegularExpression::AnchorAtOffsetMatchOption);
+        if (!match.hasMatch() || forms.contains(match.captured(1)))
+            return {};
+        forms.insert(match.captured(1), match.captured(2));
+        at = match.capturedEnd();
+    }
+    if (!forms.contains(QStringLiteral("other")))
+        return {};
+    return forms;
 }
 
 QString L10n::substitute(const QString &format, const QStringList &args)
@@ -337,8 +435,16 @@ L10n::Table L10n::loadTable(const QString &folder, const QString &code)
     table.source = path;
     const QJsonObject object = doc.object();
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        if (it.value().isString())
-            table.entries.insert(it.key(), it.value().toString());
+        if (!it.value().isString())
+            continue;
+        const QString text = it.value().toString();
+        QHash<QString, QString> forms = parseForms(text);
+        if (forms.isEmpty()) {
+            table.entries.insert(it.key(), text);
+        } else {
+            table.entries.insert(it.key(), forms.value(QStringLiteral("other")));
+            table.forms.insert(it.key(), std::move(forms));
+        }
     }
     return table;
 }

@@ -35,12 +35,22 @@ public:
 
     // One language's table of localised texts, read from
     // <folder>/<code>.lproj/Localizable.json (a flat JSON object key -> text).
+    //
+    // A counted text gives its forms by plural category of the language
+    // (CLDR: zero, one, two, few, many, other), each form in braces after its
+    // category, "other" always among them:
+    //     "%@ 家": "one {%@ station} other {%@ stations}"
+    // Such a key's entry holds its "other" form; `forms` holds them all.
     struct Table {
         QString source; // the file it was read from; empty for no table
         QHash<QString, QString> entries;
+        QHash<QString, QHash<QString, QString>> forms; // counted texts: key -> category -> form
 
         // The localised text of a key, or the key itself when there is none.
         QString lookup(const QString &key) const { return entries.value(key, key); }
+        // The form of a key for a plural category: the "other" form, or the
+        // plain text, when the table has no such form.
+        QString lookup(const QString &key, const QString &category) const;
         bool operator==(const Table &) const = default;
     };
 
@@ -100,8 +110,14 @@ public:
     // Plain lookup in this instance's table.
     QString text(const QString &key) const { return strings_.lookup(key); }
     // The localised text of `key` on the shared instance with each "%@"
-    // replaced by the next argument.
+    // replaced by the next argument. For a counted text the first argument is
+    // the count, as formatted for display; it picks the form.
     static QString format(const QString &key, const QStringList &args);
+    // The plural category ("one", "few", "other"...) of a formatted count in
+    // this instance's language; "other" for a text that is no number.
+    QString pluralCategory(const QString &count) const;
+    // Reads a counted text's forms; empty when `text` is not one.
+    static QHash<QString, QString> parseForms(const QString &text);
     // Fills a format text in one pass: "%@" takes the next argument, "%N$@"
     // argument N (from 1), "%%" is a percent sign. Substituted text is never
     // scanned again; a placeholder without an argument stays as written.

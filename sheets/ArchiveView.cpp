@@ -204,9 +204,9 @@ ArchiveView::ArchiveView(RadioStore *radio, QWidget *parent)
     auto *segmentLayout = new QHBoxLayout(segments);
     segmentLayout->setContentsMargins(0, 0, 0, 0);
     segmentLayout->setSpacing(0);
-    captionsMode_ = new QPushButton(segments);
+    captionsMode_ = new sheetlook::SegmentButton(sheetlook::SegmentButton::Side::Left, segments);
     captionsMode_->setObjectName(QStringLiteral("archiveCaptionsMode"));
-    sessionsMode_ = new QPushButton(segments);
+    sessionsMode_ = new sheetlook::SegmentButton(sheetlook::SegmentButton::Side::Right, segments);
     sessionsMode_->setObjectName(QStringLiteral("archiveSessionsMode"));
     auto *modes = new QButtonGroup(this);
     for (QPushButton *button : {captionsMode_, sessionsMode_}) {
@@ -251,6 +251,7 @@ ArchiveView::ArchiveView(RadioStore *radio, QWidget *parent)
     emptyIcon_->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(emptyIcon_);
     emptyTitle_ = styledLabel(QString(), TextStyle::Title2, QFont::Bold);
+    emptyTitle_->setObjectName(QStringLiteral("archiveEmptyTitle"));
     emptyTitle_->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(emptyTitle_);
     emptyLayout->addStretch(1);
@@ -366,9 +367,9 @@ void ArchiveView::buildTexts()
     captionsMode_->setText(B(QStringLiteral("实时字幕")));
     sessionsMode_->setText(B(QStringLiteral("收听与连接")));
     search_->setPlaceholderText(L(QStringLiteral("搜索台名或字幕")));
+    search_->setToolTip(search_->placeholderText().toHtmlEscaped()); // whole where the field cuts it short
     refresh_->setText(B(QStringLiteral("刷新")));
     failure_->setText(L(QStringLiteral("无法读取或写入本机档案。")));
-    emptyTitle_->setText(L(QStringLiteral("没有匹配的本机记录")));
     for (QPushButton *more : {captionsMore_, sessionsMore_})
         more->setText(B(QStringLiteral("显示更多记录")));
     clear_->setText(B(QStringLiteral("清空本机档案")));
@@ -517,6 +518,9 @@ void ArchiveView::refresh()
     else
         syncRows();
     content_->setCurrentWidget(hasContent ? (captions ? captionList_ : sessionList_) : empty_);
+    // Without a search nothing can fail to match: the archive is just empty.
+    const bool searched = paging_.loadedFilter() && !paging_.loadedFilter()->query.isEmpty();
+    emptyTitle_->setText(L(searched ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
 
     const bool stale = paging_.stale();
     for (QPushButton *more : {captionsMore_, sessionsMore_}) {

@@ -233,6 +233,9 @@ void ScheduleView::refresh()
         });
         rowLayout->addWidget(remove, 0, Qt::AlignVCenter);
         rows_->addWidget(row);
+        // Shown now, not when the layout would get round to it, so that the
+        // list's height below counts the new rows.
+        row->show();
     }
     list_->setVisible(!schedule.empty());
     listDivider_->setVisible(!schedule.empty());

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 
 namespace vantuli::sheetlook {
 
@@ -93,6 +94,68 @@ void setSecondary(QLabel *label, bool dark)
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, secondaryText(dark));
     label->setPalette(p);
+}
+
+namespace {
+constexpr int segmentRadius = 6;
+constexpr int segmentPadding = 12;
+constexpr int segmentHeight = 26;
+
+// The button's text as shown: "&&" is a written ampersand.
+QString shownText(const QAbstractButton &button)
+{
+    return button.text().replace(QLatin1String("&&"), QLatin1String("&"));
+}
+} // namespace
+
+SegmentButton::SegmentButton(Side side, QWidget *parent) : QPushButton(parent), side_(side)
+{
+    setCheckable(true);
+    setAutoDefault(false);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+QSize SegmentButton::sizeHint() const
+{
+    return {fontMetrics().horizontalAdvance(shownText(*this)) + 2 * segmentPadding, segmentHeight};
+}
+
+QSize SegmentButton::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void SegmentButton::paintEvent(QPaintEvent *)
+{
+    const bool dark = Appearance::shared().dark();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // The half of one rounded outline: the rounded corners on the outer side only.
+    const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const QRectF wide = side_ == Side::Left ? box.adjusted(0, 0, segmentRadius * 2, 0)
+                                            : box.adjusted(-segmentRadius * 2, 0, 0, 0);
+    QPainterPath rounded;
+    rounded.addRoundedRect(wide, segmentRadius, segmentRadius);
+    QPainterPath half;
+    half.addRect(box);
+    const QPainterPath shape = rounded.intersected(half);
+
+    const QColor accent = dark ? QColor(0xE8, 0xE2, 0xD0) : Studio::pine();
+    const QColor onAccent = dark ? Studio::pine() : QColor(255, 255, 255);
+    if (isChecked())
+        painter.fillPath(shape, accent);
+    else if (isDown() || underMouse())
+        painter.fillPath(shape, separator(dark));
+    painter.setPen(QPen(isChecked() ? accent : (dark ? QColor(255, 255, 255, 90) : QColor(0, 0, 0, 70)), 1));
+    painter.drawPath(shape);
+    if (hasFocus()) {
+        painter.setPen(QPen(Studio::gold(), 2));
+        painter.drawPath(shape);
+    }
+    painter.setPen(isChecked() ? onAccent : primaryText(dark));
+    painter.setFont(font());
+    painter.drawText(rect().adjusted(segmentPadding / 2, 0, -segmentPadding / 2, 0), Qt::AlignCenter | Qt::TextSingleLine,
+                     fontMetrics().elidedText(shownText(*this), Qt::ElideRight, width() - segmentPadding));
 }
 
 } // namespace vantuli::sheetlook

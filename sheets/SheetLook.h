@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPalette>
+#include <QPushButton>
 
 class QLabel;
 class QWidget;
@@ -24,5 +25,25 @@ QLabel *plainLabel(const QString &text, QWidget *parent = nullptr);
 QWidget *divider(QWidget *parent = nullptr);
 // Paints a label's text in the secondary colour of the scheme.
 void setSecondary(QLabel *label, bool dark);
+
+// One side of a two-part segmented control: a checkable button drawn as the
+// left or right half of one rounded outline. The chosen side is filled with
+// the scheme's accent and its text drawn over it in the contrasting colour;
+// keyboard focus draws a ring in gold.
+class SegmentButton : public QPushButton {
+    Q_OBJECT
+public:
+    enum class Side { Left, Right };
+    SegmentButton(Side side, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    Side side_;
+};
 
 } // namespace vantuli::sheetlook

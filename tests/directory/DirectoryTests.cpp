@@ -10,6 +10,8 @@
 #include "directory/StationList.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QScrollBar>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -18,6 +20,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace vantuli;
 using namespace vantuli::test;
@@ -127,6 +131,144 @@ TEST_F(PagingTest, PagesOfOneHundredTwentyStartAgainOnEveryFilterChange)
     EXPECT_EQ(store().filter().value(), LibraryFilter::All);
     EXPECT_FALSE(button(QStringLiteral("Clear search"))->isVisible());
     EXPECT_FALSE(button(QStringLiteral("Reset"))->isVisible());
+}
+
+class LongListTest : public DirectoryTest {
+protected:
+    LongListTest() : DirectoryTest(400) {}
+};
+
+TEST_F(LongListTest, ShowMoreKeepsThePlaceAnswersTheKeyboardAndSurvivesARepeatedTab)
+{
+    store().setFilter(LibraryFilter::All);
+    QListView *list = panel().list();
+    auto onScreen = [&](int r) { return list->visualRect(row(r)).intersects(list->viewport()->rect()); };
+
+    // A click: the new rows follow below, the list stays where it was, also
+    // once the view's delayed scroll after a press has had its turn.
+    click(row(120));
+    const int scrolled = list->verticalScrollBar()->value();
+    QTest::qWait(QApplication::doubleClickInterval() + 300);
+    EXPECT_EQ(panel().pageSize(), 240);
+    EXPECT_EQ(list->verticalScrollBar()->value(), scrolled);
+    EXPECT_TRUE(onScreen(120));
+
+    // Pressing the tab already chosen keeps the paging.
+    panel().tabs()->tabs()[size_t(LibraryFilter::All)]->click();
+    WidgetHarness::settle();
+    EXPECT_EQ(panel().pageSize(), 240);
+    EXPECT_EQ(rows(), 241);
+
+    // The keyboard reaches the row with the arrows; Return and Space press it.
+    list->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        const int shown = panel().model()->stationRows();
+        list->setCurrentIndex(row(shown - 1));
+        QTest::keyClick(list, Qt::Key_Down);
+        ASSERT_TRUE(list->currentIndex().data(StationListModel::MoreRole).toBool());
+        QTest::keyClick(list, key);
+        WidgetHarness::settle();
+        EXPECT_EQ(panel().model()->stationRows(), std::min(shown + 120, 400));
+        EXPECT_EQ(list->currentIndex().row(), shown); // the first new station
+        EXPECT_TRUE(onScreen(shown));
+    }
+    EXPECT_FALSE(moreShown());
+    EXPECT_EQ(window.returnsPassedOn, 0);
+    EXPECT_FALSE(store().current());
+}
+
+// What the panel's controls may write: each control must change its own
+// member and nothing else.
+struct Written {
+    LibraryFilter::Value tab = LibraryFilter::All;
+    QString query, country, language, genre;
+    bool support = false, archive = false, schedule = false;
+    bool operator==(const Written &) const = default;
+    friend void PrintTo(const Written &w, std::ostream *out)
+    {
+        *out << int(w.tab) << " '" << w.query.toStdString() << "' " << w.country.toStdString() << '/'
+             << w.language.toStdString() << '/' << w.genre.toStdString() << " support " << w.support << " archive "
+             << w.archive << " schedule " << w.schedule;
+    }
+};
+
+TEST_F(DirectoryTest, EachControlWritesItsOwnStoreMember)
+{
+    auto written = [this] {
+        return Written{store().filter().value(), store().query(), store().countryFilter(), store().languageFilter(),
+                       store().genreFilter(), store().supportVisible(), store().archiveVisible(), store().scheduleVisible()};
+    };
+    auto tab = [this](LibraryFilter::Value value) { return [this, value] { panel().tabs()->tabs()[size_t(value)]->click(); }; };
+    const struct {
+        const char *control;
+        std::function<void()> act;
+        std::function<void(Written &)> expect;
+    } rows[] = {
+        {"featured tab", tab(LibraryFilter::Featured), [](Written &w) { w.tab = LibraryFilter::Featured; }},
+        {"favorites tab", tab(LibraryFilter::Favorites), [](Written &) {}},
+        {"recent tab", tab(LibraryFilter::Recent), [](Written &w) { w.tab = LibraryFilter::Recent; }},
+        {"unavailable tab", tab(LibraryFilter::Unavailable), [](Written &w) { w.tab = LibraryFilter::Unavailable; }},
+        {"all tab", tab(LibraryFilter::All), [](Written &w) { w.tab = LibraryFilter::All; }},
+        {"search field", [this] { QTest::keyClicks(panel().searchField(), QStringLiteral("ab")); },
+         [](Written &w) { w.query = QStringLiteral("ab"); }},
+        {"country menu", [this] { emit panel().countryMenu()->picked(QStringLiteral("JP")); },
+         [](Written &w) { w.country = QStringLiteral("JP"); }},
+        {"language menu", [this] { emit panel().languageMenu()->picked(QStringLiteral("fr")); },
+         [](Written &w) { w.language = QStringLiteral("fr"); }},
+        {"genre menu", [this] { emit panel().genreMenu()->picked(QStringLiteral("news")); },
+         [](Written &w) { w.genre = QStringLiteral("news"); }},
+        {"support", [this] { button(QStringLiteral("Support development"))->click(); }, [](Written &w) { w.support = true; }},
+        {"archive", [this] { panel().findChild<StudioButton *>(QStringLiteral("localArchive"))->click(); },
+         [](Written &w) { w.archive = true; }},
+        {"schedule", [this] { button(QStringLiteral("Broadcast schedule"))->click(); }, [](Written &w) { w.schedule = true; }},
+        // Clear empties the query only; reset also the facets, and keeps the tab.
+        {"clear search",
+         [this] {
+             store().setQuery(QStringLiteral("x"));
+             store().setCountryFilter(QStringLiteral("JP"));
+             button(QStringLiteral("Clear search"))->click();
+         },
+         [](Written &w) { w.country = QStringLiteral("JP"); }},
+        {"reset",
+         [this] {
+             store().setQuery(QStringLiteral("x"));
+             store().setGenreFilter(QStringLiteral("news"));
+             button(QStringLiteral("Reset"))->click();
+         },
+         [](Written &) {}},
+    };
+    // From the favourites tab with nothing written.
+    for (const auto &row : rows) {
+        store().setFilter(LibraryFilter::Favorites);
+        store().resetFilters();
+        store().setSupportVisible(false);
+        store().setArchiveVisible(false);
+        store().setScheduleVisible(false);
+        WidgetHarness::settle();
+        Written expected = written();
+        row.expect(expected);
+        row.act();
+        WidgetHarness::settle();
+        EXPECT_EQ(written(), expected) << row.control;
+    }
+}
+
+TEST_F(DirectoryTest, EveryLanguageFitsTheNarrowestColumn)
+{
+    // The column of a 720 px window, with the status line and the footer at
+    // their fullest: a query (the reset button) and a history to clear.
+    constexpr int narrowest = 232;
+    harness.probe->setHistory({ListeningRecord{QStringLiteral("s1"), Date::now(), 2}});
+    store().setFilter(LibraryFilter::Recent);
+    store().setQuery(QStringLiteral("Station"));
+    panel().resize(narrowest, 510);
+    for (const L10n::Language &language : L10n::languages()) {
+        L10n::shared().select(language.code);
+        WidgetHarness::settle();
+        // No text widens the column past the window's room for it.
+        EXPECT_LE(panel().minimumSizeHint().width(), narrowest) << language.code.toStdString();
+    }
+    L10n::shared().select(QStringLiteral("en"));
 }
 
 TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
@@ -326,6 +468,26 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_EQ(countries->popup()->query(), QString());
     EXPECT_EQ(countries->popup()->model()->rowCount(), 7); // the all row and six countries
 
+    // From the keyboard: the arrows move through the rows as the listener
+    // types, Return picks the row they stand on.
+    QTest::keyClicks(countries->popup()->searchField(), QStringLiteral("r"));
+    FacetChoiceModel *offered = countries->popup()->model();
+    ASSERT_EQ(offered->rowCount(), 4); // the all row, France, Germany, South Korea
+    for (int r = 0; r < offered->rowCount(); ++r) {
+        QTest::keyClick(countries->popup()->searchField(), Qt::Key_Down);
+        EXPECT_EQ(countries->popup()->list()->currentIndex().row(), r);
+    }
+    QTest::keyClick(countries->popup()->searchField(), Qt::Key_Up);
+    const QString keyed = offered->index(2).data(FacetChoiceModel::IdRole).toString();
+    QTest::keyClick(countries->popup()->searchField(), Qt::Key_Return);
+    WidgetHarness::settle();
+    EXPECT_FALSE(countries->isOpen());
+    EXPECT_FALSE(keyed.isEmpty());
+    EXPECT_EQ(store().countryFilter(), keyed);
+    press();
+    WidgetHarness::settle();
+    ASSERT_TRUE(countries->isOpen());
+
     // Picking a row writes the store's filter and closes the popup; the
     // button shows the choice in gold.
     QListView *list = countries->popup()->list();
@@ -357,6 +519,21 @@ TEST_F(DirectoryTest, HistoryActionsAndSearchRequests)
     EXPECT_FALSE(panel().searchField()->hasFocus());
     panel().setSearchRequest(1);
     EXPECT_TRUE(panel().searchField()->hasFocus());
+
+    // In the field: Down moves into the results; Escape empties the field,
+    // and a second Escape leaves it.
+    QLineEdit *search = panel().searchField();
+    QTest::keyClicks(search, QStringLiteral("Station 4"));
+    QTest::keyClick(search, Qt::Key_Down);
+    EXPECT_TRUE(panel().list()->hasFocus());
+    EXPECT_EQ(panel().list()->currentIndex().data(StationListModel::StationIdRole).toString(), QStringLiteral("s4"));
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_EQ(store().query(), QString());
+    EXPECT_TRUE(search->hasFocus());
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_FALSE(search->hasFocus());
+    EXPECT_TRUE(panel().list()->hasFocus());
 
     // The recent tab's footer offers to clear the history only while there is one.
     store().setFilter(LibraryFilter::Recent);

@@ -153,7 +153,8 @@ TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
         {Formats::duration(0), QStringLiteral("0 sec")},
         {Formats::duration(std::nan("")), QStringLiteral("0 sec")},
         {Formats::byteCount(12'300'000), QStringLiteral("12.3 MB")},
-        {Formats::byteCount(999), QStringLiteral("999 byte")},
+        {Formats::byteCount(999), QStringLiteral("999 bytes")},
+        {Formats::byteCount(1), QStringLiteral("1 byte")},
         {Formats::abbreviatedDate(QDateTime(QDate(2026, 12, 9), QTime(15, 5), Qt::LocalTime)),
          QStringLiteral("Dec 9, 2026")},
     };

@@ -315,3 +315,43 @@ TEST(L10n, SharedInstanceFormatsAndRendersMessages)
     scoped.l10n().select(QStringLiteral("ru"));
     EXPECT_EQ(formatted.text(), "正在重新连接（第 2 次）…");
 }
+
+TEST(L10n, CountedTextsTakeTheFormOfTheirCount)
+{
+    const QString stations = QStringLiteral("%@ 家");
+    const QString broken = QStringLiteral("%@ 行");
+    ScopedL10n scoped("en", "",
+                      {{"en", {{stations, "one {%@ station} other {%@ stations}"}, {broken, "one {%@ line} few {%@}"}}},
+                       {"fr", {{stations, "one {%@ station} other {%@ stations}"}}},
+                       {"ru", {{stations, "one {%@ станция} few {%@ станции} many {%@ станций} other {%@ станции}"}}},
+                       {"ja", {{stations, "%@ 局"}}}});
+    struct Row {
+        const char *code;
+        const char *count;
+        const char *expected;
+    };
+    const Row rows[] = {
+        {"en", "1", "1 station"},
+        {"en", "0", "0 stations"},
+        {"en", "1,001", "1,001 stations"},
+        {"en", "many", "many stations"}, // no number: the other form
+        {"fr", "0", "0 station"},
+        {"fr", "2", "2 stations"},
+        {"ru", "1", "1 станция"},
+        {"ru", "21", "21 станция"},
+        {"ru", "3", "3 станции"},
+        {"ru", "11", "11 станций"},
+        {"ru", "1\u202f234", "1\u202f234 станции"},
+        {"ru", "1,5", "1,5 станции"},
+        {"ja", "1", "1 局"},
+    };
+    for (const Row &r : rows) {
+        scoped.l10n().select(QString::fromUtf8(r.code));
+        EXPECT_EQ(L10n::format(stations, {QString::fromUtf8(r.count)}), QString::fromUtf8(r.expected))
+            << r.code << " " << r.count;
+    }
+    // A plain lookup reads the other form; forms without "other" are not forms.
+    scoped.l10n().select(QStringLiteral("en"));
+    EXPECT_EQ(DisplayMessage::key(stations).text(), "%@ stations");
+    EXPECT_EQ(L10n::format(broken, {"1"}), "one {1 line} few {%@}");
+}

@@ -378,11 +378,29 @@ TEST(LocalizationTables, TextsKeepThePlaceholdersOfTheirKey)
 {
     for (const QString &code : languageCodes()) {
         const auto entries = loadTable(code).entries;
+        // The plural categories the language's whole counts fall into, and
+        // "other", which every counted text has.
+        L10n language(nullptr, [] { return QStringList(); }, [] { return QString(); }, kResources);
+        language.select(code);
+        QSet<QString> categories{QStringLiteral("other")};
+        for (int n = 0; n <= 1000; ++n)
+            categories.insert(language.pluralCategory(QString::number(n)));
         for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
-            EXPECT_EQ(formatDirectives(it.value()).join(QLatin1Char(' ')).toStdString(),
-                      formatDirectives(it.key()).join(QLatin1Char(' ')).toStdString())
-                << code.toStdString() << ": \"" << it.key().toStdString() << "\" -> \""
-                << it.value().toStdString() << "\"";
+            // A counted text gives a form for every category of its language,
+            // and each form keeps the key's placeholders.
+            const QHash<QString, QString> forms = L10n::parseForms(it.value());
+            EXPECT_TRUE(!forms.isEmpty() || !it.value().contains(QLatin1Char('{')))
+                << code.toStdString() << ": malformed counted text for \"" << it.key().toStdString() << "\"";
+            if (!forms.isEmpty()) {
+                EXPECT_EQ(QSet<QString>(forms.keyBegin(), forms.keyEnd()), categories)
+                    << code.toStdString() << ": forms of \"" << it.key().toStdString() << "\"";
+            }
+            for (const QString &text : forms.isEmpty() ? QStringList{it.value()} : forms.values()) {
+                EXPECT_EQ(formatDirectives(text).join(QLatin1Char(' ')).toStdString(),
+                          formatDirectives(it.key()).join(QLatin1Char(' ')).toStdString())
+                    << code.toStdString() << ": \"" << it.key().toStdString() << "\" -> \"" << text.toStdString()
+                    << "\"";
+            }
             // Simplified Chinese is the source language: its texts are the keys,
             // except where a key speaks of another platform's machine or store,
             // and for the English keys of the menu texts.

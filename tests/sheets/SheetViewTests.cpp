@@ -21,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace vantuli;
 using namespace vantuli::test;
 
@@ -42,33 +44,46 @@ void fillCaptions(ListeningArchive &archive, const QString &stationID, int count
         archive.append({caption(QStringLiteral("w%1").arg(i), i)}, session, QStringLiteral("en"), Date{date + i});
 }
 
+// Children the open sheet shows; `unclipped` also asks that some of each
+// child's area is left on screen (not cut away by a list too short for it).
 template <typename T>
-std::vector<T *> visibleChildren(QWidget *parent, const QString &name)
+std::vector<T *> visibleChildren(QWidget *parent, const QString &name, bool unclipped = false)
 {
     std::vector<T *> found;
     for (T *child : parent->findChildren<T *>(name))
-        if (child->isVisibleTo(parent))
+        if (child->isVisible() && (!unclipped || !child->visibleRegion().isEmpty()))
             found.push_back(child);
     return found;
 }
 
-QStringList labelTexts(QWidget *parent, const QString &name)
+QStringList labelTexts(QWidget *parent, const QString &name, bool unclipped = false)
 {
     QStringList texts;
-    for (QLabel *label : visibleChildren<QLabel>(parent, name))
+    for (QLabel *label : visibleChildren<QLabel>(parent, name, unclipped))
         texts << label->text();
     return texts;
 }
 
 } // namespace
 
+// The archive sheet opened over `captions` captions of one station, its
+// loads counted from the opening on.
+struct OpenArchive {
+    explicit OpenArchive(int captions)
+    {
+        fillCaptions(*harness.store->archive(), QStringLiteral("s1"), captions, t0);
+        view.show();
+    }
+    WidgetHarness harness;
+    ArchiveView view{harness.store.get()};
+    QSignalSpy loads{&view, &ArchiveView::pageLoaded};
+};
+
 TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
 {
-    WidgetHarness harness;
-    fillCaptions(*harness.store->archive(), QStringLiteral("s1"), 3, t0);
-    ArchiveView view(harness.store.get());
-    QSignalSpy loads(&view, &ArchiveView::pageLoaded);
-    view.show();
+    OpenArchive open(3);
+    ArchiveView &view = open.view;
+    QSignalSpy &loads = open.loads;
     // Opening loads at once.
     ASSERT_EQ(loads.size(), 1);
     EXPECT_EQ(view.findChild<QStackedWidget *>()->currentWidget()->objectName(), QStringLiteral("archiveCaptionBlocks"));
@@ -82,7 +97,7 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
     QTest::qWait(400);
     EXPECT_EQ(loads.size(), 2);
     EXPECT_EQ(view.paging().loadedFilter()->query, QStringLiteral("w1x"));
-    EXPECT_TRUE(view.findChild<QWidget *>(QStringLiteral("archiveEmpty"))->isVisible());
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("archiveEmptyTitle")), QStringList{L("没有匹配的本机记录")});
 
     // Return loads at once and the sheet stays open.
     QTest::keyClick(search, Qt::Key_Backspace);
@@ -95,6 +110,42 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
     search->clear();
     EXPECT_EQ(loads.size(), 4);
     QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_FALSE(view.isVisible());
+}
+
+TEST(ArchiveView, EachControlLoadsItsOwnPage)
+{
+    OpenArchive open(150);
+    ArchiveView &view = open.view;
+    QSignalSpy &loads = open.loads;
+    auto press = [&view](const char *name) {
+        return [&view, name] { view.findChild<QAbstractButton *>(QString::fromLatin1(name))->click(); };
+    };
+    const struct {
+        const char *control;
+        std::function<void()> act;
+        bool captions; // the mode loaded
+        bool more;     // the next page of that mode, not the first
+    } rows[] = {
+        {"sessions segment", press("archiveSessionsMode"), false, false},
+        {"refresh", press("archiveRefresh"), false, false},
+        {"captions segment", press("archiveCaptionsMode"), true, false},
+        {"load more", [&view] { visibleChildren<QPushButton>(&view, QStringLiteral("archiveLoadMore")).at(0)->click(); },
+         true, true},
+        {"search, Return", [&view] { QTest::keyClick(view.findChild<QLineEdit *>(QStringLiteral("archiveSearch")), Qt::Key_Return); },
+         true, false},
+    };
+    for (const auto &row : rows) {
+        const qsizetype before = loads.size();
+        row.act();
+        EXPECT_EQ(loads.size(), before + 1) << row.control;
+        EXPECT_EQ(view.paging().loadedFilter()->captions, row.captions) << row.control;
+        // 150 captions: the first page leaves more to load, the second none.
+        if (row.captions)
+            EXPECT_EQ(view.paging().hasMore(), !row.more) << row.control;
+        EXPECT_TRUE(view.isVisible()) << row.control;
+    }
+    press("archiveDone")();
     EXPECT_FALSE(view.isVisible());
 }
 
@@ -180,7 +231,8 @@ TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive
     ASSERT_TRUE(box);
     box->findChild<QPushButton *>(QStringLiteral("archiveClearConfirm"))->click();
     EXPECT_TRUE(archive.entries(false, QString(), std::nullopt, 10).empty());
-    EXPECT_TRUE(view.findChild<QWidget *>(QStringLiteral("archiveEmpty"))->isVisible());
+    // Nothing was searched for: the archive is simply empty.
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("archiveEmptyTitle")), QStringList{L("还没有本机记录")});
 }
 
 TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
@@ -210,8 +262,8 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     auto *add = view.findChild<StudioButton *>(QStringLiteral("scheduleAdd"));
     add->click();
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")), QStringList{QStringLiteral("07:05 · ") + L("工作日")});
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")), QStringList{QStringLiteral("Station 1")});
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel"), true), QStringList{QStringLiteral("07:05 · ") + L("工作日")});
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true), QStringList{QStringLiteral("Station 1")});
 
     // The same minute for another station, every day, replaces it; an earlier time goes first.
     store.setSelected(harness.find(QStringLiteral("s2")));
@@ -221,9 +273,9 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     view.findChild<QTimeEdit *>(QStringLiteral("scheduleTime"))->setTime(QTime(6, 30));
     add->click();
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel")),
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowLabel"), true),
               (QStringList{QStringLiteral("06:30 · ") + L("每天"), QStringLiteral("07:05 · ") + L("每天")}));
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")),
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true),
               (QStringList{QStringLiteral("Station 2"), QStringLiteral("Station 2")}));
 
     // A station gone from the catalog still lists and can be removed, with its mark.
@@ -234,10 +286,11 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     const QString mark = QStringLiteral("lastSlot.") + gone.id.toString(QUuid::WithoutBraces).toUpper();
     harness.settings->setValue(mark, 1.0);
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation")).last(), L("已移除的电台"));
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).last(), L("已移除的电台"));
     visibleChildren<QToolButton>(&view, QStringLiteral("scheduleRemove")).back()->click();
     WidgetHarness::settle();
     EXPECT_EQ(store.schedule().size(), 2u);
+    EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).size(), 2);
     EXPECT_FALSE(harness.settings->value(mark));
 
     // Return closes the sheet.

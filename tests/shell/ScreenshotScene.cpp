@@ -19,6 +19,7 @@
 //   ink=white|yellow|mint|black, opacity=<0-100>, lines=<n>: the overlay's style
 //   archive[=sessions]  listening sessions and captions in the archive (the
 //                 archive sheet in its sessions mode)   schedule  three listening times
+//   adds=<n>  the open schedule sheet's add button pressed n times
 //   facet=country|language|genre  that directory facet menu open
 //   unavailable=<id>  that station failed on this machine
 //   menu=app|captions  that menu of the menu bar open
@@ -43,6 +44,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimeEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -348,6 +350,20 @@ int main(int argc, char **argv)
                               : facet == QLatin1String("genre")  ? directory->genreMenu()
                                                                  : directory->countryMenu();
             menu->toggle();
+        });
+    }
+
+    // adds=<n>: the open schedule sheet's add button pressed n times, two hours apart.
+    for (int i = 0; i < state.value(QStringLiteral("adds")).toInt(); ++i) {
+        QTimer::singleShot(400 + 200 * i, &application, [i] {
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                auto *time = top->findChild<QTimeEdit *>(QStringLiteral("scheduleTime"));
+                auto *add = top->findChild<QAbstractButton *>(QStringLiteral("scheduleAdd"));
+                if (time && add && add->isVisible()) {
+                    time->setTime(QTime(6 + 2 * i, 15));
+                    add->click();
+                }
+            }
         });
     }
 
