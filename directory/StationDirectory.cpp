@@ -218,6 +218,7 @@ void StationDirectory::build()
     list_->setItemDelegate(new StationRowDelegate(list_));
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Studio::useOverlayScrollBars(list_);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setResizeMode(QListView::Adjust);

@@ -33,9 +33,12 @@
 #include "overlay/FloatingCaptions.h"
 #include "platform/Resources.h"
 #include "records/L10n.h"
+#include "look/FocusRing.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QToolButton>
+#include <QMenuBar>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -143,6 +146,9 @@ int main(int argc, char **argv)
         else
             state.insert(key, value);
     }
+    // The Studio look for every window: the scheme's palette, the focus ring.
+    vantuli::Appearance::shared();
+    vantuli::FocusRing::install();
 
     auto settings = std::make_shared<MemorySettingsStore>();
     if (state.value(QStringLiteral("directory")) == QLatin1String("hidden"))
@@ -338,6 +344,30 @@ int main(int argc, char **argv)
                               : facet == QLatin1String("genre")  ? directory->genreMenu()
                                                                  : directory->countryMenu();
             menu->toggle();
+        });
+    }
+
+    if (state.contains(QStringLiteral("focus")) && window) {
+        // Keyboard focus on a control by its object name, as Tab puts it there.
+        const QString name = state.value(QStringLiteral("focus"));
+        QTimer::singleShot(400, window, [window, name] {
+            window->activateWindow();
+            if (auto *control = window->findChild<QWidget *>(name))
+                control->setFocus(Qt::TabFocusReason);
+        });
+    }
+    if (state.contains(QStringLiteral("menu")) && window) {
+        // A menu open: "bar" for the menu bar's first menu, else the button
+        // of that object name.
+        const QString name = state.value(QStringLiteral("menu"));
+        QTimer::singleShot(600, window, [window, name] {
+            QMenuBar *bar = window->menuBar();
+            if (name == QLatin1String("bar") && !bar->actions().isEmpty())
+                bar->setActiveAction(bar->actions().constFirst());
+            else if (auto *tool = window->findChild<QToolButton *>(name))
+                tool->showMenu();
+            else if (auto *button = window->findChild<QAbstractButton *>(name))
+                button->click();
         });
     }
 
