@@ -73,6 +73,7 @@ public:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void buildHeader(QWidget *header);
@@ -94,6 +95,7 @@ private:
     int searchRequest_ = 0;
 
     QWidget *root_ = nullptr;
+    QWidget *header_ = nullptr;
     QWidget *content_ = nullptr;
     QLabel *artwork_ = nullptr;
     QLabel *title_ = nullptr;
