@@ -7,6 +7,7 @@
 #include "look/SheetBinder.h"
 #include "look/Studio.h"
 #include "look/StudioButton.h"
+#include "look/TextStyles.h"
 #include "look/ToggleSwitch.h"
 #include "records/Formats.h"
 
@@ -132,6 +133,29 @@ TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
     EXPECT_EQ(FocusRing::target(), nullptr);
     tool->setFocus(Qt::MouseFocusReason);
     EXPECT_EQ(FocusRing::target(), nullptr);
+}
+
+TEST(TextStyles, CjkTextTakesTheGlyphFormsOfItsLanguageOrOfItsOwnScript)
+{
+    struct Row {
+        const char *language;
+        const char *text;
+        const char *forms;
+    };
+    const Row rows[] = {
+        {"ja", "東京", "JP"},          {"ja-JP", "", "JP"},         {"ko", "", "KR"},
+        {"zh-Hant", "", "TC"},       {"zh_TW", "", "TC"},         {"zh-HK", "", "TC"},
+        {"zh-Hans-CN", "", "SC"},    {"zh", "東京", "SC"},         {"", "東京は晴れ", "JP"},
+        {"en", "カタカナ", "JP"},     {"", "서울 날씨", "KR"},      {"", "今晚的节目", "SC"},
+    };
+    for (const Row &row : rows) {
+        const QString language = QString::fromUtf8(row.language);
+        const QString text = QString::fromUtf8(row.text);
+        EXPECT_EQ(cjkForms(language, text), QString::fromUtf8(row.forms)) << row.language << " " << row.text;
+        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text)
+                        .families()
+                        .contains(QStringLiteral("Noto Serif CJK ") + QString::fromUtf8(row.forms)));
+    }
 }
 
 TEST(BroadcastIndicator, BarsStandStillWhenNotPlayingAndFollowThePhaseWhenPlaying)
