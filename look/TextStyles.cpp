@@ -3,6 +3,7 @@
 #include "records/L10n.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -58,9 +59,14 @@ QString cjkForms(const QString &language, const QString &text)
 QFont textFont(TextStyle style, QFont::Weight weight)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    // The system family first (Latin, Cyrillic, Devanagari...); Han characters
-    // fall to the CJK family of the interface language before fontconfig's.
-    font.setFamilies({font.family(), QStringLiteral("Noto Sans CJK ") + cjkForms(L10n::shared().code())});
+    // A Chinese, Japanese or Korean interface draws Han characters in its own
+    // forms: the system family (resolved, as an alias such as "Sans Serif"
+    // would not match) first, its CJK family next. Other interfaces keep
+    // fontconfig's fallback.
+    const QString language = L10n::shared().code();
+    const QString primary = language.section(QLatin1Char('-'), 0, 0);
+    if (primary == QLatin1String("ja") || primary == QLatin1String("ko") || primary == QLatin1String("zh"))
+        font.setFamilies({QFontInfo(font).family(), QStringLiteral("Noto Sans CJK ") + cjkForms(language)});
     font.setPixelSize(pixelSize(style));
     font.setWeight(style == TextStyle::Headline && weight == QFont::Normal ? QFont::Bold : weight);
     return font;
