@@ -119,6 +119,7 @@ void StationDirectory::build()
     // Header.
     auto *header = new QHBoxLayout;
     header->setContentsMargins(18, 20, 18, 0);
+    header->setSpacing(10); // the heading's last glyph never meets the globe
     // The heading shrinks a little rather than run under the globe in a narrow column.
     heading_ = new FitLabel(QString(), this);
     heading_->setMinimumScale(0.7);
