@@ -435,6 +435,11 @@ void CaptionDesk::refresh()
         notice_->setVisible(!notice.isEmpty());
         history_->setReducedMotion(Appearance::shared().reduceMotion());
         body_->setCurrentWidget(historyPage_);
+        // Recognised in the chosen language, the station's, or one detected.
+        const QString language = radio_->language();
+        history_->setLanguage(language == QLatin1String("station") && radio_->selected() ? radio_->selected()->language
+                              : language == QLatin1String("station") || language == QLatin1String("auto") ? QString()
+                                                                                                          : language);
         history_->setCaptions(subtitles);
     }
 }

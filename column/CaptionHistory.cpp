@@ -247,18 +247,25 @@ void CaptionHistory::showEvent(QShowEvent *event)
         scrollToNewest(anchor(viewport()->height(), newestHeight_), false);
 }
 
+void CaptionHistory::setLanguage(const QString &language)
+{
+    if (language == language_)
+        return;
+    language_ = language;
+    restyle();
+}
+
 void CaptionHistory::restyle()
 {
     const int older = olderLineSize(size_);
     QColor dimmed = textColor_;
     dimmed.setAlphaF(dimmed.alphaF() * olderOpacity);
-    const QFont newestFont = serifFont(int(std::lround(size_)), QFont::Medium);
-    const QFont olderFont = serifFont(older, QFont::Normal);
     for (CaptionRow *row : rows_) {
+        const QString text = row->accessibleName();
         if (row == rows_.back())
-            row->setTextStyle(newestFont, 5, textColor_);
+            row->setTextStyle(serifFont(int(std::lround(size_)), QFont::Medium, language_, text), 5, textColor_);
         else
-            row->setTextStyle(olderFont, 2, dimmed);
+            row->setTextStyle(serifFont(older, QFont::Normal, language_, text), 2, dimmed);
     }
     styled_ = true;
 }

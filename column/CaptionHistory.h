@@ -96,6 +96,9 @@ public:
     void setCaptions(const std::vector<Caption> &captions);
     void setCaptionSize(double size);
     void setTextColor(const QColor &color);
+    // The captions' language (a BCP 47 tag, empty when unknown): picks the
+    // Chinese, Japanese or Korean glyph forms.
+    void setLanguage(const QString &language);
     void setReducedMotion(bool reduced) { reduced_ = reduced; }
     // Re-reads the rows' localised help text.
     void retranslate();
@@ -128,6 +131,7 @@ private:
     std::vector<Caption> captions_;
     double size_ = 32;
     QColor textColor_;
+    QString language_;
     bool reduced_ = false;
 
     QWidget *content_;

@@ -207,6 +207,8 @@ PlayerTransport::PlayerTransport(RadioStore *radio, QWidget *parent)
                                                "QToolButton::menu-indicator { image: none; width: 0; }"));
     sleepButton_->setCursor(Qt::PointingHandCursor);
     sleepMenu_ = new QMenu(sleepButton_);
+    // Dark like the bar it opens from, whatever the scheme.
+    sleepMenu_->setAttribute(Qt::WA_WindowPropagation);
     sleepButton_->setMenu(sleepMenu_);
     row->addWidget(sleepButton_);
 

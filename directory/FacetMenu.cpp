@@ -362,6 +362,7 @@ FacetPopup::FacetPopup(FacetMenu *menu)
     list_->setUniformItemSizes(true);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Studio::useOverlayScrollBars(list_);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setSelectionMode(QAbstractItemView::NoSelection);
     list_->setMouseTracking(true);

@@ -121,7 +121,7 @@ void StationDirectory::build()
     // Header.
     auto *header = new QHBoxLayout;
     header->setContentsMargins(18, 20, 18, 0);
-    header->setSpacing(8);
+    header->setSpacing(10); // the heading's last glyph never meets the globe
     // The heading shrinks a little rather than run under the globe in a narrow column.
     heading_ = new FitLabel(QString(), this);
     heading_->setMinimumScale(0.7);
@@ -221,6 +221,7 @@ void StationDirectory::build()
     list_->setItemDelegate(new StationRowDelegate(list_));
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Studio::useOverlayScrollBars(list_);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setResizeMode(QListView::Adjust);

@@ -1,12 +1,14 @@
 #include "look/Appearance.h"
 
+#include "look/Studio.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QEvent>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QPalette>
 
 namespace vantuli {
@@ -25,11 +27,9 @@ QVariant unwrap(QVariant value)
     return value;
 }
 
-bool paletteIsDark()
+bool isDark(const QPalette &palette)
 {
-    if (!qGuiApp)
-        return false;
-    return QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
+    return palette.color(QPalette::Window).lightness() < 128;
 }
 
 } // namespace
@@ -47,7 +47,7 @@ Appearance::Appearance()
         schemeOverridden_ = true;
         dark_ = scheme == "dark";
     } else {
-        dark_ = paletteIsDark();
+        dark_ = desktopPaletteIsDark();
     }
     const QByteArray motion = qgetenv("VANTULI_REDUCE_MOTION");
     if (!motion.isEmpty()) {
@@ -56,6 +56,7 @@ Appearance::Appearance()
     }
     if (qGuiApp)
         qGuiApp->installEventFilter(this);
+    applyPalette();
     readPortal();
 }
 
@@ -104,11 +105,38 @@ void Appearance::applyScheme(std::optional<bool> portalDark)
     portalDark_ = portalDark;
     if (schemeOverridden_)
         return;
-    const bool dark = portalDark_.value_or(paletteIsDark());
-    if (dark != dark_) {
-        dark_ = dark;
-        emit schemeChanged();
+    setDark(portalDark_.value_or(desktopPaletteIsDark()));
+}
+
+void Appearance::setDark(bool dark)
+{
+    if (dark == dark_)
+        return;
+    dark_ = dark;
+    applyPalette();
+    emit schemeChanged();
+}
+
+bool Appearance::desktopPaletteIsDark() const
+{
+    if (desktopPalette_)
+        return isDark(*desktopPalette_);
+    return qGuiApp && isDark(QGuiApplication::palette());
+}
+
+void Appearance::applyPalette()
+{
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return;
+    applyingPalette_ = true;
+    if (dark_ && !desktopPalette_ && !isDark(QApplication::palette())) {
+        desktopPalette_ = QApplication::palette();
+        QApplication::setPalette(Studio::darkPalette(Studio::sheetBackground(true)));
+    } else if (!dark_ && desktopPalette_) {
+        QApplication::setPalette(*desktopPalette_);
+        desktopPalette_.reset();
     }
+    applyingPalette_ = false;
 }
 
 void Appearance::applyReduceMotion(bool reduced)
@@ -121,7 +149,8 @@ void Appearance::applyReduceMotion(bool reduced)
 
 bool Appearance::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == qGuiApp && event->type() == QEvent::ApplicationPaletteChange && !schemeOverridden_ && !portalDark_)
+    if (watched == qGuiApp && event->type() == QEvent::ApplicationPaletteChange && !applyingPalette_ &&
+        !desktopPalette_ && !schemeOverridden_ && !portalDark_)
         applyScheme(std::nullopt);
     return QObject::eventFilter(watched, event);
 }
@@ -135,10 +164,7 @@ void Appearance::setReduceMotionForTesting(bool reduced)
 void Appearance::setDarkForTesting(bool dark)
 {
     schemeOverridden_ = true;
-    if (dark != dark_) {
-        dark_ = dark;
-        emit schemeChanged();
-    }
+    setDark(dark);
 }
 
 } // namespace vantuli

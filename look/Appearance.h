@@ -3,6 +3,7 @@
 #include <QDBusVariant>
 #include <QEvent>
 #include <QObject>
+#include <QPalette>
 
 #include <optional>
 
@@ -14,6 +15,11 @@ namespace vantuli {
 // GNOME enable-animations and KDE AnimationDurationFactor settings), with the
 // palette's lightness as the fallback for the scheme. VANTULI_COLOR_SCHEME=
 // dark|light and VANTULI_REDUCE_MOTION=1 override; tests set them directly.
+//
+// When the scheme is dark but the desktop's palette is light (a portal or the
+// override asks for dark), the application palette becomes the Studio dark
+// palette, so menus, the menu bar, dialogs and scroll bars are dark too; the
+// desktop's palette returns with the light scheme.
 class Appearance : public QObject {
     Q_OBJECT
 public:
@@ -37,6 +43,9 @@ private:
     void readPortal();
     void applyScheme(std::optional<bool> portalDark);
     void applyReduceMotion(bool reduced);
+    void setDark(bool dark);
+    void applyPalette();
+    bool desktopPaletteIsDark() const;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
     bool dark_ = false;
@@ -44,6 +53,8 @@ private:
     std::optional<bool> portalDark_;
     bool schemeOverridden_ = false;
     bool motionOverridden_ = false;
+    std::optional<QPalette> desktopPalette_; // kept while the Studio dark palette is applied
+    bool applyingPalette_ = false;
 };
 
 } // namespace vantuli

@@ -3,10 +3,6 @@
 #include "platform/Resources.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
-#include <QHash>
-#include <QIconEngine>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -14,75 +10,7 @@ namespace vantuli {
 
 namespace {
 
-// The design's symbol names and the freedesktop names that show the same idea.
-const QHash<QString, QString> &themeNames()
-{
-    static const QHash<QString, QString> names = {
-        {QStringLiteral("star.fill"), QStringLiteral("starred")},
-        {QStringLiteral("star"), QStringLiteral("non-starred")},
-        {QStringLiteral("play.fill"), QStringLiteral("media-playback-start")},
-        {QStringLiteral("pause.fill"), QStringLiteral("media-playback-pause")},
-        {QStringLiteral("stop.fill"), QStringLiteral("media-playback-stop")},
-        {QStringLiteral("speaker.fill"), QStringLiteral("audio-volume-high")},
-        {QStringLiteral("speaker.wave.1.fill"), QStringLiteral("audio-volume-low")},
-        {QStringLiteral("speaker.wave.2.fill"), QStringLiteral("audio-volume-medium")},
-        {QStringLiteral("speaker.wave.3.fill"), QStringLiteral("audio-volume-high")},
-        {QStringLiteral("speaker.slash.fill"), QStringLiteral("audio-volume-muted")},
-        {QStringLiteral("magnifyingglass"), QStringLiteral("system-search")},
-        {QStringLiteral("xmark.circle.fill"), QStringLiteral("edit-clear")},
-        {QStringLiteral("xmark"), QStringLiteral("window-close")},
-        {QStringLiteral("archivebox"), QStringLiteral("folder-documents")},
-        {QStringLiteral("calendar"), QStringLiteral("x-office-calendar")},
-        {QStringLiteral("clock"), QStringLiteral("document-open-recent")},
-        {QStringLiteral("heart"), QStringLiteral("emblem-favorite")},
-        {QStringLiteral("heart.fill"), QStringLiteral("emblem-favorite")},
-        {QStringLiteral("ellipsis"), QStringLiteral("view-more")},
-        {QStringLiteral("ellipsis.circle"), QStringLiteral("view-more")},
-        {QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("dialog-warning")},
-        {QStringLiteral("doc.on.doc"), QStringLiteral("edit-copy")},
-        {QStringLiteral("square.and.arrow.up"), QStringLiteral("send-to")},
-        {QStringLiteral("globe"), QStringLiteral("web-browser")},
-        {QStringLiteral("moon.zzz"), QStringLiteral("weather-clear-night")},
-        {QStringLiteral("moon.zzz.fill"), QStringLiteral("weather-clear-night")},
-        {QStringLiteral("timer"), QStringLiteral("alarm")},
-        {QStringLiteral("info.circle"), QStringLiteral("help-about")},
-        {QStringLiteral("sidebar.left"), QStringLiteral("sidebar-show")},
-        {QStringLiteral("list.bullet"), QStringLiteral("view-list")},
-        {QStringLiteral("character.bubble"), QStringLiteral("preferences-desktop-locale")},
-        {QStringLiteral("translate"), QStringLiteral("preferences-desktop-locale")},
-        {QStringLiteral("checkmark"), QStringLiteral("object-select")},
-        {QStringLiteral("plus"), QStringLiteral("list-add")},
-        {QStringLiteral("trash"), QStringLiteral("user-trash")},
-        {QStringLiteral("arrow.clockwise"), QStringLiteral("view-refresh")},
-        {QStringLiteral("chevron.down"), QStringLiteral("pan-down")},
-        {QStringLiteral("chevron.right"), QStringLiteral("pan-end")},
-        {QStringLiteral("calendar.badge.clock"), QStringLiteral("x-office-calendar")},
-        {QStringLiteral("minus.circle"), QStringLiteral("list-remove")},
-    };
-    return names;
-}
-
-void ensureFallbackTheme()
-{
-    static const bool once = [] {
-        // Platforms without a desktop theme (offscreen, bare X servers) search
-        // only Qt's own resources: add the system's icon folders.
-        QStringList paths = QIcon::themeSearchPaths();
-        for (const QString &folder : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
-            const QString icons = folder + QStringLiteral("/icons");
-            if (!paths.contains(icons) && QFileInfo(icons).isDir())
-                paths << icons;
-        }
-        QIcon::setThemeSearchPaths(paths);
-        QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-        if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-            QIcon::setThemeName(QStringLiteral("Adwaita"));
-        return true;
-    }();
-    Q_UNUSED(once);
-}
-
-QString ownSymbolPath(const QString &name)
+QString symbolPath(const QString &name)
 {
     const QString path = Resources::path(QStringLiteral("symbols/") + name + QStringLiteral(".svg"));
     return QFile::exists(path) ? path : QString();
@@ -123,18 +51,8 @@ QPixmap renderSvg(const QString &path, const QSize &size, qreal ratio)
 QPixmap symbolPixmap(const QString &symbolName, const QColor &tint, int pixelSize, qreal ratio)
 {
     const QSize size(pixelSize, pixelSize);
-    QPixmap shape;
-    if (const QString own = ownSymbolPath(symbolName); !own.isEmpty()) {
-        shape = renderSvg(own, size, ratio);
-    } else if (const auto name = themeNames().constFind(symbolName); name != themeNames().constEnd()) {
-        ensureFallbackTheme();
-        QIcon icon = QIcon::fromTheme(*name + QStringLiteral("-symbolic"));
-        if (icon.isNull())
-            icon = QIcon::fromTheme(*name);
-        if (!icon.isNull())
-            shape = icon.pixmap(size, ratio);
-    }
-    return tinted(shape, tint);
+    const QString path = symbolPath(symbolName);
+    return path.isEmpty() ? QPixmap() : tinted(renderSvg(path, size, ratio), tint);
 }
 
 QIcon symbolIcon(const QString &symbolName, const QColor &tint, int pixelSize)

@@ -8,9 +8,9 @@
 namespace vantuli {
 
 // A symbol by the names the design uses ("star.fill", "archivebox", ...),
-// taken from the desktop's icon theme (freedesktop symbolic names, Adwaita as
-// the fallback theme) or from our own SVGs in resources/symbols/, recoloured
-// to `tint`. An unknown name gives a null icon.
+// drawn from the icon set shipped in resources/symbols/ (never the desktop's
+// icon theme) with its shape recoloured to `tint`. An unknown name gives a
+// null icon.
 QIcon symbolIcon(const QString &symbolName, const QColor &tint, int pixelSize = 16);
 QPixmap symbolPixmap(const QString &symbolName, const QColor &tint, int pixelSize, qreal devicePixelRatio = 1);
 

@@ -2,6 +2,11 @@
 
 #include "look/Appearance.h"
 
+#include <QAbstractScrollArea>
+#include <QProxyStyle>
+#include <QScrollBar>
+#include <QStyleFactory>
+
 namespace vantuli::Studio {
 
 QColor pine()
@@ -36,6 +41,31 @@ QColor sheetBackground(bool dark)
 QColor sheetBackground()
 {
     return sheetBackground(Appearance::shared().dark());
+}
+
+namespace {
+
+// Fusion's transient scroll bars: slim, over the content, no arrow buttons.
+class OverlayScrollBarStyle final : public QProxyStyle {
+public:
+    OverlayScrollBarStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ScrollBar_Transient)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+void useOverlayScrollBars(QAbstractScrollArea *area)
+{
+    static OverlayScrollBarStyle *style = new OverlayScrollBarStyle();
+    for (QScrollBar *bar : {area->verticalScrollBar(), area->horizontalScrollBar()})
+        bar->setStyle(style);
 }
 
 QPalette darkPalette(const QColor &base)

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QPalette>
 
+class QAbstractScrollArea;
+
 namespace vantuli::Studio {
 
 // The four colours every window draws with (sRGB, opaque).
@@ -18,5 +20,9 @@ QColor sheetBackground(bool dark);
 // The dark palette the transport and the directory panel use whatever the
 // system's appearance: white text on `base`, `mist` for secondary text.
 QPalette darkPalette(const QColor &base);
+
+// Gives the area slim scroll bars laid over its content, without arrow
+// buttons, shown while it scrolls or the pointer is over them.
+void useOverlayScrollBars(QAbstractScrollArea *area);
 
 } // namespace vantuli::Studio

@@ -175,12 +175,6 @@ void StudioButton::paintEvent(QPaintEvent *)
         tint.setAlphaF(0.1f * float(hover_) * foreground_.alphaF());
         painter.fillPath(shape, tint);
     }
-    if (hasFocus()) {
-        QColor ring = foreground_;
-        ring.setAlphaF(0.5f);
-        painter.setPen(QPen(ring, 1.5));
-        painter.drawRoundedRect(bounds.adjusted(1, 1, -1, -1), radius - 1, radius - 1);
-    }
 
     const QRect content = rect().adjusted(padding_, padding_, -padding_, -padding_);
     const QFontMetrics metrics(font());

@@ -18,9 +18,19 @@ enum class TextStyle {
 };
 
 int pixelSize(TextStyle style);
+// The interface font; Chinese, Japanese and Korean characters take the glyph
+// forms of the interface language.
 QFont textFont(TextStyle style, QFont::Weight weight = QFont::Normal);
-// The fontconfig "serif" family (Noto Serif, DejaVu Serif; CJK through Noto Serif CJK).
-QFont serifFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+// The fontconfig "serif" family (Noto Serif, DejaVu Serif; CJK through Noto
+// Serif CJK in the forms of `language`, see cjkForms).
+QFont serifFont(int pixelSize, QFont::Weight weight = QFont::Normal, const QString &language = {},
+                const QString &text = {});
+
+// Which CJK glyph forms text in `language` (a BCP 47 tag) is drawn in, as the
+// Noto CJK family suffix: "JP" for ja, "KR" for ko, "TC" for Traditional
+// Chinese (zh-Hant, zh-TW, zh-HK, zh-MO), "SC" otherwise. Without a CJK
+// language the text decides: kana gives "JP", hangul "KR".
+QString cjkForms(const QString &language, const QString &text = {});
 // Digits of equal width, for counters.
 QFont monoDigitFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 

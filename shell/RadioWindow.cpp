@@ -19,9 +19,11 @@
 #include "store/RadioStore.h"
 #include "tipjar/SupportView.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -188,10 +190,10 @@ RadioWindow::RadioWindow(RadioStore *radio, FloatingCaptions *floating, SupportC
     auto *column = new QVBoxLayout(root_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    auto *header = new QWidget(root_);
-    header->setObjectName(QStringLiteral("headerBar"));
-    buildHeader(header);
-    column->addWidget(header);
+    header_ = new QWidget(root_);
+    header_->setObjectName(QStringLiteral("headerBar"));
+    buildHeader(header_);
+    column->addWidget(header_);
     column->addWidget(new HeaderRule(root_));
     auto *content = new ContentArea(this, root_);
     content->setObjectName(QStringLiteral("contentArea"));
@@ -480,6 +482,43 @@ void RadioWindow::changeEvent(QEvent *event)
         artwork_->setPixmap(roundedArtwork(QStringLiteral("RadioCover"), 21, 5, devicePixelRatioF()));
     }
     QMainWindow::changeEvent(event);
+}
+
+bool RadioWindow::focusNextPrevChild(bool next)
+{
+    // Tab follows the reading order: header, directory, masthead, caption
+    // desk, transport, then the translation panel laid over them. Inside each
+    // part its own focus chain holds, so controls a part makes later (a
+    // masthead for a new station, a rebuilt directory) still fall in place.
+    QHash<QWidget *, int> chain;
+    int index = 0;
+    for (QWidget *widget = nextInFocusChain(); widget != this && index < 100000; widget = widget->nextInFocusChain())
+        chain.insert(widget, index++);
+    QList<QWidget *> order;
+    for (QWidget *part : {header_, static_cast<QWidget *>(directory_.data()), static_cast<QWidget *>(masthead_.data()),
+                          static_cast<QWidget *>(desk_), static_cast<QWidget *>(transport_),
+                          static_cast<QWidget *>(translation_)}) {
+        if (!part)
+            continue;
+        QList<QWidget *> controls;
+        for (QWidget *widget : part->findChildren<QWidget *>()) {
+            if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy() && widget->window() == this &&
+                widget->isVisible() && widget->isEnabled())
+                controls << widget;
+        }
+        std::stable_sort(controls.begin(), controls.end(),
+                         [&chain](QWidget *a, QWidget *b) { return chain.value(a) < chain.value(b); });
+        order += controls;
+    }
+    QWidget *focus = QApplication::focusWidget();
+    while (focus && focus->focusProxy())
+        focus = focus->focusProxy();
+    const qsizetype at = order.indexOf(focus);
+    if (order.isEmpty() || at < 0)
+        return QMainWindow::focusNextPrevChild(next);
+    const qsizetype count = order.size();
+    order[(at + (next ? 1 : count - 1)) % count]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
 }
 
 // ---- Toolbar ----

@@ -76,6 +76,7 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void buildHeader(QWidget *header);
@@ -98,6 +99,7 @@ private:
     int searchRequest_ = 0;
 
     QWidget *root_ = nullptr;
+    QWidget *header_ = nullptr;
     QWidget *content_ = nullptr;
     QLabel *artwork_ = nullptr;
     QLabel *title_ = nullptr;

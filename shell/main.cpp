@@ -4,6 +4,8 @@
 #include "shell/VantuliApp.h"
 #include "overlay/FloatingCaptions.h"
 #include "streaming/LiveStream.h"
+#include "look/Appearance.h"
+#include "look/FocusRing.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -168,6 +170,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationVersion(QStringLiteral(VANTULI_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("vantuli"));
     QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    // The Studio look for every window: the scheme's palette, the focus ring.
+    vantuli::Appearance::shared();
+    vantuli::FocusRing::install();
 
     // One instance at a time: a later launch hands its links over and ends.
     vantuli::SingleInstance instance;

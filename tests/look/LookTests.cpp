@@ -1,14 +1,23 @@
 #include "support/WidgetHarness.h"
 
 #include "look/BroadcastIndicator.h"
+#include "look/FocusRing.h"
 #include "look/Labels.h"
 #include "look/Refresher.h"
 #include "look/SheetBinder.h"
 #include "look/Studio.h"
 #include "look/StudioButton.h"
+#include "look/TextStyles.h"
+#include "look/ToggleSwitch.h"
 #include "records/Formats.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QSlider>
+#include <QToolButton>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -53,6 +62,100 @@ TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWho
         QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(60, 20));
     }
     Appearance::shared().setReduceMotionForTesting(false);
+}
+
+TEST(Appearance, DarkSchemeDarkensMenusAndDialogsAndTheLightSchemeGivesTheDesktopPaletteBack)
+{
+    const QColor desktop = QApplication::palette().color(QPalette::Window);
+    ASSERT_GE(desktop.lightness(), 128) << "the test platform's palette is light";
+    for (const bool dark : {true, false}) {
+        Appearance::shared().setDarkForTesting(dark);
+        QWidget window;
+        auto *menu = new QMenu(&window);
+        auto *dialog = new QDialog(&window);
+        for (QWidget *surface : {&window, static_cast<QWidget *>(menu), static_cast<QWidget *>(dialog)}) {
+            EXPECT_EQ(surface->palette().color(QPalette::Window).lightness() < 128, dark)
+                << surface->metaObject()->className() << " dark " << dark;
+            EXPECT_EQ(surface->palette().color(QPalette::WindowText).lightness() >= 128, dark);
+        }
+    }
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop);
+}
+
+TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
+{
+    FocusRing::install();
+    QWidget window;
+    window.resize(400, 420);
+    QPalette light = window.palette();
+    light.setColor(QPalette::Window, Studio::sheetBackground(false));
+    window.setPalette(light);
+    window.setAutoFillBackground(true);
+    auto *studio = new StudioButton(Studio::pine(), Qt::transparent, 7, &window);
+    studio->setText(QStringLiteral("Play"));
+    auto *toggle = new ToggleSwitch(&window);
+    toggle->setFocusPolicy(Qt::StrongFocus);
+    auto *tool = new QToolButton(&window);
+    tool->setText(QStringLiteral("Size"));
+    tool->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
+    auto *slider = new QSlider(Qt::Horizontal, &window);
+    auto *field = new QLineEdit(&window);
+    auto *list = new QListWidget(&window);
+    list->addItems({QStringLiteral("a"), QStringLiteral("b")});
+    struct Row {
+        QWidget *control;
+        bool inset; // drawn just inside the edge
+    };
+    const Row rows[] = {{studio, false}, {toggle, false}, {tool, false}, {slider, false}, {field, false}, {list, true}};
+    int top = 20;
+    for (const Row &row : rows) {
+        row.control->setGeometry(40, top, 140, row.inset ? 120 : 26);
+        top += row.control->height() + 20;
+    }
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    const QColor ring = Studio::gold().darker(165); // on a light surface
+    for (const Row &row : rows) {
+        window.setFocus(); // the window gives the first control focus on activation
+        row.control->setFocus(Qt::TabFocusReason);
+        ASSERT_EQ(FocusRing::target(), row.control) << row.control->metaObject()->className();
+        const QImage shot = window.grab().toImage();
+        const QRect at = row.control->geometry();
+        const QColor edge = shot.pixelColor(row.inset ? at.left() + 1 : at.left() - 2, at.center().y());
+        EXPECT_LT(std::abs(edge.red() - ring.red()) + std::abs(edge.green() - ring.green()) +
+                      std::abs(edge.blue() - ring.blue()),
+                  90)
+            << row.control->metaObject()->className() << " " << edge.name().toStdString();
+    }
+    QTest::mouseClick(studio, Qt::LeftButton);
+    EXPECT_EQ(FocusRing::target(), nullptr);
+    tool->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(FocusRing::target(), nullptr);
+}
+
+TEST(TextStyles, CjkTextTakesTheGlyphFormsOfItsLanguageOrOfItsOwnScript)
+{
+    struct Row {
+        const char *language;
+        const char *text;
+        const char *forms;
+    };
+    const Row rows[] = {
+        {"ja", "東京", "JP"},          {"ja-JP", "", "JP"},         {"ko", "", "KR"},
+        {"zh-Hant", "", "TC"},       {"zh_TW", "", "TC"},         {"zh-HK", "", "TC"},
+        {"zh-Hans-CN", "", "SC"},    {"zh", "東京", "SC"},         {"", "東京は晴れ", "JP"},
+        {"en", "カタカナ", "JP"},     {"", "서울 날씨", "KR"},      {"", "今晚的节目", "SC"},
+    };
+    for (const Row &row : rows) {
+        const QString language = QString::fromUtf8(row.language);
+        const QString text = QString::fromUtf8(row.text);
+        EXPECT_EQ(cjkForms(language, text), QString::fromUtf8(row.forms)) << row.language << " " << row.text;
+        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text)
+                        .families()
+                        .contains(QStringLiteral("Noto Serif CJK ") + QString::fromUtf8(row.forms)));
+    }
 }
 
 TEST(BroadcastIndicator, BarsStandStillWhenNotPlayingAndFollowThePhaseWhenPlaying)

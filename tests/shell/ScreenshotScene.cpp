@@ -35,9 +35,11 @@
 #include "overlay/FloatingCaptions.h"
 #include "platform/Resources.h"
 #include "records/L10n.h"
+#include "look/FocusRing.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QToolButton>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QMenuBar>
@@ -147,6 +149,9 @@ int main(int argc, char **argv)
         else
             state.insert(key, value);
     }
+    // The Studio look for every window: the scheme's palette, the focus ring.
+    vantuli::Appearance::shared();
+    vantuli::FocusRing::install();
 
     auto settings = std::make_shared<MemorySettingsStore>();
     if (state.value(QStringLiteral("directory")) == QLatin1String("hidden"))
@@ -329,16 +334,6 @@ int main(int argc, char **argv)
         fullScreen->activateWindow();
     }
 
-    if (state.contains(QStringLiteral("menu")) && window) {
-        // A menu of the menu bar open, as F10 or Alt+letter opens it.
-        const int index = state.value(QStringLiteral("menu")) == QLatin1String("captions") ? 1 : 0;
-        QTimer::singleShot(500, window, [window, index] {
-            const QList<QAction *> menus = window->menuBar()->actions();
-            if (index < menus.size())
-                window->menuBar()->setActiveAction(menus.at(index));
-        });
-    }
-
     if (state.contains(QStringLiteral("facet")) && window) {
         // Opened once the window stands, so that the popup finds its button.
         const QString facet = state.value(QStringLiteral("facet"));
@@ -364,6 +359,32 @@ int main(int argc, char **argv)
                     add->click();
                 }
             }
+        });
+    }
+
+    if (state.contains(QStringLiteral("focus")) && window) {
+        // Keyboard focus on a control by its object name, as Tab puts it there.
+        const QString name = state.value(QStringLiteral("focus"));
+        QTimer::singleShot(400, window, [window, name] {
+            window->activateWindow();
+            if (auto *control = window->findChild<QWidget *>(name))
+                control->setFocus(Qt::TabFocusReason);
+        });
+    }
+    if (state.contains(QStringLiteral("menu")) && window) {
+        // A menu open: "bar" (or "app") and "captions" for the menu bar's
+        // menus as F10 or Alt+letter opens them, else the button of that object name.
+        const QString name = state.value(QStringLiteral("menu"));
+        QTimer::singleShot(600, window, [window, name] {
+            QMenuBar *bar = window->menuBar();
+            const int index = name == QLatin1String("captions") ? 1
+                              : (name == QLatin1String("bar") || name == QLatin1String("app")) ? 0 : -1;
+            if (index >= 0 && index < bar->actions().size())
+                bar->setActiveAction(bar->actions().at(index));
+            else if (auto *tool = window->findChild<QToolButton *>(name))
+                tool->showMenu();
+            else if (auto *button = window->findChild<QAbstractButton *>(name))
+                button->click();
         });
     }
 

@@ -18,7 +18,9 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QTest>
@@ -602,6 +604,81 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
     }
     EXPECT_TRUE(waitUntil([&] { return answers.size() == 3; }));
     EXPECT_EQ(answers.front(), answers.back());
+}
+
+TEST_F(WindowTest, TabWalksEveryControlOnceInReadingOrder)
+{
+    RadioWindow &main = window();
+    app->radio()->setFilter(LibraryFilter::All); // the list shown, not its empty message
+    app->radio()->setSelected(app->radio()->stations().front());
+    main.show();
+    main.activateWindow();
+    for (int i = 0; i < 200 && !main.isActiveWindow(); ++i)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(main.isActiveWindow());
+    settle();
+
+    // The regions in the order a reader meets them.
+    const std::vector<std::pair<const char *, QWidget *>> regions = {
+        {"header", main.findChild<QWidget *>(QStringLiteral("headerBar"))},
+        {"directory", main.directory()},
+        {"masthead", main.masthead()},
+        {"desk", main.findChild<CaptionDesk *>()},
+        {"transport", main.findChild<QWidget *>(QStringLiteral("transportPlay"))->parentWidget()},
+    };
+    auto regionOf = [&regions](QWidget *widget) {
+        for (size_t i = 0; i < regions.size(); ++i)
+            if (regions[i].second->isAncestorOf(widget))
+                return int(i);
+        return -1;
+    };
+    auto describe = [&](QWidget *widget) {
+        const int region = regionOf(widget);
+        return QStringLiteral("%1 %2 \"%3\"")
+            .arg(QString::fromLatin1(region < 0 ? "outside" : regions[size_t(region)].first),
+                 QString::fromLatin1(widget->metaObject()->className()), widget->objectName())
+            .toStdString();
+    };
+    auto placeOf = [&main](QWidget *widget) { return QRect(widget->mapTo(&main, QPoint(0, 0)), widget->size()); };
+
+    QWidget *first = main.findChild<QWidget *>(QStringLiteral("toggleDirectory"));
+    first->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget *> walk = {first};
+    for (int step = 0; step < 80; ++step) {
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &tab);
+        QWidget *now = QApplication::focusWidget();
+        ASSERT_NE(now, nullptr);
+        if (now == first)
+            break;
+        walk.push_back(now);
+    }
+    EXPECT_TRUE(std::any_of(walk.begin(), walk.end(), [](QWidget *w) { return qobject_cast<QListView *>(w); }));
+    std::string trace;
+    for (QWidget *widget : walk)
+        trace += describe(widget) + "\n";
+    SCOPED_TRACE(trace);
+    ASSERT_NE(walk.size(), 81U) << "Tab never came back to the start";
+
+    // Each shown control that takes Tab is met exactly once...
+    for (QWidget *widget : main.findChildren<QWidget *>()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisible() && widget->isEnabled() && !widget->focusProxy())
+            EXPECT_EQ(std::count(walk.begin(), walk.end(), widget), 1) << describe(widget);
+    }
+    // ...region by region, and within a region row by row, leading edge first.
+    for (size_t i = 1; i < walk.size(); ++i) {
+        const int before = regionOf(walk[i - 1]);
+        const int after = regionOf(walk[i]);
+        EXPECT_GE(before, 0) << describe(walk[i - 1]);
+        EXPECT_LE(before, after) << describe(walk[i - 1]) << " then " << describe(walk[i]);
+        if (before != after)
+            continue;
+        const QRect a = placeOf(walk[i - 1]);
+        const QRect b = placeOf(walk[i]);
+        const bool sameRow = a.top() < b.bottom() && b.top() < a.bottom();
+        EXPECT_TRUE(sameRow ? a.left() < b.left() : a.bottom() <= b.top() + 2)
+            << describe(walk[i - 1]) << " then " << describe(walk[i]);
+    }
 }
 
 } // namespace
