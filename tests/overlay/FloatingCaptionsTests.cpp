@@ -297,26 +297,47 @@ TEST(FloatingCaptionStyleTest, ReadsOnlyCompleteSensibleStyles)
     FloatingCaptionStyle custom{CaptionTypeface::Serif, 40, CaptionInk::Black, 4, 75, 780, true};
     EXPECT_EQ(FloatingCaptionStyle::decode(custom.encoded()), custom);
 
-    const char *unreadable[] = {
-        R"({"face":"系统字体","size":26.5,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":560})",
-        R"({"face":"Helvetica","size":26,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"red","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":0,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":-360,"clickThrough":false})",
-        R"({"face":"系统字体","size":1e400,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":"26","ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":0})",
-        "not json",
+    // One field replaced by a value that cannot be drawn or is not of its kind.
+    const struct {
+        const char *key;
+        const char *value;
+    } unreadable[] = {
+        {"size", "26.5"}, {"size", "11"},      {"size", "97"},      {"size", "1e400"},  {"size", "\"26\""},
+        {"lines", "0"},   {"lines", "11"},     {"lines", "2000"},   {"opacity", "-1"},  {"opacity", "101"},
+        {"width", "119"}, {"width", "781"},    {"width", "-360"},   {"face", "\"Helvetica\""},
+        {"ink", "\"red\""}, {"clickThrough", "0"}, {"clickThrough", nullptr},
     };
-    for (const char *json : unreadable)
-        EXPECT_FALSE(FloatingCaptionStyle::decode(json)) << json;
+    for (const auto &c : unreadable) {
+        QByteArray json = "{";
+        for (auto [key, value] : {std::pair{"face", "\"系统字体\""}, {"size", "26"}, {"ink", "\"白色\""}, {"lines", "2"},
+                                  {"opacity", "0"}, {"width", "560"}, {"clickThrough", "false"}}) {
+            if (qstrcmp(key, c.key) == 0)
+                value = c.value;
+            if (value)
+                json += QByteArray(json.size() > 1 ? "," : "") + '"' + key + "\":" + value;
+        }
+        json += "}";
+        EXPECT_FALSE(FloatingCaptionStyle::decode(json)) << json.constData();
+    }
+    EXPECT_FALSE(FloatingCaptionStyle::decode("not json"));
+    // The bounds themselves are readable; so is a width up to the widest screen.
+    const FloatingCaptionStyle smallest{CaptionTypeface::Mono, 12, CaptionInk::Mint, 1, 0, 120, false};
+    const FloatingCaptionStyle largest{CaptionTypeface::Rounded, 96, CaptionInk::Yellow, 10, 100, 1920, false};
+    EXPECT_EQ(FloatingCaptionStyle::decode(smallest.encoded()), smallest);
+    EXPECT_FALSE(FloatingCaptionStyle::decode(largest.encoded()));
+    EXPECT_EQ(FloatingCaptionStyle::decode(largest.encoded(), 1920), largest);
 
-    // The controller falls back to the default for an unreadable stored style.
+    // The controller falls back to the default for an unreadable stored
+    // style, and reads widths up to its widest screen.
     auto settings = std::make_shared<MemorySettingsStore>();
-    settings->setValue(QString::fromLatin1(FloatingCaptionStyle::settingsKey), QByteArray(unreadable[4]));
-    FloatingCaptions overlay(settings, std::make_shared<FakeScreens>(), std::make_shared<NullOverlayPlatform>());
-    EXPECT_EQ(overlay.style(), standard);
+    auto screens = std::make_shared<FakeScreens>();
+    screens->set({QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)});
+    for (const auto &[stored, expected] : {std::pair(QByteArray("{\"lines\":2000}"), standard),
+                                           std::pair(largest.encoded(), largest)}) {
+        settings->setValue(QString::fromLatin1(FloatingCaptionStyle::settingsKey), stored);
+        FloatingCaptions overlay(settings, screens, std::make_shared<NullOverlayPlatform>());
+        EXPECT_EQ(overlay.style(), expected);
+    }
 
     // Frames: only a readable, finite rectangle with an area.
     EXPECT_EQ(FloatingCaptions::parseFrame(QStringLiteral("{{10, -20}, {300, 90}}")), QRect(10, -20, 300, 90));
