@@ -92,16 +92,24 @@ TEST_F(FloatingCaptionsTest, SwitchesOnOnceAndOffWithTheCaptionsSwitch)
 
 TEST_F(FloatingCaptionsTest, ShowsACaptionUntilTwoSecondsAfterItsEnd)
 {
-    const Caption cue = caption(QStringLiteral("live"), 10, 2); // ends at 12
+    const Caption cue = caption(QStringLiteral("live\nfrom\nthe studio"), 10, 2); // ends at 12
+    FloatingCaptionStyle style;
+    style.lines = 1;
+    make().update(style);
     FloatingCaptions &o = showing({cue}, 9); // before its start: shown already
     EXPECT_TRUE(o.panel()->isVisible());
+    EXPECT_EQ(o.canvas()->page(), 0);
 
+    // The presentation timer pages the caption with the position and hides
+    // it once the position is more than 2 s past its end.
+    h.probe->setPosition(11);
+    EXPECT_TRUE(eventually([&] { return o.canvas()->page() == 1; }));
     h.probe->setPosition(14.0);
     o.updatePresentation();
     EXPECT_TRUE(o.panel()->isVisible());
+    EXPECT_EQ(o.canvas()->page(), 2);
     h.probe->setPosition(14.001);
-    o.updatePresentation();
-    EXPECT_FALSE(o.panel()->isVisible());
+    EXPECT_TRUE(eventually([&] { return !o.panel()->isVisible(); }));
     EXPECT_TRUE(o.timerRunning());
 
     // The same caption again stays hidden; a new one shows; an empty list hides.
@@ -169,7 +177,7 @@ TEST_F(FloatingCaptionsTest, PlacesThePanelAndKeepsItsNearerEdges)
 
 TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
 {
-    make();
+    showing({caption(QStringLiteral("one"), 0)});
     struct Case {
         const char *name;
         std::optional<QRect> saved;
@@ -189,8 +197,7 @@ TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
             saveFrame(*c.saved);
         else
             h.settings->setValue(QString::fromLatin1(FloatingCaptions::frameKey), QStringLiteral("{{nan, 1}, {0, 0}}"));
-        screens->set(c.screens);
-        overlay->refresh(std::nullopt);
+        screens->set(c.screens); // a change of screens places the panel again
         const QRect frame = overlay->panel()->geometry();
         EXPECT_TRUE(c.expectedArea.contains(frame)) << frame.x() << "," << frame.y();
         const bool onItsScreen = c.saved && c.saved->intersects(c.expectedArea);
@@ -198,6 +205,39 @@ TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
             EXPECT_EQ(frame.topLeft(), cornerOrigin(CaptionCorner::BottomRight, frame.size(), left));
         }
     }
+}
+
+TEST_F(FloatingCaptionsTest, ShapesThePanelToItsPixelsWithoutTranslucency)
+{
+    platform->setTranslucent(false);
+    FloatingCaptions &o = showing({caption(QStringLiteral("字幕 Caption\nsecond page"), 0, 2)});
+    auto shape = [&] { return platform->shaped.value_or(QRegion()); };
+    const QRect all(QPoint(0, 0), o.panel()->size());
+    const QPoint beside(3, all.height() / 2);
+    // The glyphs and their shadow, inside the panel, not the clear margin.
+    const QRegion first = shape();
+    ASSERT_TRUE(platform->shaped);
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_TRUE(all.contains(first.boundingRect()));
+    EXPECT_FALSE(first.contains(beside));
+
+    // Each page and each style has its own shape: a backing is shaped whole.
+    FloatingCaptionStyle style = o.style();
+    style.lines = 1;
+    o.update(style);
+    const QRegion one = shape();
+    h.probe->setPosition(1.5);
+    EXPECT_TRUE(eventually([&] { return o.canvas()->page() == 1; }));
+    EXPECT_NE(shape(), one);
+    style.opacity = 25;
+    o.update(style);
+    EXPECT_TRUE(shape().contains(QPoint(3, o.panel()->height() / 2)));
+
+    // A compositing manager arrives: translucent pixels, no shape; it leaves: shaped again.
+    platform->setTranslucent(true);
+    EXPECT_FALSE(platform->shaped);
+    platform->setTranslucent(false);
+    EXPECT_TRUE(platform->shaped);
 }
 
 TEST_F(FloatingCaptionsTest, SavesTheUsersMovesOnly)

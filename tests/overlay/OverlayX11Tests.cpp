@@ -1,14 +1,14 @@
 // The caption panel's X11 layer on a real X server: a private Xvfb with
 // openbox, started by this executable (the tests skip when none can start).
 
-#include "overlay/CaptionScreens.h"
+#include "OverlayTestSupport.h"
+
 #include "overlay/FloatingCaptionCanvas.h"
 #include "overlay/FloatingCaptions.h"
 #include "overlay/OverlayPlatform.h"
 #include "support/WidgetHarness.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QPalette>
 #include <QThread>
 #include <QWidget>
@@ -53,20 +53,6 @@ void stop(pid_t &pid)
         waitpid(pid, nullptr, 0);
     }
     pid = 0;
-}
-
-// Waits (generously) until `condition` holds, letting the application run.
-bool eventually(const std::function<bool()> &condition, int milliseconds = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > milliseconds)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 // The X server, its window manager, and the application on it.
