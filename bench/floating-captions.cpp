@@ -3,11 +3,13 @@
 // caption changes every 2 s while the playback position advances every
 // 0.1 s, as a playing station's does. Prints the process's CPU time over the
 // run (after a short warm-up) as a share of one core, with the same run without the overlay as the
-// baseline.
+// baseline. On X11 without a compositing manager the panel is shaped to its
+// pixels on every page; run it with and without one (xcompmgr) for both modes.
 //
 //   bench_floating-captions [--seconds N]
 
 #include "overlay/FloatingCaptions.h"
+#include "overlay/OverlayPlatform.h"
 #include "support/WidgetHarness.h"
 
 #include <QApplication>
@@ -33,10 +35,12 @@ double cpuSeconds()
 
 // Runs the store's side (position every 0.1 s, a new caption every 2 s) for
 // `seconds`, with or without the overlay; returns the CPU share of one core.
-double run(double seconds, bool overlayOn)
+double run(double seconds, bool overlayOn, const char **mode = nullptr)
 {
     test::WidgetHarness h;
     FloatingCaptions overlay(h.settings);
+    if (mode)
+        *mode = overlay.platform()->translucent() ? "translucent" : "shaped (no compositing manager)";
     FloatingCaptionStyle style = overlay.style();
     style.opacity = 50;
     overlay.update(style);
@@ -94,9 +98,10 @@ int main(int argc, char **argv)
     std::printf("platform %s, %.0f s each, caption every 2 s, position every 0.1 s\n",
                 QGuiApplication::platformName().toUtf8().constData(), seconds);
     const double baseline = run(seconds, false);
+    const char *mode = "";
     std::printf("without overlay: %.3f %% of a core\n", baseline * 100);
-    const double with = run(seconds, true);
-    std::printf("with overlay:    %.3f %% of a core\n", with * 100);
+    const double with = run(seconds, true, &mode);
+    std::printf("with overlay:    %.3f %% of a core, panel %s\n", with * 100, mode);
     std::printf("overlay's share: %.3f %% of a core\n", (with - baseline) * 100);
     return 0;
 }

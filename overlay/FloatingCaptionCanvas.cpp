@@ -68,6 +68,45 @@ void blurAlpha(QImage &image, double radius)
     }
 }
 
+// The pixels of `image` whose alpha reaches `threshold`: one rectangle per
+// run of such pixels, rows with the same runs joined into one band.
+QRegion coveredRegion(const QImage &image, int threshold)
+{
+    std::vector<QRect> rects;
+    std::vector<std::pair<int, int>> runs, previous;
+    std::size_t band = 0; // first rectangle of the previous row's band
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        runs.clear();
+        for (int x = 0; x < image.width();) {
+            if (qAlpha(row[x]) < threshold) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && qAlpha(row[x]) >= threshold)
+                ++x;
+            runs.emplace_back(start, x - start);
+        }
+        if (!runs.empty() && runs == previous) {
+            for (std::size_t i = band; i < rects.size(); ++i)
+                rects[i].setHeight(rects[i].height() + 1);
+            continue;
+        }
+        band = rects.size();
+        for (const auto &[x, w] : runs)
+            rects.emplace_back(x, y, w, 1);
+        previous.swap(runs);
+    }
+    QRegion region;
+    region.setRects(rects.data(), static_cast<int>(rects.size()));
+    return region;
+}
+
+// Without a backing, the faint rim of the shadow is left out of the shape:
+// the window system would draw it as solid black.
+constexpr int shadowRim = 64;
+
 } // namespace
 
 FloatingCaptionCanvas::FloatingCaptionCanvas(QWidget *parent) : QWidget(parent)
@@ -126,6 +165,7 @@ void FloatingCaptionCanvas::configure(const FloatingCaptionStyle &style, const s
     cachedPage_ = -1;
     setAccessibleDescription(text);
     update();
+    reshape();
 }
 
 int FloatingCaptionCanvas::pageCount() const
@@ -150,7 +190,26 @@ void FloatingCaptionCanvas::advance(double position)
     if (next != page_) {
         page_ = next;
         update();
+        reshape();
     }
+}
+
+void FloatingCaptionCanvas::reshape()
+{
+    if (!platform_)
+        return;
+    if (platform_->translucent())
+        platform_->shape(window(), std::nullopt);
+    else
+        platform_->shape(window(), drawnRegion());
+}
+
+QRegion FloatingCaptionCanvas::drawnRegion()
+{
+    const QImage &image = pageImage();
+    if (image.isNull())
+        return {};
+    return coveredRegion(image, style_.opacity >= 1 ? 1 : shadowRim);
 }
 
 std::optional<FloatingCaptionCanvas::LineSpan> FloatingCaptionCanvas::visibleLines() const
@@ -182,9 +241,17 @@ void FloatingCaptionCanvas::paintEvent(QPaintEvent *event)
     painter.fillRect(event->rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
 
+    const QImage &page = pageImage();
+    if (!page.isNull())
+        painter.drawImage(QPointF(0, 0), page);
+}
+
+const QImage &FloatingCaptionCanvas::pageImage()
+{
+    static const QImage none;
     const auto span = visibleLines();
     if (!span)
-        return;
+        return none;
     const double ratio = devicePixelRatioF();
     if (cachedPage_ != page_ || cache_.size() != size() * ratio || cache_.devicePixelRatio() != ratio) {
         cache_ = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
@@ -194,7 +261,7 @@ void FloatingCaptionCanvas::paintEvent(QPaintEvent *event)
         paintPage(page, *span);
         cachedPage_ = page_;
     }
-    painter.drawImage(QPointF(0, 0), cache_);
+    return cache_;
 }
 
 void FloatingCaptionCanvas::paintPage(QPainter &painter, const LineSpan &span)

@@ -47,6 +47,13 @@ public:
     // Text of the lines on the current page, joined by "\n"; empty for none.
     QString visibleText() const;
 
+    // Shapes the panel to the current page's pixels where the window system
+    // cannot show translucent ones, or to the whole window where it can.
+    void reshape();
+    // The panel pixels the current page covers: the backing, or the glyphs
+    // with their outline and the denser part of their shadow.
+    QRegion drawnRegion();
+
     // The menu for a Ctrl-press or a right click (owned by the caller).
     void setMenuProvider(std::function<QMenu *(QWidget *parent)> provider) { menuProvider_ = std::move(provider); }
     void setPlatform(std::shared_ptr<OverlayPlatform> platform) { platform_ = std::move(platform); }
@@ -66,6 +73,8 @@ private:
     std::optional<LineSpan> visibleLines() const;
     // Draws the current page (backing, shadow, outlined glyphs).
     void paintPage(QPainter &painter, const LineSpan &span);
+    // The current page drawn, from the cache; null without a page.
+    const QImage &pageImage();
     void popUpMenu(const QPoint &globalPosition);
 
     QTextLayout layout_;

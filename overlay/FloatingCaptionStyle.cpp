@@ -1,10 +1,12 @@
 #include "overlay/FloatingCaptionStyle.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantuli {
@@ -21,26 +23,63 @@ std::optional<E> fromRaw(const std::array<E, N> &cases, const QString &raw)
     return std::nullopt;
 }
 
-// A whole, positive JSON number (26.5 and 0 are not sizes, lines or widths).
-std::optional<int> wholeNumber(const QJsonValue &value, bool positive)
+// A whole JSON number from `least` to `most` (26.5 is no size).
+std::optional<int> wholeNumber(const QJsonValue &value, int least, int most)
 {
     if (!value.isDouble())
         return std::nullopt;
     const double number = value.toDouble();
-    if (!std::isfinite(number) || number != std::floor(number) || std::abs(number) > 1e6)
-        return std::nullopt;
-    if (positive && number < 1)
+    if (!std::isfinite(number) || number != std::floor(number) || number < least || number > most)
         return std::nullopt;
     return static_cast<int>(number);
 }
 
-// Families with rounded letterforms that fontconfig may have.
-const QStringList &roundedFamilies()
+// The families of `candidates` that are installed, in their order.
+QStringList installed(std::initializer_list<const char *> candidates)
 {
-    static const QStringList families{QStringLiteral("M PLUS Rounded 1c"), QStringLiteral("Nunito"),
-                                      QStringLiteral("Varela Round"), QStringLiteral("Quicksand"),
-                                      QStringLiteral("Comfortaa"), QStringLiteral("Arial Rounded MT Bold")};
-    return families;
+    QStringList found;
+    for (const char *family : candidates) {
+        if (QFontDatabase::hasFamily(QString::fromLatin1(family)))
+            found << QString::fromLatin1(family);
+    }
+    return found;
+}
+
+// The family a fontconfig alias ("serif") or a system font stands for.
+QString resolvedFamily(const QFont &font)
+{
+    return QFontInfo(font).family();
+}
+
+// The families of each face, most wanted first; looked up once. A face
+// whose own families are missing draws in the system font, and every face
+// draws the scripts its families lack in the system's fallback fonts. Latin
+// serif and monospaced faces come with the CJK family of the same design,
+// which would otherwise fall back to the system's sans-serif CJK font.
+const QStringList &faceFamilies(CaptionTypeface face)
+{
+    static const std::array<QStringList, 4> families = [] {
+        const QString system = resolvedFamily(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
+        QFont serif(QStringLiteral("serif"));
+        serif.setStyleHint(QFont::Serif);
+        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        mono.setStyleHint(QFont::Monospace);
+        std::array<QStringList, 4> list;
+        list[std::size_t(CaptionTypeface::Standard)] = {system};
+        list[std::size_t(CaptionTypeface::Rounded)] =
+            installed({"M PLUS Rounded 1c", "Comfortaa", "Quicksand", "Nunito", "Varela Round", "Arial Rounded MT Bold"})
+            << system;
+        list[std::size_t(CaptionTypeface::Serif)] =
+            QStringList{resolvedFamily(serif)}
+            << installed({"Noto Serif CJK SC", "Noto Serif CJK TC", "Noto Serif CJK JP", "Noto Serif CJK KR",
+                          "Source Han Serif SC", "Source Han Serif", "AR PL UMing CN"});
+        list[std::size_t(CaptionTypeface::Mono)] =
+            QStringList{resolvedFamily(mono)}
+            << installed({"Noto Sans Mono CJK SC", "Noto Sans Mono CJK TC", "Noto Sans Mono CJK JP",
+                          "Noto Sans Mono CJK KR", "Sarasa Mono SC"});
+        return list;
+    }();
+    return families[std::size_t(face)];
 }
 
 } // namespace
@@ -91,26 +130,7 @@ std::optional<CaptionInk> captionInk(const QString &raw)
 QFont captionFont(CaptionTypeface face, int pixelSize)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    switch (face) {
-    case CaptionTypeface::Standard:
-        break;
-    case CaptionTypeface::Rounded:
-        for (const QString &family : roundedFamilies()) {
-            if (QFontDatabase::hasFamily(family)) {
-                font.setFamilies({family});
-                break;
-            }
-        }
-        break;
-    case CaptionTypeface::Serif:
-        font.setFamilies({QStringLiteral("serif")});
-        font.setStyleHint(QFont::Serif);
-        break;
-    case CaptionTypeface::Mono:
-        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        font.setStyleHint(QFont::Monospace);
-        break;
-    }
+    font.setFamilies(faceFamilies(face));
     font.setPixelSize(std::max(pixelSize, 1));
     font.setWeight(QFont::DemiBold);
     return font;
@@ -156,7 +176,7 @@ QByteArray FloatingCaptionStyle::encoded() const
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-std::optional<FloatingCaptionStyle> FloatingCaptionStyle::decode(const QByteArray &json)
+std::optional<FloatingCaptionStyle> FloatingCaptionStyle::decode(const QByteArray &json, int widestScreen)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
@@ -171,11 +191,12 @@ std::optional<FloatingCaptionStyle> FloatingCaptionStyle::decode(const QByteArra
         return std::nullopt;
     const auto typeface = captionTypeface(face.toString());
     const auto colour = captionInk(ink.toString());
-    // Lines, size and width divide the layout: a value below 1 is unreadable.
-    const auto size = wholeNumber(object.value(QStringLiteral("size")), true);
-    const auto lines = wholeNumber(object.value(QStringLiteral("lines")), true);
-    const auto width = wholeNumber(object.value(QStringLiteral("width")), true);
-    const auto opacity = wholeNumber(object.value(QStringLiteral("opacity")), false);
+    // A hand-edited 2000 lines would make a panel 100,000 px tall.
+    const auto size = wholeNumber(object.value(QStringLiteral("size")), smallestSize, largestSize);
+    const auto lines = wholeNumber(object.value(QStringLiteral("lines")), 1, mostLines);
+    const auto width = wholeNumber(object.value(QStringLiteral("width")), narrowestWidth,
+                                   std::max(widestScreen, int(widestChoice)));
+    const auto opacity = wholeNumber(object.value(QStringLiteral("opacity")), 0, 100);
     if (!typeface || !colour || !size || !lines || !width || !opacity)
         return std::nullopt;
 

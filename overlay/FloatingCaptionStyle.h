@@ -34,8 +34,10 @@ QString rawValue(CaptionCorner corner);
 std::optional<CaptionTypeface> captionTypeface(const QString &raw);
 std::optional<CaptionInk> captionInk(const QString &raw);
 
-// The semibold caption font of a face at a pixel size; a face whose family
-// is not installed falls back to the system font.
+// The semibold caption font of a face at a pixel size: the system font, a
+// rounded family (Comfortaa and others, by name), the serif or the
+// monospaced family, the last two with their CJK counterparts. A face whose
+// family is not installed falls back to the system font.
 QFont captionFont(CaptionTypeface face, int pixelSize);
 QColor inkColor(CaptionInk ink);
 // White around black ink, black around every other ink.
@@ -59,11 +61,22 @@ struct FloatingCaptionStyle {
 
     static constexpr const char *settingsKey = "floatingCaptionStyle";
 
+    // What can be drawn: a style stored with a value outside these bounds
+    // (edited by hand) is unreadable. The widest choice of the menu is always
+    // readable, even on a narrower screen.
+    static constexpr int smallestSize = 12;
+    static constexpr int largestSize = 96;
+    static constexpr int mostLines = 10;
+    static constexpr int narrowestWidth = 120;
+    static constexpr int widestChoice = 780;
+
     // Compact JSON with all seven keys.
     QByteArray encoded() const;
     // Strict: every key present with the right type and a known word; size,
-    // lines and width positive. Anything else is unreadable (absent).
-    static std::optional<FloatingCaptionStyle> decode(const QByteArray &json);
+    // lines, opacity and width whole numbers within the bounds above, the
+    // width at most max(`widestScreen`, the widest menu choice). Anything
+    // else is unreadable (absent).
+    static std::optional<FloatingCaptionStyle> decode(const QByteArray &json, int widestScreen = widestChoice);
 };
 
 } // namespace vantuli

@@ -44,7 +44,10 @@ FloatingCaptions::FloatingCaptions(std::shared_ptr<SettingsStore> defaults, std:
       platform_(platform ? std::move(platform) : OverlayPlatform::forSession())
 {
     if (auto data = defaults_->data(QString::fromLatin1(FloatingCaptionStyle::settingsKey))) {
-        if (auto stored = FloatingCaptionStyle::decode(*data))
+        int widest = 0;
+        for (const QRect &area : screens_->areas())
+            widest = std::max(widest, area.width());
+        if (auto stored = FloatingCaptionStyle::decode(*data, widest))
             style_ = *stored;
     }
 
@@ -53,6 +56,11 @@ FloatingCaptions::FloatingCaptions(std::shared_ptr<SettingsStore> defaults, std:
     canvas_ = new FloatingCaptionCanvas(panel_);
     canvas_->setPlatform(platform_);
     QPointer<FloatingCaptions> self(this);
+    // A compositing manager came or went: translucent pixels or a shaped panel.
+    platform_->onTranslucencyChanged([self] {
+        if (self)
+            self->canvas_->reshape();
+    });
     canvas_->setMenuProvider([self](QWidget *parent) -> QMenu * {
         return self ? self->makeMenu(parent) : new QMenu(parent);
     });
@@ -72,6 +80,7 @@ FloatingCaptions::~FloatingCaptions()
     for (const auto &connection : subscriptions_)
         disconnect(connection);
     disconnect(interfaceLanguageChanges_);
+    platform_->onTranslucencyChanged(nullptr);
     delete panel_;
 }
 

@@ -1,9 +1,16 @@
 #include "overlay/FloatingCaptionCanvas.h"
+#include "overlay/OverlayPlatform.h"
 #include "support/WidgetHarness.h"
 
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
+#include <QRawFont>
+#include <QSet>
+#include <QTest>
+#include <QTextLayout>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +118,96 @@ TEST(CaptionCanvasTest, DrawsOutlinedTextOverAnOptionalBacking)
     // No caption: fully transparent, backing included.
     canvas.configure(style, std::nullopt, 560);
     EXPECT_EQ(countPixels(render(canvas), [](QColor c) { return c.alpha() > 0; }), 0);
+
+    // Each ink fills the glyphs in its own colour (sRGB), outlined in black,
+    // or white around black ink.
+    const struct {
+        CaptionInk ink;
+        QColor fill;
+        QColor outline;
+    } inks[] = {{CaptionInk::White, QColor(255, 255, 255), Qt::black},
+                {CaptionInk::Yellow, QColor(255, 232, 145), Qt::black},
+                {CaptionInk::Mint, QColor(171, 252, 217), Qt::black},
+                {CaptionInk::Black, QColor(0, 0, 0), Qt::white}};
+    style.opacity = 0;
+    for (const auto &c : inks) {
+        style.ink = c.ink;
+        canvas.configure(style, timed(QStringLiteral("字幕 Caption"), 0, 2), 560);
+        const QImage image = render(canvas);
+        auto near = [](QColor a, QColor b) {
+            return a.alpha() == 255 && std::abs(a.red() - b.red()) <= 1 && std::abs(a.green() - b.green()) <= 1 &&
+                   std::abs(a.blue() - b.blue()) <= 1;
+        };
+        EXPECT_GT(countPixels(image, [&](QColor p) { return near(p, c.fill); }), 100) << rawValue(c.ink).toStdString();
+        EXPECT_GT(countPixels(image, [&](QColor p) { return p.alpha() > 200 && near(QColor(p.rgb()), c.outline); }), 20)
+            << rawValue(c.ink).toStdString();
+    }
+}
+
+// The families that draw `text` in a face, in the order of the runs.
+QStringList drawnFamilies(CaptionTypeface face, const QString &text)
+{
+    QTextLayout layout(text, captionFont(face, 26));
+    layout.beginLayout();
+    layout.createLine().setLineWidth(2000);
+    layout.endLayout();
+    QStringList families;
+    for (const QGlyphRun &run : layout.lineAt(0).glyphRuns())
+        families << run.rawFont().familyName();
+    return families;
+}
+
+TEST(CaptionCanvasTest, FacesDrawDistinctTypefacesInLatinAndCjk)
+{
+    WidgetHarness h;
+    QSet<QString> latin, cjk;
+    for (CaptionTypeface face : allCaptionTypefaces) {
+        latin << drawnFamilies(face, QStringLiteral("Caption")).value(0);
+        cjk << drawnFamilies(face, QStringLiteral("字幕")).value(0);
+    }
+    EXPECT_EQ(latin.size(), 4) << latin.values().join(", ").toStdString();
+    // Rounded CJK text falls back to the system font; serif and mono have their own.
+    EXPECT_EQ(cjk.size(), 3) << cjk.values().join(", ").toStdString();
+}
+
+TEST(CaptionCanvasTest, APressMovesThePanelAndCtrlOrTheRightButtonOpensTheMenu)
+{
+    WidgetHarness h;
+    auto platform = std::make_shared<NullOverlayPlatform>();
+    FloatingCaptionCanvas canvas;
+    canvas.setPlatform(platform);
+    canvas.configure(FloatingCaptionStyle(), timed(QStringLiteral("Caption"), 0, 2), 360);
+    int menus = 0;
+    const struct {
+        const char *name;
+        Qt::MouseButton button;
+        Qt::KeyboardModifiers modifiers;
+        bool provider;
+        int moves;
+        int menus;
+    } presses[] = {
+        {"plain press", Qt::LeftButton, Qt::NoModifier, true, 1, 0},
+        {"ctrl press", Qt::LeftButton, Qt::ControlModifier, true, 0, 1},
+        {"right press", Qt::RightButton, Qt::NoModifier, true, 0, 1},
+        {"ctrl press without a menu", Qt::LeftButton, Qt::ControlModifier, false, 1, 0},
+    };
+    for (const auto &c : presses) {
+        canvas.setMenuProvider(c.provider ? std::function<QMenu *(QWidget *)>([&](QWidget *) {
+            ++menus;
+            return nullptr;
+        })
+                                          : nullptr);
+        const int movesBefore = platform->moves;
+        const int menusBefore = menus;
+        QTest::mousePress(&canvas, c.button, c.modifiers, QPoint(20, 20));
+        if (c.button == Qt::RightButton) { // the window system's context menu request follows the press
+            QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(20, 20), canvas.mapToGlobal(QPoint(20, 20)));
+            QApplication::sendEvent(&canvas, &request);
+        }
+        QTest::mouseRelease(&canvas, c.button, c.modifiers, QPoint(20, 20));
+        EXPECT_EQ(platform->moves - movesBefore, c.moves) << c.name;
+        EXPECT_EQ(menus - menusBefore, c.menus) << c.name;
+    }
 }
 
 } // namespace

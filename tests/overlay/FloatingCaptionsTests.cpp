@@ -92,16 +92,24 @@ TEST_F(FloatingCaptionsTest, SwitchesOnOnceAndOffWithTheCaptionsSwitch)
 
 TEST_F(FloatingCaptionsTest, ShowsACaptionUntilTwoSecondsAfterItsEnd)
 {
-    const Caption cue = caption(QStringLiteral("live"), 10, 2); // ends at 12
+    const Caption cue = caption(QStringLiteral("live\nfrom\nthe studio"), 10, 2); // ends at 12
+    FloatingCaptionStyle style;
+    style.lines = 1;
+    make().update(style);
     FloatingCaptions &o = showing({cue}, 9); // before its start: shown already
     EXPECT_TRUE(o.panel()->isVisible());
+    EXPECT_EQ(o.canvas()->page(), 0);
 
+    // The presentation timer pages the caption with the position and hides
+    // it once the position is more than 2 s past its end.
+    h.probe->setPosition(11);
+    EXPECT_TRUE(eventually([&] { return o.canvas()->page() == 1; }));
     h.probe->setPosition(14.0);
     o.updatePresentation();
     EXPECT_TRUE(o.panel()->isVisible());
+    EXPECT_EQ(o.canvas()->page(), 2);
     h.probe->setPosition(14.001);
-    o.updatePresentation();
-    EXPECT_FALSE(o.panel()->isVisible());
+    EXPECT_TRUE(eventually([&] { return !o.panel()->isVisible(); }));
     EXPECT_TRUE(o.timerRunning());
 
     // The same caption again stays hidden; a new one shows; an empty list hides.
@@ -169,7 +177,7 @@ TEST_F(FloatingCaptionsTest, PlacesThePanelAndKeepsItsNearerEdges)
 
 TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
 {
-    make();
+    showing({caption(QStringLiteral("one"), 0)});
     struct Case {
         const char *name;
         std::optional<QRect> saved;
@@ -189,8 +197,7 @@ TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
             saveFrame(*c.saved);
         else
             h.settings->setValue(QString::fromLatin1(FloatingCaptions::frameKey), QStringLiteral("{{nan, 1}, {0, 0}}"));
-        screens->set(c.screens);
-        overlay->refresh(std::nullopt);
+        screens->set(c.screens); // a change of screens places the panel again
         const QRect frame = overlay->panel()->geometry();
         EXPECT_TRUE(c.expectedArea.contains(frame)) << frame.x() << "," << frame.y();
         const bool onItsScreen = c.saved && c.saved->intersects(c.expectedArea);
@@ -198,6 +205,39 @@ TEST_F(FloatingCaptionsTest, FollowsItsFrameAcrossScreens)
             EXPECT_EQ(frame.topLeft(), cornerOrigin(CaptionCorner::BottomRight, frame.size(), left));
         }
     }
+}
+
+TEST_F(FloatingCaptionsTest, ShapesThePanelToItsPixelsWithoutTranslucency)
+{
+    platform->setTranslucent(false);
+    FloatingCaptions &o = showing({caption(QStringLiteral("字幕 Caption\nsecond page"), 0, 2)});
+    auto shape = [&] { return platform->shaped.value_or(QRegion()); };
+    const QRect all(QPoint(0, 0), o.panel()->size());
+    const QPoint beside(3, all.height() / 2);
+    // The glyphs and their shadow, inside the panel, not the clear margin.
+    const QRegion first = shape();
+    ASSERT_TRUE(platform->shaped);
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_TRUE(all.contains(first.boundingRect()));
+    EXPECT_FALSE(first.contains(beside));
+
+    // Each page and each style has its own shape: a backing is shaped whole.
+    FloatingCaptionStyle style = o.style();
+    style.lines = 1;
+    o.update(style);
+    const QRegion one = shape();
+    h.probe->setPosition(1.5);
+    EXPECT_TRUE(eventually([&] { return o.canvas()->page() == 1; }));
+    EXPECT_NE(shape(), one);
+    style.opacity = 25;
+    o.update(style);
+    EXPECT_TRUE(shape().contains(QPoint(3, o.panel()->height() / 2)));
+
+    // A compositing manager arrives: translucent pixels, no shape; it leaves: shaped again.
+    platform->setTranslucent(true);
+    EXPECT_FALSE(platform->shaped);
+    platform->setTranslucent(false);
+    EXPECT_TRUE(platform->shaped);
 }
 
 TEST_F(FloatingCaptionsTest, SavesTheUsersMovesOnly)
@@ -297,26 +337,47 @@ TEST(FloatingCaptionStyleTest, ReadsOnlyCompleteSensibleStyles)
     FloatingCaptionStyle custom{CaptionTypeface::Serif, 40, CaptionInk::Black, 4, 75, 780, true};
     EXPECT_EQ(FloatingCaptionStyle::decode(custom.encoded()), custom);
 
-    const char *unreadable[] = {
-        R"({"face":"系统字体","size":26.5,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":560})",
-        R"({"face":"Helvetica","size":26,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"red","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":0,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":-360,"clickThrough":false})",
-        R"({"face":"系统字体","size":1e400,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":"26","ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":false})",
-        R"({"face":"系统字体","size":26,"ink":"白色","lines":2,"opacity":0,"width":560,"clickThrough":0})",
-        "not json",
+    // One field replaced by a value that cannot be drawn or is not of its kind.
+    const struct {
+        const char *key;
+        const char *value;
+    } unreadable[] = {
+        {"size", "26.5"}, {"size", "11"},      {"size", "97"},      {"size", "1e400"},  {"size", "\"26\""},
+        {"lines", "0"},   {"lines", "11"},     {"lines", "2000"},   {"opacity", "-1"},  {"opacity", "101"},
+        {"width", "119"}, {"width", "781"},    {"width", "-360"},   {"face", "\"Helvetica\""},
+        {"ink", "\"red\""}, {"clickThrough", "0"}, {"clickThrough", nullptr},
     };
-    for (const char *json : unreadable)
-        EXPECT_FALSE(FloatingCaptionStyle::decode(json)) << json;
+    for (const auto &c : unreadable) {
+        QByteArray json = "{";
+        for (auto [key, value] : {std::pair{"face", "\"系统字体\""}, {"size", "26"}, {"ink", "\"白色\""}, {"lines", "2"},
+                                  {"opacity", "0"}, {"width", "560"}, {"clickThrough", "false"}}) {
+            if (qstrcmp(key, c.key) == 0)
+                value = c.value;
+            if (value)
+                json += QByteArray(json.size() > 1 ? "," : "") + '"' + key + "\":" + value;
+        }
+        json += "}";
+        EXPECT_FALSE(FloatingCaptionStyle::decode(json)) << json.constData();
+    }
+    EXPECT_FALSE(FloatingCaptionStyle::decode("not json"));
+    // The bounds themselves are readable; so is a width up to the widest screen.
+    const FloatingCaptionStyle smallest{CaptionTypeface::Mono, 12, CaptionInk::Mint, 1, 0, 120, false};
+    const FloatingCaptionStyle largest{CaptionTypeface::Rounded, 96, CaptionInk::Yellow, 10, 100, 1920, false};
+    EXPECT_EQ(FloatingCaptionStyle::decode(smallest.encoded()), smallest);
+    EXPECT_FALSE(FloatingCaptionStyle::decode(largest.encoded()));
+    EXPECT_EQ(FloatingCaptionStyle::decode(largest.encoded(), 1920), largest);
 
-    // The controller falls back to the default for an unreadable stored style.
+    // The controller falls back to the default for an unreadable stored
+    // style, and reads widths up to its widest screen.
     auto settings = std::make_shared<MemorySettingsStore>();
-    settings->setValue(QString::fromLatin1(FloatingCaptionStyle::settingsKey), QByteArray(unreadable[4]));
-    FloatingCaptions overlay(settings, std::make_shared<FakeScreens>(), std::make_shared<NullOverlayPlatform>());
-    EXPECT_EQ(overlay.style(), standard);
+    auto screens = std::make_shared<FakeScreens>();
+    screens->set({QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)});
+    for (const auto &[stored, expected] : {std::pair(QByteArray("{\"lines\":2000}"), standard),
+                                           std::pair(largest.encoded(), largest)}) {
+        settings->setValue(QString::fromLatin1(FloatingCaptionStyle::settingsKey), stored);
+        FloatingCaptions overlay(settings, screens, std::make_shared<NullOverlayPlatform>());
+        EXPECT_EQ(overlay.style(), expected);
+    }
 
     // Frames: only a readable, finite rectangle with an area.
     EXPECT_EQ(FloatingCaptions::parseFrame(QStringLiteral("{{10, -20}, {300, 90}}")), QRect(10, -20, 300, 90));

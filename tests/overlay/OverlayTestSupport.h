@@ -2,6 +2,11 @@
 
 #include "overlay/CaptionScreens.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -25,5 +30,19 @@ public:
     std::vector<QRect> list;
     std::size_t primary = 0;
 };
+
+// Waits (generously) until `condition` holds, letting the application run.
+inline bool eventually(const std::function<bool()> &condition, int milliseconds = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > milliseconds)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(10);
+    }
+    return true;
+}
 
 } // namespace vantuli::test

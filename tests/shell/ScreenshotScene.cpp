@@ -16,7 +16,8 @@
 //   query=<text>  the directory's search text     favorite=<id> (repeatable)
 //   sleep=<minutes>                               delay=<ms before the grab>
 //   caption=<text>  the newest caption alone      fullscreen (a focused full-screen window)
-//   ink=white|yellow|mint|black, opacity=<0-100>, lines=<n>: the overlay's style
+//   ink=white|yellow|mint|black, face=standard|rounded|serif|mono,
+//   opacity=<0-100>, lines=<n>: the overlay's style
 //   archive[=sessions]  listening sessions and captions in the archive (the
 //                 archive sheet in its sessions mode)   schedule  three listening times
 //   adds=<n>  the open schedule sheet's add button pressed n times
@@ -281,6 +282,15 @@ int main(int argc, char **argv)
         for (const auto &[name, value] : inks) {
             if (ink == QLatin1String(name))
                 style.ink = value;
+        }
+        const QString face = state.value(QStringLiteral("face"));
+        const std::pair<const char *, CaptionTypeface> faces[] = {{"standard", CaptionTypeface::Standard},
+                                                                  {"rounded", CaptionTypeface::Rounded},
+                                                                  {"serif", CaptionTypeface::Serif},
+                                                                  {"mono", CaptionTypeface::Mono}};
+        for (const auto &[name, value] : faces) {
+            if (face == QLatin1String(name))
+                style.face = value;
         }
         if (state.contains(QStringLiteral("opacity")))
             style.opacity = state.value(QStringLiteral("opacity")).toInt();
