@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <vector>
@@ -50,6 +51,33 @@ inline QString oneStationCatalog(const QString &path, const QString &streamUrl)
     if (file.open(QIODevice::WriteOnly))
         file.write(QJsonDocument(QJsonArray{radio.toJson()}).toJson());
     return path;
+}
+
+// Writes a catalog of `count` stations made from the shipped one to `path`:
+// its stations, then copies of them under new ids (the copies are not
+// featured, so the featured tab stays as shipped); answers whether it was written.
+inline bool grownCatalog(const QString &path, qsizetype count)
+{
+    QFile shipped(QStringLiteral(VANTULI_RESOURCE_DIR "/catalog.json"));
+    if (!shipped.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonArray stations = QJsonDocument::fromJson(shipped.readAll()).array();
+    if (stations.isEmpty())
+        return false;
+    QJsonArray grown;
+    for (qsizetype i = 0; i < count; ++i) {
+        QJsonObject station = stations.at(i % stations.size()).toObject();
+        if (i >= stations.size()) {
+            const QString copy = QStringLiteral("-%1").arg(i / stations.size() + 1);
+            station.insert(QStringLiteral("id"), station.value(QStringLiteral("id")).toString() + copy);
+            station.insert(QStringLiteral("name"), station.value(QStringLiteral("name")).toString() + copy);
+            station.remove(QStringLiteral("featuredLabel"));
+            station.remove(QStringLiteral("featuredGroup"));
+        }
+        grown.append(station);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(grown).toJson(QJsonDocument::Compact)) > 0;
 }
 
 } // namespace vantuli::bench

@@ -8,11 +8,14 @@
 #include <vulkan/vulkan.h>
 #endif
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <mutex>
 
 namespace vantuli {
 
@@ -54,8 +57,23 @@ std::vector<QString> softwareVulkanDevices()
 
 } // namespace
 
+void keepVulkanAwayWithoutGpu()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const char *chosen : {"GGML_DISABLE_VULKAN", "GGML_VK_VISIBLE_DEVICES", "VK_ICD_FILENAMES", "VK_DRIVER_FILES"}) {
+            if (std::getenv(chosen))
+                return;
+        }
+        if (!QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty())
+            return;
+        setenv("GGML_DISABLE_VULKAN", "1", 0);
+    });
+}
+
 std::vector<ComputeDevice> computeDevices()
 {
+    keepVulkanAwayWithoutGpu();
     std::vector<ComputeDevice> devices;
     bool anyGpu = false;
     for (size_t i = 0; i < ggml_backend_dev_count(); ++i) {

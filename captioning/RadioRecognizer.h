@@ -54,6 +54,14 @@ struct ComputeChoice {
     ComputeDevice device;
 };
 
+// Keeps the speech library from starting its Vulkan backend on a machine
+// where no hardware GPU can exist (no DRM render node): there the Vulkan
+// loader would only find software drivers, and loading them (LLVM among them)
+// costs tens of megabytes for a device that is never used. An explicit
+// choice of Vulkan drivers or devices in the environment is left alone.
+// Called before the library's first use of its devices; safe from any thread.
+void keepVulkanAwayWithoutGpu();
+
 // The library's devices, each GPU checked against the Vulkan driver's own
 // device type so that software renderers are known as such.
 std::vector<ComputeDevice> computeDevices();

@@ -1,4 +1,5 @@
 #include "captioning/RadioVoiceDetector.h"
+#include "captioning/RadioRecognizer.h"
 
 #include <whisper.h>
 
@@ -39,6 +40,7 @@ std::unique_ptr<RadioVoiceDetector> RadioVoiceDetector::create(const QString &mo
 {
     if (modelPath.isEmpty())
         return nullptr;
+    keepVulkanAwayWithoutGpu();
     whisper_vad_context_params params = whisper_vad_default_context_params();
     params.n_threads = 1;
     params.use_gpu = false;

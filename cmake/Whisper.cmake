@@ -52,7 +52,11 @@ if(NOT EXISTS ${VANTULI_WHISPER_SOURCE}/CMakeLists.txt)
 endif()
 
 # CPU backend tuned for the building machine; the library's own defaults otherwise.
+# Linked statically, on every configure: the library's option() would
+# otherwise drop this setting on the first configure (its old policy) and
+# build it shared, to be loaded at every start.
 set(BUILD_SHARED_LIBS OFF)
+set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
 set(WHISPER_BUILD_TESTS OFF CACHE BOOL "" FORCE)
 set(WHISPER_BUILD_EXAMPLES OFF CACHE BOOL "" FORCE)
 set(WHISPER_BUILD_SERVER OFF CACHE BOOL "" FORCE)

@@ -517,7 +517,10 @@ void StationDirectory::updateIndicator()
 {
     indicatorRow_ = -1;
     const std::optional<Station> &current = radio_->current();
-    if (current && radio_->state() == RadioStore::State::Playing && !Appearance::shared().reduceMotion() && isVisible())
+    // The meter moves only where someone can see it: not while the window is
+    // hidden or minimised (minimising sends this panel a hide event).
+    if (current && radio_->state() == RadioStore::State::Playing && !Appearance::shared().reduceMotion() && isVisible()
+        && !window()->isMinimized())
         indicatorRow_ = model_->rowOf(current->id);
     if (indicatorRow_ >= 0) {
         if (!indicatorTimer_->isActive())

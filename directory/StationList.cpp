@@ -32,7 +32,8 @@ constexpr int failureSize = 13;
 // Room kept at the trailing edge of every row for the marks, so that a mark
 // that comes or goes never re-wraps a name.
 constexpr int markRoom = 2 + indicatorWidth + itemSpacing + failureSize;
-// Places cached beyond this many stations are dropped and looked up again.
+// Places (and name widths) cached beyond this many stations are dropped and
+// looked up again.
 constexpr qsizetype placeCacheLimit = 4096;
 
 QColor teal(double alpha)
@@ -253,6 +254,16 @@ int StationRowDelegate::nameWidth(int rowWidth) const
     return rowWidth - 2 * (rowInset + sidePadding) - itemSpacing - markRoom;
 }
 
+int StationRowDelegate::nameAdvance(const QString &name) const
+{
+    const auto cached = nameAdvances_.constFind(name);
+    if (cached != nameAdvances_.constEnd())
+        return *cached;
+    if (nameAdvances_.size() >= placeCacheLimit)
+        nameAdvances_.clear();
+    return *nameAdvances_.insert(name, QFontMetrics(nameFont_).horizontalAdvance(name));
+}
+
 QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const
 {
     const int width = view_->viewport()->width();
@@ -261,7 +272,7 @@ QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelInd
     const QFontMetrics names(nameFont_);
     const auto *model = static_cast<const StationListModel *>(index.model());
     const Station *station = model->stationAt(index.row());
-    const int lines = station && names.horizontalAdvance(station->name) > nameWidth(width) ? 2 : 1;
+    const int lines = station && nameAdvance(station->name) > nameWidth(width) ? 2 : 1;
     return {width, verticalPadding * 2 + lines * names.lineSpacing() + lineGap + QFontMetrics(subtitleFont_).height()};
 }
 
@@ -328,7 +339,7 @@ void StationRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     painter->setPen(Qt::white);
     int y = content.top();
     const QString &name = row.station->name;
-    if (names.horizontalAdvance(name) <= width) {
+    if (nameAdvance(name) <= width) {
         painter->drawText(QRect(content.left(), y, width, names.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, name);
         y += names.lineSpacing();
     } else {

@@ -84,12 +84,17 @@ public:
 private:
     const QPixmap &symbol(const QString &name, int size, qreal ratio) const;
     int nameWidth(int rowWidth) const;
+    // The name's width in the name font, measured once: the list asks for row
+    // sizes on every repaint (the playing row's meter repaints several times a
+    // second), and shaping the text each time costs more than the paint.
+    int nameAdvance(const QString &name) const;
 
     QListView *view_;
     QFont nameFont_;
     QFont subtitleFont_;
     QFont moreFont_;
     mutable QHash<QString, QPixmap> symbols_;
+    mutable QHash<QString, int> nameAdvances_; // name -> width in nameFont_
 };
 
 // The list: Return starts the selected station (through the handler), and

@@ -8,7 +8,10 @@
 namespace vantuli {
 
 namespace {
-constexpr int PumpIntervalMs = 10;
+// Twice per 0.1 s stream tick: the player's time (and so the position the
+// stream reports) is never more than one step behind, without waking the
+// thread a hundred times a second.
+constexpr int PumpIntervalMs = 50;
 // At most this much audio is taken in one step; a longer gap (a suspended
 // machine, a starved thread) is skipped rather than played back in a rush.
 constexpr double LongestStepSeconds = 0.1;

@@ -8,6 +8,11 @@
 #include <QJsonArray>
 #include <QSet>
 
+#include <simdjson.h>
+
+#include <string_view>
+#include <unordered_map>
+
 namespace vantuli {
 
 namespace {
@@ -47,6 +52,118 @@ void putOptional(QJsonObject &o, const QString &key, const std::optional<QString
     if (value)
         o.insert(key, *value);
 }
+
+// The catalog's quick reader: parses the file with simdjson and builds the
+// stations straight from it, without a JSON document in between. Texts that
+// many stations repeat (places, languages, dates, groups, genres) share one
+// string. It answers nothing for anything but a well-formed catalog, so that
+// the strict reader below finds and names the fault, and for anything where
+// the two might read differently (a key given twice).
+class QuickCatalogReader {
+public:
+    std::optional<std::vector<Station>> read(const QByteArray &text)
+    {
+        simdjson::dom::parser parser;
+        simdjson::dom::element root;
+        if (parser.parse(text.constData(), size_t(text.size()), true).get(root) != simdjson::SUCCESS)
+            return std::nullopt;
+        simdjson::dom::array array;
+        if (root.get_array().get(array) != simdjson::SUCCESS)
+            return std::nullopt;
+        std::vector<Station> stations;
+        stations.reserve(array.size());
+        for (simdjson::dom::element entry : array) {
+            simdjson::dom::object object;
+            if (entry.get_object().get(object) != simdjson::SUCCESS || !readStation(object, stations.emplace_back()))
+                return std::nullopt;
+        }
+        return stations;
+    }
+
+private:
+    enum Field : unsigned {
+        Id, Name, City, Country, Frequency, Keywords, Language, Website, Path, StreamUrl, // required
+        GenreIDs, VerifiedAt, FeaturedLabel, FeaturedGroup,
+    };
+    static constexpr unsigned requiredFields = (1u << GenreIDs) - 1;
+
+    static std::optional<Field> field(std::string_view key)
+    {
+        static const std::unordered_map<std::string_view, Field> fields = {
+            {"id", Id},           {"name", Name},         {"city", City},         {"country", Country},
+            {"frequency", Frequency}, {"keywords", Keywords}, {"language", Language}, {"website", Website},
+            {"path", Path},       {"streamUrl", StreamUrl}, {"genreIDs", GenreIDs}, {"verifiedAt", VerifiedAt},
+            {"featuredLabel", FeaturedLabel}, {"featuredGroup", FeaturedGroup},
+        };
+        const auto found = fields.find(key);
+        return found == fields.end() ? std::nullopt : std::optional<Field>(found->second);
+    }
+
+    static QString text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); }
+
+    // One QString for every occurrence of the same text; the views point into
+    // the parser, which outlives the reading.
+    QString shared(std::string_view utf8)
+    {
+        auto found = shared_.find(utf8);
+        if (found == shared_.end())
+            found = shared_.emplace(utf8, text(utf8)).first;
+        return found->second;
+    }
+
+    bool readStation(simdjson::dom::object object, Station &station)
+    {
+        unsigned seen = 0;
+        for (const simdjson::dom::key_value_pair member : object) {
+            const std::optional<Field> known = field(member.key);
+            if (!known)
+                continue; // unknown keys are ignored
+            const unsigned bit = 1u << *known;
+            if (seen & bit)
+                return false;
+            seen |= bit;
+            if (*known >= GenreIDs && member.value.is_null())
+                continue; // an optional null: absent
+            if (*known == GenreIDs) {
+                simdjson::dom::array genres;
+                if (member.value.get_array().get(genres) != simdjson::SUCCESS)
+                    return false;
+                QStringList list;
+                list.reserve(qsizetype(genres.size()));
+                for (simdjson::dom::element genre : genres) {
+                    std::string_view id;
+                    if (genre.get_string().get(id) != simdjson::SUCCESS)
+                        return false;
+                    list.append(shared(id));
+                }
+                station.genreIDs = std::move(list);
+                continue;
+            }
+            std::string_view value;
+            if (member.value.get_string().get(value) != simdjson::SUCCESS)
+                return false;
+            switch (*known) {
+            case Id: station.id = text(value); break;
+            case Name: station.name = text(value); break;
+            case City: station.city = shared(value); break;
+            case Country: station.country = shared(value); break;
+            case Frequency: station.frequency = shared(value); break;
+            case Keywords: station.keywords = text(value); break;
+            case Language: station.language = shared(value); break;
+            case Website: station.website = text(value); break;
+            case Path: station.path = text(value); break;
+            case StreamUrl: station.streamUrl = text(value); break;
+            case VerifiedAt: station.verifiedAt = shared(value); break;
+            case FeaturedLabel: station.featuredLabel = shared(value); break;
+            case FeaturedGroup: station.featuredGroup = shared(value); break;
+            case GenreIDs: break;
+            }
+        }
+        return (seen & requiredFields) == requiredFields;
+    }
+
+    std::unordered_map<std::string_view, QString> shared_;
+};
 
 } // namespace
 
@@ -95,6 +212,10 @@ Station Station::fromJson(const QJsonValue &value)
 
 std::vector<Station> Station::decodeCatalog(const QByteArray &text)
 {
+    if (std::optional<std::vector<Station>> stations = QuickCatalogReader().read(text))
+        return std::move(*stations);
+    // Not a well-formed catalog (or one the quick reader leaves alone): read
+    // strictly, to name what is wrong.
     const QJsonArray array = json::requireArray(json::parse(text), QStringLiteral("catalog"));
     std::vector<Station> stations;
     stations.reserve(static_cast<size_t>(array.size()));

@@ -284,6 +284,7 @@ void RadioStore::loadCatalog()
 {
     const QString path = catalogPath_ ? *catalogPath_ : Resources::path(QStringLiteral("catalog.json"));
     std::vector<Station> catalog;
+    QHash<QString, Station> byID;
     try {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -291,13 +292,14 @@ void RadioStore::loadCatalog()
         catalog = Station::decodeCatalog(file.readAll());
         // Every lookup by id would silently take one of two stations that share
         // an id: such a catalog is refused as a whole.
-        QSet<QString> ids;
-        ids.reserve(static_cast<qsizetype>(catalog.size()));
+        byID.reserve(static_cast<qsizetype>(catalog.size()));
         for (const Station &station : catalog) {
-            if (ids.contains(station.id))
+            const qsizetype known = byID.size();
+            Station &entry = byID[station.id];
+            if (byID.size() == known)
                 throw DecodingError(QStringLiteral("The station id \"%1\" is used by more than one station.")
                                         .arg(station.id));
-            ids.insert(station.id);
+            entry = station;
         }
     } catch (const DecodingError &error) {
         playbackMessage_ = DisplayMessage::format(QStringLiteral("目录读取失败。%@"), error.description());
@@ -309,9 +311,7 @@ void RadioStore::loadCatalog()
 
     stations_ = std::move(catalog);
     featuredGroups_ = FeaturedGroup::groups(stations_);
-    stationsByID_.clear();
-    for (const Station &station : stations_)
-        stationsByID_.insert(station.id, station);
+    stationsByID_ = std::move(byID);
 
     // A failure of a station whose address changed, or that left the
     // catalog, no longer applies.

@@ -173,12 +173,21 @@ void RadioStore::indexDirectory()
     const L10n &l10n = L10n::shared();
     const QString localeId = l10n.displayLocaleId();
 
+    // The language value of each distinct language text, worked out once.
+    QHash<QString, QString> languageValues;
+    const auto languageOf = [&languageValues](const Station &station) -> QString {
+        auto found = languageValues.constFind(station.language);
+        if (found == languageValues.constEnd())
+            found = languageValues.insert(station.language, languageValue(station));
+        return *found;
+    };
+
     Tally countryTally;
     Tally languageTally;
     Tally genreTally;
     for (const Station &station : stations_) {
         countryTally.add(station.country);
-        languageTally.add(languageValue(station));
+        languageTally.add(languageOf(station));
         if (station.genreIDs) {
             // A station that lists a genre twice counts twice.
             for (const QString &genre : *station.genreIDs)
@@ -214,6 +223,17 @@ void RadioStore::indexDirectory()
             groupLabels.insert(station.id, label); // a later group wins
     }
 
+    // Folding works character by character and the parts are joined with a
+    // space, so the folded text is the parts folded one by one and joined.
+    // Most parts (places, languages, labels) repeat across the catalog: each
+    // distinct one is folded once.
+    QHash<QString, QString> foldedParts;
+    const auto foldedPart = [&foldedParts](const QString &part) -> QString {
+        auto found = foldedParts.constFind(part);
+        if (found == foldedParts.constEnd())
+            found = foldedParts.insert(part, TextFolding::fold(part));
+        return *found;
+    };
     QHash<QString, QString> index;
     index.reserve(static_cast<qsizetype>(stations_.size()));
     std::vector<DirectoryEntry> entries;
@@ -221,32 +241,32 @@ void RadioStore::indexDirectory()
     QString allText;
     QHash<QString, qsizetype> positions;
     positions.reserve(static_cast<qsizetype>(stations_.size()));
+    QString genreText;
     for (const Station &station : stations_) {
-        QStringList genreParts;
+        genreText.clear();
         if (station.genreIDs) {
             for (const QString &genre : *station.genreIDs) {
                 const auto label = genreLabels.constFind(genre);
-                if (label != genreLabels.constEnd())
-                    genreParts.append(*label);
+                if (label != genreLabels.constEnd()) {
+                    if (!genreText.isEmpty())
+                        genreText += space;
+                    genreText += *label;
+                }
             }
         }
-        const QString language = languageValue(station);
+        const QString language = languageOf(station);
         // Eleven parts, empty ones kept, so that the text is the same for
         // every station shape.
-        const QStringList parts{
-            genreParts.join(space),
-            station.name,
-            station.city,
-            station.country,
-            language,
-            station.keywords,
-            station.frequency,
-            groupLabels.value(station.id),
-            station.featuredLabel.value_or(QString()),
-            countryLabels.value(station.country),
-            languageLabels.value(language),
-        };
-        const QString text = TextFolding::fold(parts.join(space));
+        QString text = foldedPart(genreText);
+        for (const QString &part : {TextFolding::fold(station.name), foldedPart(station.city),
+                                    foldedPart(station.country), foldedPart(language), TextFolding::fold(station.keywords),
+                                    foldedPart(station.frequency), foldedPart(groupLabels.value(station.id)),
+                                    foldedPart(station.featuredLabel.value_or(QString())),
+                                    foldedPart(countryLabels.value(station.country)),
+                                    foldedPart(languageLabels.value(language))}) {
+            text += space;
+            text += part;
+        }
         index.insert(station.id, text);
         positions.insert(station.id, static_cast<qsizetype>(entries.size()));
         entries.push_back(DirectoryEntry{language, allText.size(), text.size()});

@@ -39,6 +39,17 @@ TEST(TextFolding, FoldsCaseDiacriticsAndWidth)
     EXPECT_EQ(TextFolding::fold(QStringLiteral("Café Müller")), QStringLiteral("cafe muller"));
     EXPECT_EQ(TextFolding::fold(QStringLiteral("STRASSE")), TextFolding::fold(QStringLiteral("strasse")));
     EXPECT_EQ(TextFolding::fold(QStringLiteral("東京")), QStringLiteral("東京"));
+    EXPECT_EQ(TextFolding::fold(QStringLiteral("Radio 1 FM\t~")), QStringLiteral("radio 1 fm\t~"));
+
+    // The directory folds the parts of a station's text one by one: joined
+    // with a space, they fold as the joined text does, marks and expansions
+    // at the joins included.
+    const QStringList parts = {QStringLiteral("Straße"), QString(QChar(0x0301)) + QStringLiteral("Éa"),
+                               QStringLiteral("ΟΔΟΣ"), QString(), QStringLiteral("ﬁ Ｒadio"), QStringLiteral("ASCII")};
+    QStringList folded;
+    for (const QString &part : parts)
+        folded.append(TextFolding::fold(part));
+    EXPECT_EQ(folded.join(QLatin1Char(' ')), TextFolding::fold(parts.join(QLatin1Char(' '))));
 }
 
 TEST(Resources, EnvironmentNamesTheDirectory)

@@ -104,6 +104,10 @@ TEST(Station, CatalogRoundTripsAndKeepsAbsentApartFromEmpty)
     for (const Station &s : stations)
         again.append(s.toJson());
     EXPECT_EQ(Station::decodeCatalog(catalogOf(again)), stations);
+    // A key given twice reads as the JSON document reads it.
+    QByteArray twice = catalogOf({stationObject(QStringLiteral("d"))});
+    twice.replace("\"name\"", "\"name\": \"first\", \"name\"");
+    EXPECT_EQ(Station::decodeCatalog(twice).at(0), Station::fromJson(QJsonDocument::fromJson(twice).array().at(0)));
 
     // Absent and empty genre lists make different stations.
     Station withoutGenres = stations[2];
@@ -167,13 +171,19 @@ TEST(Station, ShippedCatalogDecodes)
     if (!file.exists())
         GTEST_SKIP() << "no catalog.json in the resources yet";
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
     std::vector<Station> stations;
     try {
-        stations = Station::decodeCatalog(file.readAll());
+        stations = Station::decodeCatalog(text);
     } catch (const DecodingError &e) {
         FAIL() << e.what();
     }
     EXPECT_FALSE(stations.empty());
+    // The same stations as read entry by entry from a JSON document.
+    const QJsonArray entries = QJsonDocument::fromJson(text).array();
+    ASSERT_EQ(size_t(entries.size()), stations.size());
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        ASSERT_EQ(Station::fromJson(entries.at(i)), stations[size_t(i)]) << i;
     QSet<QString> seen;
     for (const Station &s : stations) {
         EXPECT_FALSE(seen.contains(s.id)) << "duplicate id " << s.id.toStdString();
