@@ -10,6 +10,7 @@
 class QAbstractButton;
 class QDialog;
 class QLabel;
+class QTimer;
 class QVariantAnimation;
 
 namespace vantuli {
@@ -76,6 +77,8 @@ public:
 protected:
     void changeEvent(QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildHeader(QWidget *header);
@@ -113,6 +116,7 @@ private:
     QPointer<QDialog> archive_;
     QVariantAnimation *reveal_ = nullptr;
     Refresher *texts_ = nullptr;
+    QTimer *geometrySave_ = nullptr;
     friend class ContentArea;
 };
 
