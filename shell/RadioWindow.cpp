@@ -20,6 +20,7 @@
 #include "tipjar/SupportView.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
@@ -30,6 +31,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
@@ -241,6 +243,17 @@ RadioWindow::RadioWindow(RadioStore *radio, FloatingCaptions *floating, SupportC
     const std::optional<QVariant> geometry = settings_->value(QString::fromLatin1(windowGeometryKey));
     if (!geometry || !restoreGeometry(QByteArray::fromBase64(geometry->toString().toLatin1())))
         resize(1040, 690);
+    // Kept a moment after each move or resize (a drag makes many), when the
+    // window is hidden or closed, and at quit after the store's own write-out.
+    geometrySave_ = new QTimer(this);
+    geometrySave_->setSingleShot(true);
+    geometrySave_->setInterval(500);
+    connect(geometrySave_, &QTimer::timeout, this, &RadioWindow::saveGeometryToSettings);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (isVisible())
+            saveGeometryToSettings();
+        settings_->sync();
+    });
 }
 
 RadioWindow::~RadioWindow()
@@ -252,6 +265,20 @@ RadioWindow::~RadioWindow()
 void RadioWindow::saveGeometryToSettings()
 {
     settings_->setValue(QString::fromLatin1(windowGeometryKey), QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+void RadioWindow::moveEvent(QMoveEvent *event)
+{
+    if (isVisible())
+        geometrySave_->start();
+    QMainWindow::moveEvent(event);
+}
+
+void RadioWindow::resizeEvent(QResizeEvent *event)
+{
+    if (isVisible())
+        geometrySave_->start();
+    QMainWindow::resizeEvent(event);
 }
 
 void RadioWindow::hideEvent(QHideEvent *event)

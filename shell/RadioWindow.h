@@ -10,6 +10,7 @@
 class QAbstractButton;
 class QDialog;
 class QLabel;
+class QTimer;
 class QVariantAnimation;
 
 namespace vantuli {
@@ -77,6 +78,8 @@ protected:
     void changeEvent(QEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     bool focusNextPrevChild(bool next) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildHeader(QWidget *header);
@@ -115,6 +118,7 @@ private:
     QPointer<QDialog> archive_;
     QVariantAnimation *reveal_ = nullptr;
     Refresher *texts_ = nullptr;
+    QTimer *geometrySave_ = nullptr;
     friend class ContentArea;
 };
 

@@ -2,6 +2,7 @@
 
 #include "store/RadioStore.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
