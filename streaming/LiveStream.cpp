@@ -238,7 +238,7 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
         return;
     ended_ = true;
 
-    // This may run inside a signal of the timer, the reply or the HLS loop:
+    // This may run inside a signal of the timer, the request or the HLS loop:
     // the objects are stopped now and deleted once control is back in the
     // event loop.
     if (clock_) {
