@@ -238,7 +238,7 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
         return;
     ended_ = true;
 
-    // This may run inside a signal of the timer, the reply or the HLS loop:
+    // This may run inside a signal of the timer, the request or the HLS loop:
     // the objects are stopped now and deleted once control is back in the
     // event loop.
     if (clock_) {
@@ -293,8 +293,8 @@ void LiveStream::Run::openPlain(const QUrl &url)
     handlers.responded = [this](int status, const QUrl &at, const QByteArray &type) { responded(status, at, type); };
     handlers.readable = [this] { readBody(); };
     handlers.finished = [this](std::optional<StreamRequest::Failure> failure) { completed(failure); };
-    request_ = new StreamRequest(configuration_, StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout)),
-                                 std::move(handlers), io_->context());
+    const int idleTimeout = StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout));
+    request_ = new StreamRequest(configuration_, idleTimeout, std::move(handlers), io_->context());
     request_->get(url, {{"Icy-MetaData", "0"}, {"User-Agent", "Vantuli/1.0"}});
 }
 
@@ -317,7 +317,7 @@ void LiveStream::Run::readBody()
     if (ended_ || !request_ || !accepted_)
         return;
     // Slice by slice, so the pending cap is checked between them; what stays
-    // in the reply is taken up by the tick (pullAudio).
+    // in the request is taken up by the tick (pullAudio).
     while (wantsAudio()) {
         const QByteArray chunk = request_->read(readSlice);
         if (chunk.isEmpty())
