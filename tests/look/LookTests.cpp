@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QSlider>
 #include <QToolButton>
+#include <QToolTip>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -64,7 +65,7 @@ TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWho
     Appearance::shared().setReduceMotionForTesting(false);
 }
 
-TEST(Appearance, DarkSchemeDarkensMenusAndDialogsAndTheLightSchemeGivesTheDesktopPaletteBack)
+TEST(Appearance, DarkSchemeDarkensMenusDialogsAndToolTipsAndTheLightSchemeGivesTheDesktopPaletteBack)
 {
     const QColor desktop = QApplication::palette().color(QPalette::Window);
     ASSERT_GE(desktop.lightness(), 128) << "the test platform's palette is light";
@@ -78,6 +79,7 @@ TEST(Appearance, DarkSchemeDarkensMenusAndDialogsAndTheLightSchemeGivesTheDeskto
                 << surface->metaObject()->className() << " dark " << dark;
             EXPECT_EQ(surface->palette().color(QPalette::WindowText).lightness() >= 128, dark);
         }
+        EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase).lightness() < 128, dark);
     }
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop);
 }
