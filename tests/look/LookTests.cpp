@@ -125,7 +125,7 @@ TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
         ASSERT_EQ(FocusRing::target(), row.control) << row.control->metaObject()->className();
         const QImage shot = window.grab().toImage();
         const QRect at = row.control->geometry();
-        const QColor edge = shot.pixelColor(row.inset ? at.left() + 1 : at.left() - 2, at.center().y());
+        const QColor edge = shot.pixelColor(row.inset ? at.left() + 1 : at.left() - 3, at.center().y());
         EXPECT_LT(std::abs(edge.red() - ring.red()) + std::abs(edge.green() - ring.green()) +
                       std::abs(edge.blue() - ring.blue()),
                   90)
