@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QApplication>
 #include <QPalette>
+#include <QToolTip>
 
 namespace vantuli {
 
@@ -129,11 +130,16 @@ void Appearance::applyPalette()
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
     applyingPalette_ = true;
+    // Tool tips keep a palette of their own.
     if (dark_ && !desktopPalette_ && !isDark(QApplication::palette())) {
         desktopPalette_ = QApplication::palette();
-        QApplication::setPalette(Studio::darkPalette(Studio::sheetBackground(true)));
+        desktopToolTipPalette_ = QToolTip::palette();
+        const QPalette dark = Studio::darkPalette(Studio::sheetBackground(true));
+        QApplication::setPalette(dark);
+        QToolTip::setPalette(dark);
     } else if (!dark_ && desktopPalette_) {
         QApplication::setPalette(*desktopPalette_);
+        QToolTip::setPalette(desktopToolTipPalette_);
         desktopPalette_.reset();
     }
     applyingPalette_ = false;

@@ -54,6 +54,7 @@ private:
     bool schemeOverridden_ = false;
     bool motionOverridden_ = false;
     std::optional<QPalette> desktopPalette_; // kept while the Studio dark palette is applied
+    QPalette desktopToolTipPalette_;
     bool applyingPalette_ = false;
 };
 

@@ -14,7 +14,7 @@ namespace vantuli {
 
 namespace {
 
-constexpr int outset = 3;
+constexpr int outset = 4; // a clear gap between the control and its ring
 constexpr double penWidth = 2;
 
 FocusRing *instance = nullptr;

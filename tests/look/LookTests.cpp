@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QSlider>
 #include <QToolButton>
+#include <QToolTip>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -64,7 +65,7 @@ TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWho
     Appearance::shared().setReduceMotionForTesting(false);
 }
 
-TEST(Appearance, DarkSchemeDarkensMenusAndDialogsAndTheLightSchemeGivesTheDesktopPaletteBack)
+TEST(Appearance, DarkSchemeDarkensMenusDialogsAndToolTipsAndTheLightSchemeGivesTheDesktopPaletteBack)
 {
     const QColor desktop = QApplication::palette().color(QPalette::Window);
     ASSERT_GE(desktop.lightness(), 128) << "the test platform's palette is light";
@@ -78,6 +79,7 @@ TEST(Appearance, DarkSchemeDarkensMenusAndDialogsAndTheLightSchemeGivesTheDeskto
                 << surface->metaObject()->className() << " dark " << dark;
             EXPECT_EQ(surface->palette().color(QPalette::WindowText).lightness() >= 128, dark);
         }
+        EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase).lightness() < 128, dark);
     }
     EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop);
 }
@@ -123,7 +125,7 @@ TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
         ASSERT_EQ(FocusRing::target(), row.control) << row.control->metaObject()->className();
         const QImage shot = window.grab().toImage();
         const QRect at = row.control->geometry();
-        const QColor edge = shot.pixelColor(row.inset ? at.left() + 1 : at.left() - 2, at.center().y());
+        const QColor edge = shot.pixelColor(row.inset ? at.left() + 1 : at.left() - 3, at.center().y());
         EXPECT_LT(std::abs(edge.red() - ring.red()) + std::abs(edge.green() - ring.green()) +
                       std::abs(edge.blue() - ring.blue()),
                   90)
