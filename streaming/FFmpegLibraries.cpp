@@ -117,11 +117,16 @@ struct Functions {
     }
 };
 
+void *address(Function function)
+{
+    static const Functions functions; // thread-safe, on the first call
+    return functions.address[function];
+}
+
 template <typename Pointer>
 Pointer real(Function function)
 {
-    static const Functions functions; // thread-safe, on the first call
-    return reinterpret_cast<Pointer>(functions.address[function]);
+    return reinterpret_cast<Pointer>(address(function));
 }
 
 #define VANTULI_REAL(name) real<decltype(&::name)>(name##_index)
