@@ -1,9 +1,11 @@
 // Directory panel benchmark: the real panel, offscreen, over the shipped
 // catalog. Times, from the input event to the station list painted again:
 // a keystroke in the search field, a tab change and a facet change.
-// Median and worst of each.
+// Median and worst of each. Then the processor time the panel takes while
+// the station at the top of the list plays (its meter moving) over
+// --meter seconds (default 10; 0 leaves it out), as a share of one core.
 //
-//   bench_directory-panel [--catalog FILE] [--runs N] [--grab FOLDER]
+//   bench_directory-panel [--catalog FILE] [--runs N] [--meter S] [--grab FOLDER]
 //
 // --grab also saves a picture of each tab and of an open facet menu.
 
@@ -16,15 +18,19 @@
 #include "platform/SettingsStore.h"
 #include "records/L10n.h"
 #include "store/RadioStore.h"
+#include "support/WidgetHarness.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QDir>
 #include <QLineEdit>
 #include <QPainter>
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -50,6 +56,20 @@ protected:
     {
         if (event->type() == QEvent::Paint)
             painted = true;
+        return false;
+    }
+};
+
+// Counts the paints of the list.
+class PaintCount : public QObject {
+public:
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
         return false;
     }
 };
@@ -123,6 +143,7 @@ int main(int argc, char **argv)
     QString catalog = QStringLiteral(VANTULI_RESOURCE_DIR "/catalog.json");
     int runs = 50;
     QString grabFolder;
+    double meterSeconds = 10;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--catalog"))
@@ -131,6 +152,8 @@ int main(int argc, char **argv)
             runs = std::max(1, args[i + 1].toInt());
         if (args[i] == QLatin1String("--grab"))
             grabFolder = args[i + 1];
+        if (args[i] == QLatin1String("--meter"))
+            meterSeconds = std::max(0.0, args[i + 1].toDouble());
     }
 
     L10n l10n(std::make_shared<MemorySettingsStore>(), [] { return QStringList{QStringLiteral("en")}; }, {},
@@ -205,6 +228,32 @@ int main(int argc, char **argv)
         emit panel.countryMenu()->picked(i % 2 ? QString() : biggestCountry);
     });
     report("facet change (country / all):", country, store.visible().size());
+
+    if (meterSeconds > 0) {
+        store.resetFilters();
+        store.setFilter(LibraryFilter::All);
+        QApplication::processEvents();
+        test::StoreProbe probe(store);
+        probe.play(store.visible().front());
+        const auto processSeconds = [] {
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                   + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        };
+        PaintCount paints;
+        panel.list()->viewport()->installEventFilter(&paints);
+        QElapsedTimer wall;
+        wall.start();
+        const double cpu0 = processSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(int(meterSeconds * 1000), &loop, &QEventLoop::quit);
+        loop.exec();
+        const double share = (processSeconds() - cpu0) / (double(wall.nsecsElapsed()) / 1e9);
+        std::printf("playing station's meter on screen: %.2f %% of a core over %.0f s (%d list paints)\n", 100 * share,
+                    meterSeconds, paints.count);
+        probe.setState(RadioStore::State::Stopped);
+    }
 
     if (!grabFolder.isEmpty()) {
         QDir().mkpath(grabFolder);
