@@ -6,6 +6,7 @@
 #include "overlay/FloatingCaptionCanvas.h"
 #include "overlay/FloatingCaptions.h"
 #include "overlay/OverlayPlatform.h"
+#include "support/TestEnvironment.h"
 #include "support/WidgetHarness.h"
 
 #include <QApplication>
@@ -272,6 +273,7 @@ TEST(OverlayX11Test, PanelStandsAboveAFullScreenWindowShapedWithoutACompositor)
 
 int main(int argc, char **argv)
 {
+    vantuli::test::useTestEnvironment(); // the session then moves the platform to xcb
     ::testing::InitGoogleTest(&argc, argv);
     auto session = std::make_unique<vantuli::test::Session>();
     if (!::testing::GTEST_FLAG(list_tests) && session->start(argc, argv))
