@@ -568,7 +568,7 @@ TEST_F(DirectoryTest, HistoryActionsAndSearchRequests)
     EXPECT_EQ(rows(), 1);
 
     // Clearing asks first; "Cancel" keeps the history, "Clear" empties it.
-    for (const QString choice : {QStringLiteral("Cancel"), QStringLiteral("Clear")}) {
+    for (const QString &choice : {QStringLiteral("Cancel"), QStringLiteral("Clear")}) {
         button(QStringLiteral("Clear history"))->click();
         ASSERT_TRUE(panel().confirmingClear());
         QMessageBox *box = nullptr;

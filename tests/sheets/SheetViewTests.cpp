@@ -141,8 +141,9 @@ TEST(ArchiveView, EachControlLoadsItsOwnPage)
         EXPECT_EQ(loads.size(), before + 1) << row.control;
         EXPECT_EQ(view.paging().loadedFilter()->captions, row.captions) << row.control;
         // 150 captions: the first page leaves more to load, the second none.
-        if (row.captions)
+        if (row.captions) {
             EXPECT_EQ(view.paging().hasMore(), !row.more) << row.control;
+        }
         EXPECT_TRUE(view.isVisible()) << row.control;
     }
     press("archiveDone")();

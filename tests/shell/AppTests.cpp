@@ -212,8 +212,9 @@ TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
         {"a plain file", [&] { QFile file(own); ASSERT_TRUE(file.open(QIODevice::WriteOnly)); }, false},
         {"another user's folder", [&] {
              folder(0700)();
-             if (::geteuid() == 0)
+             if (::geteuid() == 0) {
                  ASSERT_EQ(::chown(QFile::encodeName(own), 65534, 65534), 0);
+             }
          }, ::geteuid() != 0},
     };
     for (const Case &c : cases) {
@@ -225,8 +226,9 @@ TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
         qputenv("XDG_RUNTIME_DIR", "relative/run");
         const std::optional<QString> path = SingleInstance::fallbackSocketPath();
         EXPECT_EQ(path.has_value(), c.used) << c.what;
-        if (path)
+        if (path) {
             EXPECT_EQ(*path, own + QStringLiteral("/vantuli.socket")) << c.what;
+        }
     }
     // A private runtime folder is preferred.
     qputenv("XDG_RUNTIME_DIR", root.path().toUtf8());

@@ -599,8 +599,9 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
         const size_t before = answers.size();
         apertium.modes(&context, [&](const QStringList &modes) { answers.push_back(modes); });
         EXPECT_EQ(answers.size(), before);
-        if (i == 1)
+        if (i == 1) {
             EXPECT_TRUE(waitUntil([&] { return answers.size() == 2; }));
+        }
     }
     EXPECT_TRUE(waitUntil([&] { return answers.size() == 3; }));
     EXPECT_EQ(answers.front(), answers.back());
