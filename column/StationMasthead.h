@@ -4,6 +4,7 @@
 
 #include <QPixmap>
 #include <QUrl>
+#include <QFont>
 #include <QWidget>
 
 #include <optional>
@@ -61,6 +62,7 @@ private:
     QLabel *kickerIcon_;
     QLabel *kicker_;
     FitLabel *name_;
+    QFont nameFont_; // the name's font before the station's language picks its CJK forms
     FitLabel *facts_;
     StudioButton *play_;
     StudioButton *favorite_;

@@ -320,16 +320,17 @@ void StationRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     // Name, at most two lines, the second cut short.
     const int width = qMax(0, nameWidth(option.rect.width()));
-    const QFontMetrics names(nameFont_);
-    painter->setFont(nameFont_);
+    const QString &name = row.station->name;
+    const QFont nameFont = withTextLanguage(nameFont_, row.station->language, name);
+    const QFontMetrics names(nameFont);
+    painter->setFont(nameFont);
     painter->setPen(Qt::white);
     int y = content.top();
-    const QString &name = row.station->name;
     if (names.horizontalAdvance(name) <= width) {
         painter->drawText(QRect(content.left(), y, width, names.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, name);
         y += names.lineSpacing();
     } else {
-        QTextLayout layout(name, nameFont_);
+        QTextLayout layout(name, nameFont);
         QTextOption wrap;
         wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout.setTextOption(wrap);

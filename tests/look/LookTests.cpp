@@ -154,10 +154,15 @@ TEST(TextStyles, CjkTextTakesTheGlyphFormsOfItsLanguageOrOfItsOwnScript)
         const QString language = QString::fromUtf8(row.language);
         const QString text = QString::fromUtf8(row.text);
         EXPECT_EQ(cjkForms(language, text), QString::fromUtf8(row.forms)) << row.language << " " << row.text;
-        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text)
+        const QString forms = QString::fromUtf8(row.forms);
+        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text).families().contains(QStringLiteral("Noto Serif CJK ") + forms));
+        EXPECT_TRUE(withTextLanguage(textFont(TextStyle::Body), language, text)
                         .families()
-                        .contains(QStringLiteral("Noto Serif CJK ") + QString::fromUtf8(row.forms)));
+                        .contains(QStringLiteral("Noto Sans CJK ") + forms));
     }
+    // Other text keeps its font and fontconfig's fallback.
+    const QFont body = textFont(TextStyle::Body);
+    EXPECT_EQ(withTextLanguage(body, QStringLiteral("en"), QStringLiteral("BBC World Service")), body);
 }
 
 TEST(BroadcastIndicator, BarsStandStillWhenNotPlayingAndFollowThePhaseWhenPlaying)
