@@ -276,6 +276,8 @@ void PlayerTransport::refresh()
     }
     play_->setAccessibleName(active ? localized("停止播放") : localized("收听此台"));
 
+    title_->setFont(withTextLanguage(textFont(TextStyle::Body, QFont::DemiBold), station_ ? station_->language : QString(),
+                                     station_ ? station_->name : QString()));
     title_->setText(station_ ? station_->name : QStringLiteral("Vantuli"));
     indicator_->setVisible(state == RadioStore::State::Playing);
     status_->setText(radio_->status());

@@ -123,9 +123,9 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
 
     name_ = new FitLabel(QString(), content_);
     name_->setObjectName(QStringLiteral("stationName"));
-    QFont nameFont = serifFont(nameSize, QFont::Medium);
-    nameFont.setLetterSpacing(QFont::AbsoluteSpacing, -0.85);
-    name_->setFont(nameFont);
+    nameFont_ = serifFont(nameSize, QFont::Medium);
+    nameFont_.setLetterSpacing(QFont::AbsoluteSpacing, -0.85);
+    name_->setFont(nameFont_);
     name_->setMaximumLines(2);
     name_->setMinimumScale(nameMinimumScale);
     name_->setTextColor(Qt::white);
@@ -280,6 +280,7 @@ void StationMasthead::refresh()
     const Station &station = *station_;
 
     kicker_->setText(kickerText(station));
+    name_->setFont(withTextLanguage(nameFont_, station.language, station.name));
     name_->setText(station.name);
     facts_->setText(factsText(station));
     fitName();

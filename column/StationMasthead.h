@@ -4,6 +4,7 @@
 
 #include <QPixmap>
 #include <QUrl>
+#include <QFont>
 #include <QWidget>
 
 #include <optional>
@@ -65,6 +66,7 @@ private:
     QLabel *kickerIcon_;
     FitLabel *kicker_;
     FitLabel *name_;
+    QFont nameFont_; // the name's font before the station's language picks its CJK forms
     FitLabel *facts_;
     StudioButton *play_;
     StudioButton *favorite_;

@@ -254,14 +254,16 @@ int StationRowDelegate::nameWidth(int rowWidth) const
     return rowWidth - 2 * (rowInset + sidePadding) - itemSpacing - markRoom;
 }
 
-int StationRowDelegate::nameAdvance(const QString &name) const
+int StationRowDelegate::nameAdvance(const Station &station) const
 {
-    const auto cached = nameAdvances_.constFind(name);
+    const auto cached = nameAdvances_.constFind(station.name);
     if (cached != nameAdvances_.constEnd())
         return *cached;
     if (nameAdvances_.size() >= placeCacheLimit)
         nameAdvances_.clear();
-    return *nameAdvances_.insert(name, QFontMetrics(nameFont_).horizontalAdvance(name));
+    // Measured in the font the row draws it with (CJK names in their language's forms).
+    const QFont font = withTextLanguage(nameFont_, station.language, station.name);
+    return *nameAdvances_.insert(station.name, QFontMetrics(font).horizontalAdvance(station.name));
 }
 
 QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const
@@ -272,7 +274,7 @@ QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelInd
     const QFontMetrics names(nameFont_);
     const auto *model = static_cast<const StationListModel *>(index.model());
     const Station *station = model->stationAt(index.row());
-    const int lines = station && nameAdvance(station->name) > nameWidth(width) ? 2 : 1;
+    const int lines = station && nameAdvance(*station) > nameWidth(width) ? 2 : 1;
     return {width, verticalPadding * 2 + lines * names.lineSpacing() + lineGap + QFontMetrics(subtitleFont_).height()};
 }
 
@@ -334,16 +336,17 @@ void StationRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
 
     // Name, at most two lines, the second cut short.
     const int width = qMax(0, nameWidth(option.rect.width()));
-    const QFontMetrics names(nameFont_);
-    painter->setFont(nameFont_);
+    const QString &name = row.station->name;
+    const QFont nameFont = withTextLanguage(nameFont_, row.station->language, name);
+    const QFontMetrics names(nameFont);
+    painter->setFont(nameFont);
     painter->setPen(Qt::white);
     int y = content.top();
-    const QString &name = row.station->name;
-    if (nameAdvance(name) <= width) {
+    if (nameAdvance(*row.station) <= width) {
         painter->drawText(QRect(content.left(), y, width, names.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, name);
         y += names.lineSpacing();
     } else {
-        QTextLayout layout(name, nameFont_);
+        QTextLayout layout(name, nameFont);
         QTextOption wrap;
         wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout.setTextOption(wrap);

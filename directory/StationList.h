@@ -87,14 +87,14 @@ private:
     // The name's width in the name font, measured once: the list asks for row
     // sizes on every repaint (the playing row's meter repaints several times a
     // second), and shaping the text each time costs more than the paint.
-    int nameAdvance(const QString &name) const;
+    int nameAdvance(const Station &station) const;
 
     QListView *view_;
     QFont nameFont_;
     QFont subtitleFont_;
     QFont moreFont_;
     mutable QHash<QString, QPixmap> symbols_;
-    mutable QHash<QString, int> nameAdvances_; // name -> width in nameFont_
+    mutable QHash<QString, int> nameAdvances_; // name -> width in the font the row draws it with
 };
 
 // The list: Return starts the selected station (through the handler), and

@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QApplication>
 #include <QPalette>
+#include <QStyle>
 #include <QToolTip>
 
 namespace vantuli {
@@ -130,17 +131,20 @@ void Appearance::applyPalette()
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return;
     applyingPalette_ = true;
-    // Tool tips keep a palette of their own.
-    if (dark_ && !desktopPalette_ && !isDark(QApplication::palette())) {
-        desktopPalette_ = QApplication::palette();
-        desktopToolTipPalette_ = QToolTip::palette();
-        const QPalette dark = Studio::darkPalette(Studio::sheetBackground(true));
-        QApplication::setPalette(dark);
-        QToolTip::setPalette(dark);
-    } else if (!dark_ && desktopPalette_) {
+    if (desktopPalette_ && isDark(*desktopPalette_) == dark_) {
+        // The desktop's own palette matches the scheme again.
         QApplication::setPalette(*desktopPalette_);
         QToolTip::setPalette(desktopToolTipPalette_);
         desktopPalette_.reset();
+    } else if (!desktopPalette_ && isDark(QApplication::palette()) != dark_) {
+        // Dark: the Studio dark palette; light on a dark desktop: the style's
+        // own light palette. Tool tips keep a palette of their own.
+        desktopPalette_ = QApplication::palette();
+        desktopToolTipPalette_ = QToolTip::palette();
+        const QPalette palette =
+            dark_ ? Studio::darkPalette(Studio::sheetBackground(true)) : QApplication::style()->standardPalette();
+        QApplication::setPalette(palette);
+        QToolTip::setPalette(palette);
     }
     applyingPalette_ = false;
 }

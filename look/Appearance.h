@@ -16,10 +16,11 @@ namespace vantuli {
 // palette's lightness as the fallback for the scheme. VANTULI_COLOR_SCHEME=
 // dark|light and VANTULI_REDUCE_MOTION=1 override; tests set them directly.
 //
-// When the scheme is dark but the desktop's palette is light (a portal or the
-// override asks for dark), the application palette becomes the Studio dark
-// palette, so menus, the menu bar, dialogs and scroll bars are dark too; the
-// desktop's palette returns with the light scheme.
+// When the scheme and the desktop's palette differ (a portal or the override
+// asks for the other scheme), the application palette becomes the Studio dark
+// palette or the style's light one, so menus, the menu bar, dialogs, scroll
+// bars and tool tips follow the scheme too; the desktop's palette returns once
+// the scheme matches it again.
 class Appearance : public QObject {
     Q_OBJECT
 public:

@@ -89,6 +89,8 @@ QPalette darkPalette(const QColor &base)
         palette.setColor(group, QPalette::ButtonText, fg);
         palette.setColor(group, QPalette::BrightText, gold());
     }
+    // Disabled text is drawn flat: no light "etched" copy under it.
+    palette.setColor(QPalette::Disabled, QPalette::Light, Qt::transparent);
     return palette;
 }
 

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace vantuli {
 
 int pixelSize(TextStyle style)
@@ -30,15 +32,40 @@ int pixelSize(TextStyle style)
     return 13;
 }
 
+namespace {
+
+QStringList subtags(const QString &language)
+{
+    return language.toLower().split(QRegularExpression(QStringLiteral("[-_]")));
+}
+
+bool isCjkLanguage(const QString &primary)
+{
+    return primary == QLatin1String("ja") || primary == QLatin1String("ko") || primary == QLatin1String("zh") ||
+           primary == QLatin1String("yue");
+}
+
+// Han, kana, hangul, CJK punctuation or full-width forms.
+bool holdsCjk(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(), [](QChar c) {
+        const ushort u = c.unicode();
+        return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+               (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF);
+    });
+}
+
+} // namespace
+
 QString cjkForms(const QString &language, const QString &text)
 {
-    const QStringList parts = language.toLower().split(QRegularExpression(QStringLiteral("[-_]")));
+    const QStringList parts = subtags(language);
     const QString primary = parts.value(0);
     if (primary == QLatin1String("ja"))
         return QStringLiteral("JP");
     if (primary == QLatin1String("ko"))
         return QStringLiteral("KR");
-    if (primary == QLatin1String("zh") || primary == QLatin1String("yue")) {
+    if (isCjkLanguage(primary)) { // Chinese
         for (const QString &part : parts.mid(1)) {
             if (part == QLatin1String("hant") || part == QLatin1String("tw") || part == QLatin1String("hk") ||
                 part == QLatin1String("mo"))
@@ -56,20 +83,28 @@ QString cjkForms(const QString &language, const QString &text)
     return QStringLiteral("SC");
 }
 
+QFont withTextLanguage(const QFont &font, const QString &language, const QString &text)
+{
+    if (!isCjkLanguage(subtags(language).value(0)) && !holdsCjk(text))
+        return font; // fontconfig's fallback, as for any other text
+    const QString forms = cjkForms(language, text);
+    // The font's own family resolved (an alias such as "Sans Serif" would
+    // match nothing in a list) keeps Latin and punctuation; CJK comes next.
+    const QString family = QFontInfo(font).family();
+    QFont result = font;
+    result.setFamilies({family, (family.contains(QLatin1String("Serif")) ? QStringLiteral("Noto Serif CJK ")
+                                                                         : QStringLiteral("Noto Sans CJK ")) +
+                                    forms});
+    return result;
+}
+
 QFont textFont(TextStyle style, QFont::Weight weight)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    // A Chinese, Japanese or Korean interface draws Han characters in its own
-    // forms: the system family (resolved, as an alias such as "Sans Serif"
-    // would not match) first, its CJK family next. Other interfaces keep
-    // fontconfig's fallback.
-    const QString language = L10n::shared().code();
-    const QString primary = language.section(QLatin1Char('-'), 0, 0);
-    if (primary == QLatin1String("ja") || primary == QLatin1String("ko") || primary == QLatin1String("zh"))
-        font.setFamilies({QFontInfo(font).family(), QStringLiteral("Noto Sans CJK ") + cjkForms(language)});
     font.setPixelSize(pixelSize(style));
     font.setWeight(style == TextStyle::Headline && weight == QFont::Normal ? QFont::Bold : weight);
-    return font;
+    // A Chinese, Japanese or Korean interface draws Han characters in its own forms.
+    return withTextLanguage(font, L10n::shared().code());
 }
 
 QFont serifFont(int pixelSize, QFont::Weight weight, const QString &language, const QString &text)

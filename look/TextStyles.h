@@ -31,6 +31,10 @@ QFont serifFont(int pixelSize, QFont::Weight weight = QFont::Normal, const QStri
 // Chinese (zh-Hant, zh-TW, zh-HK, zh-MO), "SC" otherwise. Without a CJK
 // language the text decides: kana gives "JP", hangul "KR".
 QString cjkForms(const QString &language, const QString &text = {});
+// `font` for text in `language`: when the language is Chinese, Japanese or
+// Korean, or the text holds CJK characters, they take the forms cjkForms gives
+// (Noto Sans or Serif CJK after the font's own family). Other text keeps `font`.
+QFont withTextLanguage(const QFont &font, const QString &language, const QString &text = {});
 // Digits of equal width, for counters.
 QFont monoDigitFont(int pixelSize, QFont::Weight weight = QFont::Normal);
 

@@ -65,23 +65,33 @@ TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWho
     Appearance::shared().setReduceMotionForTesting(false);
 }
 
-TEST(Appearance, DarkSchemeDarkensMenusDialogsAndToolTipsAndTheLightSchemeGivesTheDesktopPaletteBack)
+TEST(Appearance, MenusDialogsAndToolTipsFollowTheSchemeAndTheDesktopPaletteReturnsWhenItMatches)
 {
-    const QColor desktop = QApplication::palette().color(QPalette::Window);
-    ASSERT_GE(desktop.lightness(), 128) << "the test platform's palette is light";
-    for (const bool dark : {true, false}) {
-        Appearance::shared().setDarkForTesting(dark);
-        QWidget window;
-        auto *menu = new QMenu(&window);
-        auto *dialog = new QDialog(&window);
-        for (QWidget *surface : {&window, static_cast<QWidget *>(menu), static_cast<QWidget *>(dialog)}) {
-            EXPECT_EQ(surface->palette().color(QPalette::Window).lightness() < 128, dark)
-                << surface->metaObject()->className() << " dark " << dark;
-            EXPECT_EQ(surface->palette().color(QPalette::WindowText).lightness() >= 128, dark);
+    const QPalette lightDesktop = QApplication::palette();
+    const QPalette lightTips = QToolTip::palette();
+    ASSERT_GE(lightDesktop.color(QPalette::Window).lightness(), 128) << "the test platform's palette is light";
+    for (const bool darkDesktop : {false, true}) {
+        const QPalette desktop = darkDesktop ? Studio::darkPalette(Studio::pine()) : lightDesktop;
+        QApplication::setPalette(desktop);
+        QToolTip::setPalette(darkDesktop ? desktop : lightTips);
+        for (const bool dark : {true, false}) {
+            Appearance::shared().setDarkForTesting(dark);
+            QWidget window;
+            auto *menu = new QMenu(&window);
+            auto *dialog = new QDialog(&window);
+            for (QWidget *surface : {&window, static_cast<QWidget *>(menu), static_cast<QWidget *>(dialog)}) {
+                EXPECT_EQ(surface->palette().color(QPalette::Window).lightness() < 128, dark)
+                    << surface->metaObject()->className() << " dark " << dark << " dark desktop " << darkDesktop;
+                EXPECT_EQ(surface->palette().color(QPalette::WindowText).lightness() >= 128, dark);
+            }
+            EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase).lightness() < 128, dark);
         }
-        EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase).lightness() < 128, dark);
+        Appearance::shared().setDarkForTesting(darkDesktop);
+        EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop.color(QPalette::Window));
     }
-    EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop);
+    QApplication::setPalette(lightDesktop);
+    QToolTip::setPalette(lightTips);
+    Appearance::shared().setDarkForTesting(false);
 }
 
 TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
@@ -154,10 +164,15 @@ TEST(TextStyles, CjkTextTakesTheGlyphFormsOfItsLanguageOrOfItsOwnScript)
         const QString language = QString::fromUtf8(row.language);
         const QString text = QString::fromUtf8(row.text);
         EXPECT_EQ(cjkForms(language, text), QString::fromUtf8(row.forms)) << row.language << " " << row.text;
-        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text)
+        const QString forms = QString::fromUtf8(row.forms);
+        EXPECT_TRUE(serifFont(20, QFont::Normal, language, text).families().contains(QStringLiteral("Noto Serif CJK ") + forms));
+        EXPECT_TRUE(withTextLanguage(textFont(TextStyle::Body), language, text)
                         .families()
-                        .contains(QStringLiteral("Noto Serif CJK ") + QString::fromUtf8(row.forms)));
+                        .contains(QStringLiteral("Noto Sans CJK ") + forms));
     }
+    // Other text keeps its font and fontconfig's fallback.
+    const QFont body = textFont(TextStyle::Body);
+    EXPECT_EQ(withTextLanguage(body, QStringLiteral("en"), QStringLiteral("BBC World Service")), body);
 }
 
 TEST(BroadcastIndicator, BarsStandStillWhenNotPlayingAndFollowThePhaseWhenPlaying)

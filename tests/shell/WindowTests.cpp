@@ -663,8 +663,9 @@ TEST_F(WindowTest, TabWalksEveryControlOnceInReadingOrder)
 
     // Each shown control that takes Tab is met exactly once...
     for (QWidget *widget : main.findChildren<QWidget *>()) {
-        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisible() && widget->isEnabled() && !widget->focusProxy())
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisible() && widget->isEnabled() && !widget->focusProxy()) {
             EXPECT_EQ(std::count(walk.begin(), walk.end(), widget), 1) << describe(widget);
+        }
     }
     // ...region by region, and within a region row by row, leading edge first.
     for (size_t i = 1; i < walk.size(); ++i) {
