@@ -88,6 +88,9 @@ ScheduleView::ScheduleView(RadioStore *radio, QDateTime time, bool workdays, QWi
     list_->setWidgetResizable(true);
     list_->setFrameShape(QFrame::NoFrame);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tab goes to each row's remove button (the area scrolls it into view),
+    // not to the area itself.
+    list_->setFocusPolicy(Qt::NoFocus);
     auto *inner = new QWidget(list_);
     inner->setAutoFillBackground(false);
     rows_ = new QVBoxLayout(inner);
