@@ -254,9 +254,12 @@ QByteArray StreamRequest::read(qint64 maximum)
     while (out.size() < maximum) {
         if (framing_ == Framing::chunked && !nextChunk())
             break;
-        qint64 want = maximum - out.size();
+        // Never more than is buffered: a read allocates what it is asked for.
+        qint64 want = std::min(maximum - out.size(), socket_->bytesAvailable());
         if (framing_ != Framing::close)
             want = std::min(want, remaining_);
+        if (want <= 0)
+            break;
         const QByteArray part = socket_->read(want);
         if (part.isEmpty())
             break;
