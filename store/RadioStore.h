@@ -177,7 +177,9 @@ public:
     const std::vector<DirectoryChoice> &countries() const { return countries_; }
     const std::vector<DirectoryChoice> &languages() const { return languages_; }
     const QHash<QString, Station> &stationsByID() const { return stationsByID_; }
-    const QHash<QString, QString> &searchIndex() const { return searchIndex_; }
+    // The folded search text of every station, by id (built on request: the
+    // store keeps the texts only in the one run the search scans).
+    QHash<QString, QString> searchIndex() const;
     // The open archive; null when it could not be opened.
     ListeningArchive *archive() const { return archive_.get(); }
     // Seconds played in the current run.
@@ -359,7 +361,6 @@ private:
     std::vector<DirectoryChoice> countries_;
     std::vector<DirectoryChoice> languages_;
     QHash<QString, Station> stationsByID_;
-    QHash<QString, QString> searchIndex_;
     bool captionsOn_ = true;
     double volume_ = 0.65;
     QString language_ = QStringLiteral("station");

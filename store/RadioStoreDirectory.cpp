@@ -234,8 +234,6 @@ void RadioStore::indexDirectory()
             found = foldedParts.insert(part, TextFolding::fold(part));
         return *found;
     };
-    QHash<QString, QString> index;
-    index.reserve(static_cast<qsizetype>(stations_.size()));
     std::vector<DirectoryEntry> entries;
     entries.reserve(stations_.size());
     QString allText;
@@ -245,37 +243,47 @@ void RadioStore::indexDirectory()
     for (const Station &station : stations_) {
         genreText.clear();
         if (station.genreIDs) {
+            bool first = true;
             for (const QString &genre : *station.genreIDs) {
                 const auto label = genreLabels.constFind(genre);
                 if (label != genreLabels.constEnd()) {
-                    if (!genreText.isEmpty())
+                    if (!first)
                         genreText += space;
                     genreText += *label;
+                    first = false;
                 }
             }
         }
         const QString language = languageOf(station);
         // Eleven parts, empty ones kept, so that the text is the same for
         // every station shape.
-        QString text = foldedPart(genreText);
+        const qsizetype offset = allText.size();
+        allText += foldedPart(genreText);
         for (const QString &part : {TextFolding::fold(station.name), foldedPart(station.city),
                                     foldedPart(station.country), foldedPart(language), TextFolding::fold(station.keywords),
                                     foldedPart(station.frequency), foldedPart(groupLabels.value(station.id)),
                                     foldedPart(station.featuredLabel.value_or(QString())),
                                     foldedPart(countryLabels.value(station.country)),
                                     foldedPart(languageLabels.value(language))}) {
-            text += space;
-            text += part;
+            allText += space;
+            allText += part;
         }
-        index.insert(station.id, text);
         positions.insert(station.id, static_cast<qsizetype>(entries.size()));
-        entries.push_back(DirectoryEntry{language, allText.size(), text.size()});
-        allText.append(text);
+        entries.push_back(DirectoryEntry{language, offset, allText.size() - offset});
     }
-    searchIndex_ = std::move(index);
     directoryEntries_ = std::move(entries);
     directoryPositions_ = std::move(positions);
     directoryText_ = std::move(allText);
+}
+
+QHash<QString, QString> RadioStore::searchIndex() const
+{
+    QHash<QString, QString> index;
+    for (auto position = directoryPositions_.cbegin(); position != directoryPositions_.cend(); ++position) {
+        const DirectoryEntry &entry = directoryEntries_[size_t(position.value())];
+        index.insert(position.key(), directoryText_.mid(entry.offset, entry.length));
+    }
+    return index;
 }
 
 // ---- The visible list ----
