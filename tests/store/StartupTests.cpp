@@ -308,8 +308,9 @@ TEST_F(StartupTest, AnUnreadableCatalogLeavesAMessageAndTheRestRuns)
         ASSERT_TRUE(store->playbackMessage());
         EXPECT_EQ(store->playbackMessage()->content(), QStringLiteral("目录读取失败。%@"));
         EXPECT_FALSE(store->playbackMessage()->argument().isEmpty());
-        if (content == duplicateIds)
+        if (content == duplicateIds) {
             EXPECT_TRUE(store->playbackMessage()->argument().contains(QStringLiteral("\"twin\""))) << qPrintable(store->playbackMessage()->argument());
+        }
         EXPECT_TRUE(store->playbackMessage()->text().startsWith(QStringLiteral("Couldn’t read the station catalog.")));
         EXPECT_TRUE(store->stations().empty());
         EXPECT_TRUE(store->visible().empty());
