@@ -527,17 +527,12 @@ TEST(ListeningArchive, BusyDatabaseIsReportedAfterWaiting)
 
 TEST(ListeningArchive, LocalURLMakesItsFolder)
 {
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
     const QString base = test::temporaryFolder() + "/data/home";
-    qputenv("XDG_DATA_HOME", QFile::encodeName(base));
+    test::ScopedEnvironment data("XDG_DATA_HOME", QFile::encodeName(base));
     const QString url = Archive::localURL();
     EXPECT_EQ(url, base + "/Vantuli/Listening.sqlite3");
     EXPECT_TRUE(QFileInfo(base + "/Vantuli").isDir());
     EXPECT_EQ(Archive::localURL(), url); // an existing folder is fine
     Archive archive(url);
     EXPECT_TRUE(QFileInfo::exists(url));
-    if (saved.isNull())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", saved);
 }
