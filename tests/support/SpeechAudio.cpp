@@ -37,6 +37,27 @@ std::vector<float> silenceSamples(double seconds)
     return std::vector<float>(size_t(std::llround(seconds * 16000)), 0.0f);
 }
 
+qsizetype appendSamples(std::vector<float> &samples, const std::vector<float> &more)
+{
+    const qsizetype at = qsizetype(samples.size());
+    samples.insert(samples.end(), more.begin(), more.end());
+    return at;
+}
+
+std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples, float threshold)
+{
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (qsizetype i = 0; i < qsizetype(samples.size()); ++i) {
+        if (std::fabs(samples[size_t(i)]) >= threshold) {
+            if (first < 0)
+                first = i;
+            last = i;
+        }
+    }
+    return first < 0 ? std::pair<qsizetype, qsizetype>{0, 0} : std::pair<qsizetype, qsizetype>{first, last + 1};
+}
+
 SpokenLines speakLines(const QStringList &lines, double lead, double gap)
 {
     SpokenLines out{silenceSamples(lead), {}};
@@ -44,20 +65,10 @@ SpokenLines speakLines(const QStringList &lines, double lead, double gap)
         const std::vector<float> speech = speechSamples(line);
         if (speech.empty())
             return {};
-        // The audible extent: the first and one-past-last sample loud enough to hear.
-        qsizetype first = -1;
-        qsizetype last = -1;
-        for (qsizetype i = 0; i < qsizetype(speech.size()); ++i) {
-            if (std::fabs(speech[size_t(i)]) >= 0.01f) {
-                first = first < 0 ? i : first;
-                last = i;
-            }
-        }
-        const qsizetype at = qsizetype(out.audio.size());
-        out.audio.insert(out.audio.end(), speech.begin(), speech.end());
-        out.spoken.push_back(first < 0 ? std::pair<qsizetype, qsizetype>{at, at} : std::pair{at + first, at + last + 1});
-        const std::vector<float> pause = silenceSamples(gap);
-        out.audio.insert(out.audio.end(), pause.begin(), pause.end());
+        const qsizetype at = appendSamples(out.audio, speech);
+        const auto [begin, end] = audibleExtent(speech);
+        out.spoken.push_back({at + begin, at + end});
+        appendSamples(out.audio, silenceSamples(gap));
     }
     return out;
 }

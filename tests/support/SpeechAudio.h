@@ -16,6 +16,13 @@ std::vector<float> speechSamples(const QString &text, const QStringList &options
 // `seconds` of digital silence at 16 kHz.
 std::vector<float> silenceSamples(double seconds);
 
+// Appends `more` at the end of `samples`; answers the index where it begins.
+qsizetype appendSamples(std::vector<float> &samples, const std::vector<float> &more);
+
+// The first and one-past-last sample whose magnitude reaches `threshold`
+// (the audible extent of a clip); {0, 0} when none does.
+std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples, float threshold = 0.01f);
+
 // Lines spoken one after another at 16 kHz: `lead` seconds of silence, then
 // each line followed by `gap` seconds of silence. `spoken` holds each line's
 // audible extent (first and one-past-last sample) within `audio`; both are
