@@ -261,15 +261,6 @@ TEST(Station, PlaceNamesTheRegionOnceInEachLanguage)
     }
 }
 
-TEST(Station, LanguageNamesFollowTheDisplayLocale)
-{
-    ScopedL10n scoped("zh-Hant", "HK", {{"zh-Hant", {{kUnstated, "未標註語言"}}}});
-    EXPECT_EQ(Station::languageName("und"), "未標註語言");
-    EXPECT_EQ(Station::languageName("ja"), "日文");
-    EXPECT_EQ(Station::languageName("qqq"), "qqq");
-    EXPECT_EQ(Station::languageName(""), "");
-}
-
 TEST(FeaturedGroup, GroupsOnlyConsecutiveFeaturedStations)
 {
     const std::vector<Station> stations = {
@@ -291,7 +282,7 @@ TEST(FeaturedGroup, GroupsOnlyConsecutiveFeaturedStations)
     EXPECT_TRUE(FeaturedGroup::groups({}).empty());
 }
 
-TEST(FeaturedGroup, LabelsNameRegionAndLanguagesOnce)
+TEST(FeaturedGroup, LabelsNameRegionAndLanguagesOnceInTheDisplayLocale)
 {
     const FeaturedGroup region{"GB", {station("a", "en-GB", "x", "GB"), station("b", "en", "x", "GB"),
                                       station("c", "", "x", "GB"), station("d", "cy", "x", "GB")}};
@@ -312,6 +303,11 @@ TEST(FeaturedGroup, LabelsNameRegionAndLanguagesOnce)
         EXPECT_EQ(region.label(), "英國 · 英文 / 未標註語言 / 威爾斯文");
         EXPECT_EQ(mandarin.label(), kMandarin); // no entry: the key
         EXPECT_EQ(japanese.label(), "日文");
+        // A station's own language name, in the same display locale.
+        EXPECT_EQ(Station::languageName("und"), "未標註語言");
+        EXPECT_EQ(Station::languageName("ja"), "日文");
+        EXPECT_EQ(Station::languageName("qqq"), "qqq");
+        EXPECT_EQ(Station::languageName(""), "");
     }
 }
 
