@@ -277,15 +277,7 @@ TEST_F(LocalASRTest, FailedModelAnswersNoCaptionsAndIsTriedAgainOnlyWhenReplaced
     EXPECT_EQ(probe->created, 1);
 }
 
-TEST_F(LocalASRTest, PrewarmLoadsTheModelAtActivation)
-{
-    auto service = makeService();
-    service->activate(QUuid::createUuid(), true);
-    EXPECT_TRUE(test::waitUntil([&] { return probe->created == 1; }));
-    EXPECT_EQ(probe->calls, 0);
-}
-
-TEST_F(LocalASRTest, ReleasesTheModelAfterTheIdleTimeAndLoadsItAgain)
+TEST_F(LocalASRTest, ReleasesTheModelAfterTheIdleTimeAndLoadsItAgainOrAtAPrewarmingActivation)
 {
     auto service = makeService(0.05);
     const QUuid first = QUuid::createUuid();
@@ -296,8 +288,11 @@ TEST_F(LocalASRTest, ReleasesTheModelAfterTheIdleTimeAndLoadsItAgain)
     service->idle();
     ASSERT_TRUE(test::waitUntil([&] { return probe->destroyed == 1; }));
 
+    // An activation that asks for it loads the model before any window comes.
     const QUuid second = QUuid::createUuid();
-    service->activate(second, false);
+    service->activate(second, true);
+    ASSERT_TRUE(test::waitUntil([&] { return probe->created == 2; }));
+    EXPECT_EQ(probe->calls, 1);
     Recorder two;
     service->accept(windows(1), second, language, two.completion());
     ASSERT_TRUE(two.waitFor(1));

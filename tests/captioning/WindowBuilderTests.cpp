@@ -424,16 +424,8 @@ TEST(WindowBuilder, SentenceWindowsFallOnSpokenUtterances)
         QStringLiteral("The city council met this afternoon to discuss the new bridge."),
         QStringLiteral("And finally, the local team won the cup."),
     };
-    std::vector<float> audio = test::silenceSamples(1.2);
-    std::vector<std::pair<qint64, qint64>> spoken;
-    for (const QString &line : lines) {
-        const std::vector<float> speech = test::speechSamples(line);
-        ASSERT_FALSE(speech.empty()) << "espeak-ng or ffmpeg failed";
-        const qint64 at = test::appendSamples(audio, speech);
-        const auto [begin, end] = test::audibleExtent(speech);
-        spoken.push_back({at + begin, at + end});
-        test::appendSamples(audio, test::silenceSamples(2.0));
-    }
+    const auto [audio, spoken] = test::speakLines(lines, 1.2, 2.0);
+    ASSERT_FALSE(audio.empty()) << "espeak-ng or ffmpeg failed";
 
     WindowBuilder builder = WindowBuilder::radio(CaptionPacing::Sentence, test::resourceFolder());
     ASSERT_TRUE(builder.hasDetector());

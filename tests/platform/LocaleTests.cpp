@@ -54,11 +54,11 @@ TEST(TextFolding, FoldsCaseDiacriticsAndWidth)
 
 TEST(Resources, EnvironmentNamesTheDirectory)
 {
-    const QByteArray before = qgetenv("VANTULI_RESOURCES");
-    qputenv("VANTULI_RESOURCES", "/tmp/vantuli-res/");
-    EXPECT_EQ(Resources::directory(), QStringLiteral("/tmp/vantuli-res"));
-    EXPECT_EQ(Resources::path(QStringLiteral("catalog.json")), QStringLiteral("/tmp/vantuli-res/catalog.json"));
-    qputenv("VANTULI_RESOURCES", before);
+    {
+        test::ScopedEnvironment resources("VANTULI_RESOURCES", "/tmp/vantuli-res/");
+        EXPECT_EQ(Resources::directory(), QStringLiteral("/tmp/vantuli-res"));
+        EXPECT_EQ(Resources::path(QStringLiteral("catalog.json")), QStringLiteral("/tmp/vantuli-res/catalog.json"));
+    }
 
     // A folder without the catalog or the tables (the models folder, say) is
     // reported, one line for each.

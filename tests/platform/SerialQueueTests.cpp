@@ -12,7 +12,7 @@
 
 using namespace vantuli;
 
-TEST(SerialQueue, RunsWorkInOrderOnOneThread)
+TEST(SerialQueue, RunsWorkInOrderOnOneThreadThatSeesTheQueueAsCurrent)
 {
     SerialQueue queue(QStringLiteral("test.queue"));
     EXPECT_EQ(queue.label(), QStringLiteral("test.queue"));
@@ -26,7 +26,11 @@ TEST(SerialQueue, RunsWorkInOrderOnOneThread)
             threads.push_back(QThread::currentThread());
         });
     }
-    queue.sync([] {});
+    // sync waits for the work queued before it, and runs as the queue's own.
+    bool inside = false;
+    queue.sync([&] { inside = queue.isCurrent(); });
+    EXPECT_TRUE(inside);
+    EXPECT_FALSE(queue.isCurrent());
     std::lock_guard lock(m);
     ASSERT_EQ(seen.size(), 500u);
     for (int i = 0; i < 500; ++i)
@@ -35,15 +39,6 @@ TEST(SerialQueue, RunsWorkInOrderOnOneThread)
         EXPECT_EQ(t, threads.front());
         EXPECT_NE(t, QThread::currentThread());
     }
-}
-
-TEST(SerialQueue, SyncSeesQueueAsCurrent)
-{
-    SerialQueue queue(QStringLiteral("test.current"));
-    bool inside = false;
-    queue.sync([&] { inside = queue.isCurrent(); });
-    EXPECT_TRUE(inside);
-    EXPECT_FALSE(queue.isCurrent());
 }
 
 TEST(SerialQueue, DelayedWorkRunsUnlessCancelled)

@@ -100,17 +100,6 @@ QString freshPath(const char *name)
 
 } // namespace
 
-TEST(ListeningArchive, InMemoryArchivesAreIndependent)
-{
-    Archive first;
-    Archive second;
-    EXPECT_EQ(first.begin(TestStation{"a", "Alpha", ""}, 0, Date{100}), 1);
-    EXPECT_EQ(first.begin(TestStation{"b", "Beta", ""}, 0, Date{200}), 2);
-    EXPECT_TRUE(second.entries(false, "", std::nullopt, 10).empty());
-    EXPECT_EQ(second.begin(TestStation{"c", "Gamma", ""}, 0, Date{300}), 1);
-    EXPECT_EQ(ids(first.entries(false, "", std::nullopt, 10)), (std::vector<qint64>{2, 1}));
-}
-
 TEST(ListeningArchive, SessionRowsFollowBeginAndCheckpoints)
 {
     Archive archive;
@@ -154,6 +143,13 @@ TEST(ListeningArchive, SessionRowsFollowBeginAndCheckpoints)
     // A checkpoint of a row that does not exist changes nothing and is no error.
     EXPECT_NO_THROW(archive.checkpoint(id + 7, Date{1}, Date{2}, 3, 4, 5, 6, true));
     EXPECT_EQ(archive.entries(false, "", std::nullopt, 10).size(), 1u);
+
+    // Another archive in memory is a database of its own.
+    Archive other;
+    EXPECT_TRUE(other.entries(false, "", std::nullopt, 10).empty());
+    EXPECT_EQ(other.begin(TestStation{"c", "Gamma", ""}, 0, Date{300}), 1);
+    EXPECT_EQ(archive.begin(TestStation{"b", "Beta", ""}, 0, Date{2000}), id + 1);
+    EXPECT_EQ(ids(archive.entries(false, "", std::nullopt, 10)), (std::vector<qint64>{id + 1, id}));
 }
 
 TEST(ListeningArchive, WriteReportsSQLiteErrorsAndStaysUsable)
@@ -527,17 +523,12 @@ TEST(ListeningArchive, BusyDatabaseIsReportedAfterWaiting)
 
 TEST(ListeningArchive, LocalURLMakesItsFolder)
 {
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
     const QString base = test::temporaryFolder() + "/data/home";
-    qputenv("XDG_DATA_HOME", QFile::encodeName(base));
+    test::ScopedEnvironment data("XDG_DATA_HOME", QFile::encodeName(base));
     const QString url = Archive::localURL();
     EXPECT_EQ(url, base + "/Vantuli/Listening.sqlite3");
     EXPECT_TRUE(QFileInfo(base + "/Vantuli").isDir());
     EXPECT_EQ(Archive::localURL(), url); // an existing folder is fine
     Archive archive(url);
     EXPECT_TRUE(QFileInfo::exists(url));
-    if (saved.isNull())
-        qunsetenv("XDG_DATA_HOME");
-    else
-        qputenv("XDG_DATA_HOME", saved);
 }

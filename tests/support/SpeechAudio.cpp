@@ -58,6 +58,21 @@ std::pair<qsizetype, qsizetype> audibleExtent(const std::vector<float> &samples,
     return first < 0 ? std::pair<qsizetype, qsizetype>{0, 0} : std::pair<qsizetype, qsizetype>{first, last + 1};
 }
 
+SpokenLines speakLines(const QStringList &lines, double lead, double gap)
+{
+    SpokenLines out{silenceSamples(lead), {}};
+    for (const QString &line : lines) {
+        const std::vector<float> speech = speechSamples(line);
+        if (speech.empty())
+            return {};
+        const qsizetype at = appendSamples(out.audio, speech);
+        const auto [begin, end] = audibleExtent(speech);
+        out.spoken.push_back({at + begin, at + end});
+        appendSamples(out.audio, silenceSamples(gap));
+    }
+    return out;
+}
+
 QByteArray liveMp3(const std::vector<float> &samples)
 {
     const QDir folder(temporaryFolder());

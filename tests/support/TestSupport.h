@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <chrono>
@@ -23,5 +24,30 @@ int run(const QString &program, const QStringList &arguments, QByteArray *output
 // The application's resource folder in the source tree, where the real Silero
 // voice-activity model ships.
 QString resourceFolder();
+
+// Sets an environment variable for its lifetime and then puts back what was
+// there before (unset when it was unset), even when an assertion ends the test.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char *name, const QByteArray &value)
+        : name_(name), saved_(qgetenv(name)), wasSet_(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, value);
+    }
+    ~ScopedEnvironment()
+    {
+        if (wasSet_)
+            qputenv(name_, saved_);
+        else
+            qunsetenv(name_);
+    }
+    ScopedEnvironment(const ScopedEnvironment &) = delete;
+    ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+
+private:
+    const char *name_;
+    QByteArray saved_;
+    bool wasSet_;
+};
 
 } // namespace vantuli::test

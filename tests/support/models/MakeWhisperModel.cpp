@@ -289,49 +289,35 @@ int main(int argc, char **argv)
         w.tensor("encoder.conv1.bias", {1, a}, K::Bias);
         w.tensor("encoder.conv2.weight", {3, a, a}, K::Convolution);
         w.tensor("encoder.conv2.bias", {1, a}, K::Bias);
-        for (int i = 0; i < shape.audioLayers; ++i) {
-            const std::string p = "encoder.blocks." + std::to_string(i) + ".";
-            w.tensor(p + "attn_ln.weight", {a}, K::Scale);
-            w.tensor(p + "attn_ln.bias", {a}, K::Bias);
-            w.tensor(p + "attn.query.weight", {a, a}, K::Matrix);
-            w.tensor(p + "attn.query.bias", {a}, K::Bias);
-            w.tensor(p + "attn.key.weight", {a, a}, K::Matrix);
-            w.tensor(p + "attn.value.weight", {a, a}, K::Matrix);
-            w.tensor(p + "attn.value.bias", {a}, K::Bias);
-            w.tensor(p + "attn.out.weight", {a, a}, K::Matrix);
-            w.tensor(p + "attn.out.bias", {a}, K::Bias);
-            w.tensor(p + "mlp_ln.weight", {a}, K::Scale);
-            w.tensor(p + "mlp_ln.bias", {a}, K::Bias);
-            w.tensor(p + "mlp.0.weight", {a, 4 * a}, K::Matrix);
-            w.tensor(p + "mlp.0.bias", {4 * a}, K::Bias);
-            w.tensor(p + "mlp.2.weight", {4 * a, a}, K::Matrix);
-            w.tensor(p + "mlp.2.bias", {a}, K::Bias);
-        }
+        // One transformer block of width n: each attention, then the MLP.
+        const auto block = [&w](const std::string &p, std::initializer_list<const char *> attentions, int32_t n) {
+            for (const std::string attention : attentions) {
+                w.tensor(p + attention + "_ln.weight", {n}, K::Scale);
+                w.tensor(p + attention + "_ln.bias", {n}, K::Bias);
+                w.tensor(p + attention + ".query.weight", {n, n}, K::Matrix);
+                w.tensor(p + attention + ".query.bias", {n}, K::Bias);
+                w.tensor(p + attention + ".key.weight", {n, n}, K::Matrix);
+                w.tensor(p + attention + ".value.weight", {n, n}, K::Matrix);
+                w.tensor(p + attention + ".value.bias", {n}, K::Bias);
+                w.tensor(p + attention + ".out.weight", {n, n}, K::Matrix);
+                w.tensor(p + attention + ".out.bias", {n}, K::Bias);
+            }
+            w.tensor(p + "mlp_ln.weight", {n}, K::Scale);
+            w.tensor(p + "mlp_ln.bias", {n}, K::Bias);
+            w.tensor(p + "mlp.0.weight", {n, 4 * n}, K::Matrix);
+            w.tensor(p + "mlp.0.bias", {4 * n}, K::Bias);
+            w.tensor(p + "mlp.2.weight", {4 * n, n}, K::Matrix);
+            w.tensor(p + "mlp.2.bias", {n}, K::Bias);
+        };
+        for (int i = 0; i < shape.audioLayers; ++i)
+            block("encoder.blocks." + std::to_string(i) + ".", {"attn"}, a);
         w.tensor("encoder.ln_post.weight", {a}, K::Scale);
         w.tensor("encoder.ln_post.bias", {a}, K::Bias);
 
         w.tensor("decoder.positional_embedding", {t, shape.textContext}, K::Embedding);
         w.tensor("decoder.token_embedding.weight", {t, shape.vocab}, K::Matrix);
-        for (int i = 0; i < shape.textLayers; ++i) {
-            const std::string p = "decoder.blocks." + std::to_string(i) + ".";
-            for (const std::string attention : {"attn", "cross_attn"}) {
-                w.tensor(p + attention + "_ln.weight", {t}, K::Scale);
-                w.tensor(p + attention + "_ln.bias", {t}, K::Bias);
-                w.tensor(p + attention + ".query.weight", {t, t}, K::Matrix);
-                w.tensor(p + attention + ".query.bias", {t}, K::Bias);
-                w.tensor(p + attention + ".key.weight", {t, t}, K::Matrix);
-                w.tensor(p + attention + ".value.weight", {t, t}, K::Matrix);
-                w.tensor(p + attention + ".value.bias", {t}, K::Bias);
-                w.tensor(p + attention + ".out.weight", {t, t}, K::Matrix);
-                w.tensor(p + attention + ".out.bias", {t}, K::Bias);
-            }
-            w.tensor(p + "mlp_ln.weight", {t}, K::Scale);
-            w.tensor(p + "mlp_ln.bias", {t}, K::Bias);
-            w.tensor(p + "mlp.0.weight", {t, 4 * t}, K::Matrix);
-            w.tensor(p + "mlp.0.bias", {4 * t}, K::Bias);
-            w.tensor(p + "mlp.2.weight", {4 * t, t}, K::Matrix);
-            w.tensor(p + "mlp.2.bias", {t}, K::Bias);
-        }
+        for (int i = 0; i < shape.textLayers; ++i)
+            block("decoder.blocks." + std::to_string(i) + ".", {"attn", "cross_attn"}, t);
         w.tensor("decoder.ln.weight", {t}, K::Scale);
         w.tensor("decoder.ln.bias", {t}, K::Bias);
 
