@@ -254,7 +254,9 @@ QByteArray StreamRequest::read(qint64 maximum)
     while (out.size() < maximum) {
         if (framing_ == Framing::chunked && !nextChunk())
             break;
-        qint64 want = maximum - out.size();
+        // Never more than the socket holds: QIODevice::read() allocates
+        // the whole size asked for, and a caller's maximum may be megabytes.
+        qint64 want = std::min(maximum - out.size(), socket_->bytesAvailable());
         if (framing_ != Framing::close)
             want = std::min(want, remaining_);
         const QByteArray part = socket_->read(want);
