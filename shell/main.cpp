@@ -73,7 +73,7 @@ int play(int argc, char **argv, const QString &address)
             break;
         case vantuli::StreamEvent::Kind::Failed: {
             // The message is localised on the main thread, then the run ends.
-            QMetaObject::invokeMethod(qApp, [message = event.message] {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [message = event.message] {
                 const QString text = message ? message->text() : QString();
                 std::printf("\nfailed: %s\n", text.toLocal8Bit().constData());
                 QCoreApplication::exit(1);

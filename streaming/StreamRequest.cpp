@@ -254,7 +254,8 @@ QByteArray StreamRequest::read(qint64 maximum)
     while (out.size() < maximum) {
         if (framing_ == Framing::chunked && !nextChunk())
             break;
-        // Never more than is buffered: a read allocates what it is asked for.
+        // Never more than the socket holds: QIODevice::read() allocates
+        // the whole size asked for, and a caller's maximum may be megabytes.
         qint64 want = std::min(maximum - out.size(), socket_->bytesAvailable());
         if (framing_ != Framing::close)
             want = std::min(want, remaining_);

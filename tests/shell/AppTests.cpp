@@ -354,6 +354,12 @@ TEST(CommandLineTest, HelpUnknownOptionsAndMissingDisplay)
     const CommandLine play = CommandLine::parse({QStringLiteral("--play"), QStringLiteral("https://x/y")});
     EXPECT_EQ(play.mode, CommandLine::Mode::Play);
     EXPECT_EQ(play.playAddress, QStringLiteral("https://x/y"));
+
+    // A terminal run that fails prints the stream's message and exits with 1.
+    const ProgramRun refused = runProgram({QStringLiteral("--play"), QStringLiteral("https://127.0.0.1:9/live.mp3")}, environment);
+    EXPECT_EQ(refused.code, 1) << refused.err.toStdString();
+    EXPECT_TRUE(refused.out.contains(QStringLiteral("\nfailed: ")) && !refused.out.contains(QStringLiteral("\nfailed: \n")))
+        << refused.out.toStdString();
 }
 
 class MprisTest : public ShellFixture {
