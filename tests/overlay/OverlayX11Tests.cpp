@@ -210,10 +210,16 @@ TEST(OverlayX11Test, PanelStandsAboveAFullScreenWindowShapedWithoutACompositor)
     palette.setColor(QPalette::Window, red);
     full.setPalette(palette);
     full.setAutoFillBackground(true);
-    full.showFullScreen();
-    full.activateWindow();
-    ASSERT_TRUE(eventually([&] { return session->pixel(QPoint(640, 400)) == red; }))
-        << session->pixel(QPoint(640, 400)).name().toStdString();
+    // On a loaded machine a window manager fresh from its start-up can drop
+    // the first map request; a second showing is what a person would see.
+    bool shown = false;
+    for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+        full.hide();
+        full.showFullScreen();
+        full.activateWindow();
+        shown = eventually([&] { return session->pixel(QPoint(640, 400)) == red; }, 8000);
+    }
+    ASSERT_TRUE(shown) << session->pixel(QPoint(640, 400)).name().toStdString();
 
     FloatingCaptions overlay(h.settings, nullptr, platform);
     h.probe->setSubtitles({caption(QStringLiteral("Caption 字幕"), 0, 60)});
