@@ -158,11 +158,13 @@ bool StreamRequest::readHead()
 bool StreamRequest::headLine(const QByteArray &line)
 {
     if (status_ == 0) {
-        // "HTTP/1.x NNN reason"
+        // "HTTP/1.x NNN reason", or "ICY NNN reason" from SHOUTCAST servers,
+        // which otherwise answer as HTTP/1.0 does.
         const QList<QByteArray> parts = line.split(' ');
         bool ok = false;
         const int status = parts.value(1).toInt(&ok);
-        if (!line.startsWith("HTTP/1.") || parts.value(1).size() != 3 || !ok || status < 100) {
+        const bool known = line.startsWith("HTTP/1.") || parts.value(0) == "ICY";
+        if (!known || parts.value(1).size() != 3 || !ok || status < 100) {
             fail(Failure::badResponse);
             return false;
         }

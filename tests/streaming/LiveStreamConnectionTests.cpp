@@ -210,8 +210,14 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     server.serve("/twice", HttpsTestServer::Response::redirect(server.url("/moved"), 301));
     server.serve("/thrice", HttpsTestServer::Response::redirect(server.url("/twice"), 307));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
+    // A SHOUTCAST server's own status line.
+    server.serve("/icy", [tone = mp3Tone()](const HttpsTestServer::Request &) {
+        HttpsTestServer::Response r = liveStream(tone, 2, "audio/mpeg");
+        r.statusLine = "ICY 200 OK";
+        return r;
+    });
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
-                             "/thrice", "/Station.m3u"}) {
+                             "/thrice", "/Station.m3u", "/icy"}) {
         SCOPED_TRACE(path);
         Recorder events;
         LiveStream stream(events.parameters());

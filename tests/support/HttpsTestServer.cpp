@@ -251,7 +251,9 @@ private:
         if (gone_)
             return;
         const bool chunked = response.chunked || static_cast<bool>(response.stream);
-        QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
+        QByteArray head = response.statusLine.isEmpty()
+                              ? "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n"
+                              : response.statusLine + "\r\n";
         for (const auto &[name, value] : response.headers)
             head += name + ": " + value + "\r\n";
         if (chunked)

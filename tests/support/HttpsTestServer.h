@@ -58,6 +58,8 @@ public:
         // text again and again, as fast as the client takes it. With a line
         // end it floods header lines; without one it is one endless line.
         QByteArray endlessHead;
+        // A status line of its own in place of "HTTP/1.1 <status> <reason>".
+        QByteArray statusLine;
 
         static Response ok(QByteArray body, const QByteArray &contentType = {});
         static Response withStatus(int status, QByteArray body = {});
