@@ -3,7 +3,6 @@
 // chosen tab, facets and search text.
 #include "store/RadioStore.h"
 
-#include "platform/SerialQueue.h"
 #include "platform/TextFolding.h"
 #include "records/CaptionPacing.h"
 #include "records/L10n.h"
@@ -21,9 +20,6 @@ namespace {
 const QString unknownLanguage = QStringLiteral("und");
 const QString genreKeyPrefix = QStringLiteral("genre.");
 const QChar space = QLatin1Char(' ');
-
-// Replaced lists at least this long are freed off the main thread.
-constexpr size_t largeList = 2000;
 
 // The language a station is filed under: its normalised language code, "und"
 // when it states none.
@@ -237,8 +233,6 @@ void RadioStore::indexDirectory()
     std::vector<DirectoryEntry> entries;
     entries.reserve(stations_.size());
     QString allText;
-    QHash<QString, qsizetype> positions;
-    positions.reserve(static_cast<qsizetype>(stations_.size()));
     QString genreText;
     for (const Station &station : stations_) {
         genreText.clear();
@@ -268,18 +262,18 @@ void RadioStore::indexDirectory()
             allText += space;
             allText += part;
         }
-        positions.insert(station.id, static_cast<qsizetype>(entries.size()));
         entries.push_back(DirectoryEntry{language, offset, allText.size() - offset});
     }
     directoryEntries_ = std::move(entries);
-    directoryPositions_ = std::move(positions);
     directoryText_ = std::move(allText);
 }
 
 QHash<QString, QString> RadioStore::searchIndex() const
 {
     QHash<QString, QString> index;
-    for (auto position = directoryPositions_.cbegin(); position != directoryPositions_.cend(); ++position) {
+    if (directoryEntries_.size() != stations_.size())
+        return index;
+    for (auto position = stationPositions_.cbegin(); position != stationPositions_.cend(); ++position) {
         const DirectoryEntry &entry = directoryEntries_[size_t(position.value())];
         index.insert(position.key(), directoryText_.mid(entry.offset, entry.length));
     }
@@ -300,16 +294,10 @@ void RadioStore::refreshDirectory()
     };
     std::vector<Candidate> base;
     const bool indexed = directoryEntries_.size() == stations_.size();
-    auto entryOf = [this, indexed](const QString &id) -> const DirectoryEntry * {
-        if (!indexed)
-            return nullptr;
-        const auto position = directoryPositions_.constFind(id);
-        return position == directoryPositions_.constEnd() ? nullptr : &directoryEntries_[size_t(*position)];
-    };
-    auto resolve = [this, &base, &entryOf](const QString &id) {
-        const auto station = stationsByID_.constFind(id);
-        if (station != stationsByID_.constEnd())
-            base.push_back(Candidate{&*station, entryOf(id)});
+    auto resolve = [this, &base, indexed](const QString &id) {
+        const auto position = stationPositions_.constFind(id);
+        if (position != stationPositions_.constEnd())
+            base.push_back(Candidate{&stations_[size_t(*position)], indexed ? &directoryEntries_[size_t(*position)] : nullptr});
     };
 
     const bool hidesFailures =
@@ -319,7 +307,7 @@ void RadioStore::refreshDirectory()
         if (key.isEmpty()) {
             for (const FeaturedGroup &group : featuredGroups_)
                 for (const Station &station : group.stations)
-                    base.push_back(Candidate{&station, entryOf(station.id)});
+                    resolve(station.id);
             break;
         }
         // A search on the featured tab searches the whole catalog.
@@ -352,8 +340,8 @@ void RadioStore::refreshDirectory()
 
     const KeySearch search(key);
     const char16_t *text = reinterpret_cast<const char16_t *>(directoryText_.constData());
-    std::vector<const Station *> kept;
-    kept.reserve(base.size());
+    StationRefs visible;
+    visible.reserve(base.size());
     for (const Candidate &candidate : base) {
         const Station &station = *candidate.station;
         if (hidesFailures && !failures_.empty() && failures_.contains(station.id))
@@ -368,22 +356,9 @@ void RadioStore::refreshDirectory()
         if (!key.isEmpty()
             && !(candidate.entry && search.in(text + candidate.entry->offset, candidate.entry->length)))
             continue;
-        kept.push_back(&station);
+        visible.push_back(station);
     }
-    std::vector<Station> visible;
-    visible.reserve(kept.size());
-    for (const Station *station : kept)
-        visible.push_back(*station);
-    // A long list costs as much to free as to build: the replaced one is
-    // freed on a queue of its own (the strings' shared counts are atomic).
-    auto replaced = std::make_shared<std::vector<Station>>();
-    replaced->swap(visible_);
     publish(visible_, std::move(visible), &RadioStore::visibleChanged);
-    if (replaced->size() >= largeList) {
-        if (!directoryReleases_)
-            directoryReleases_ = std::make_shared<SerialQueue>(QStringLiteral("app.vantuli.directory"));
-        directoryReleases_->async([replaced] { replaced->clear(); });
-    }
 }
 
 } // namespace vantuli
