@@ -294,6 +294,7 @@ void RadioStore::indexDirectory()
         entries.push_back(DirectoryEntry{language, offset, allText.size() - offset});
     }
     directoryEntries_ = std::move(entries);
+    allText.squeeze(); // grown by appending: up to half of it unused
     directoryText_ = std::move(allText);
 }
 
