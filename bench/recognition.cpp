@@ -192,6 +192,9 @@ int main(int argc, char **argv)
     }
 
     whisper_log_set(quietLog, nullptr);
+    // The application keeps the Vulkan drivers away before the library's first
+    // look at its devices; the system line below is such a look.
+    keepVulkanAwayWithoutGpu();
 
     std::printf("Recognition benchmark\n  model %s\n  %s\n  hardware threads %u, recogniser threads 4, %d runs each\n",
                 qPrintable(modelPath), whisper_print_system_info(), std::thread::hardware_concurrency(), runs);

@@ -52,6 +52,7 @@ void CaptionRow::setTextStyle(const QFont &font, double lineSpacing, const QColo
     font_ = font;
     lineSpacing_ = lineSpacing;
     color_ = color;
+    drawn_ = QImage();
     if (relayout) {
         layout_.reset();
         layoutWidth_ = -1;
@@ -123,12 +124,24 @@ void CaptionRow::appear(bool animated)
 
 void CaptionRow::paintEvent(QPaintEvent *)
 {
+    const qreal ratio = devicePixelRatioF();
+    if (drawn_.size() != size() * ratio || drawn_.devicePixelRatio() != ratio) {
+        // Drawn into a fresh, unclipped image the glyphs take the raster
+        // engine's direct path. Drawn straight into the row, under its
+        // opacity and clip, large glyphs went through the span path, which
+        // hands each one to worker threads and waits for them: most of the
+        // time a new caption took.
+        drawn_ = QImage(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        drawn_.setDevicePixelRatio(ratio);
+        drawn_.fill(Qt::transparent);
+        QPainter text(&drawn_);
+        text.setRenderHint(QPainter::TextAntialiasing);
+        text.setPen(color_);
+        layoutFor(width()).draw(&text, QPointF(0, 0));
+    }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setOpacity(appearance_);
-    painter.setPen(color_);
-    const QTextLayout &lines = layoutFor(width());
-    lines.draw(&painter, QPointF(0, enterOffset * (1 - appearance_)));
+    painter.drawImage(QPoint(0, int(std::lround(enterOffset * (1 - appearance_)))), drawn_);
 }
 
 std::unique_ptr<QMenu> CaptionRow::contextMenu()

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QFont>
 #include <QHash>
+#include <QImage>
 #include <QPointer>
 #include <QScrollArea>
 #include <QTextLayout>
@@ -71,6 +72,10 @@ private:
     mutable std::unique_ptr<QTextLayout> layout_;
     mutable int layoutWidth_ = -1;
     mutable int layoutHeight_ = 0;
+    // The text drawn once at the row's size and style: a repaint (the entering
+    // slide, a scroll, the rows around it changing) copies it instead of
+    // drawing every glyph again.
+    QImage drawn_;
 };
 
 // The scrolling caption list: the last few captions, oldest first, the newest

@@ -267,8 +267,8 @@ void StationDirectory::build()
             return;
         }
         const QString id = chosen.front().data(StationListModel::StationIdRole).toString();
-        const auto station = radio_->stationsByID().constFind(id);
-        if (station != radio_->stationsByID().constEnd())
+        const Station *station = radio_->catalogStation(id);
+        if (station)
             radio_->setSelected(*station);
     });
 

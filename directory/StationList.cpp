@@ -54,7 +54,7 @@ StationListModel::StationListModel(RadioStore *radio, QObject *parent) : QAbstra
 
 bool StationListModel::reload(int pageSize)
 {
-    const std::vector<Station> &visible = radio_->visible();
+    const StationRefs &visible = radio_->visible();
     const size_t page = size_t(std::max(pageSize, 0));
     const int shown = int(std::min(page, visible.size()));
     const bool more = page < visible.size();
@@ -107,7 +107,7 @@ int StationListModel::rowOf(const QString &id) const
 
 const Station *StationListModel::stationAt(int row) const
 {
-    const std::vector<Station> &visible = radio_->visible();
+    const StationRefs &visible = radio_->visible();
     if (row < 0 || row >= shown_ || size_t(row) >= visible.size())
         return nullptr;
     return &visible[size_t(row)];

@@ -212,9 +212,8 @@ void ScheduleView::refresh()
         rowLayout->setContentsMargins(0, 4, 0, 4);
         auto *names = new QVBoxLayout;
         names->setSpacing(2);
-        const auto station = radio_->stationsByID().constFind(time.stationID);
-        QLabel *name = styledLabel(station != radio_->stationsByID().constEnd() ? station->name
-                                                                              : L(QStringLiteral("已移除的电台")),
+        const Station *station = radio_->catalogStation(time.stationID);
+        QLabel *name = styledLabel(station ? station->name : L(QStringLiteral("已移除的电台")),
                                    TextStyle::Body);
         name->setObjectName(QStringLiteral("scheduleRowStation"));
         QLabel *label = styledLabel(time.label(), TextStyle::Caption);

@@ -61,8 +61,8 @@ void addStationMenu(QMenu &menu, RadioStore &radio, const QString &title, const 
 {
     std::vector<Station> stations;
     for (const QString &id : ids) {
-        const auto found = radio.stationsByID().constFind(id);
-        if (found != radio.stationsByID().cend())
+        const Station *found = radio.catalogStation(id);
+        if (found)
             stations.push_back(*found);
     }
     if (stations.empty())

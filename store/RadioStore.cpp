@@ -284,7 +284,7 @@ void RadioStore::loadCatalog()
 {
     const QString path = catalogPath_ ? *catalogPath_ : Resources::path(QStringLiteral("catalog.json"));
     std::vector<Station> catalog;
-    QHash<QString, Station> byID;
+    QHash<QString, qsizetype> positions;
     try {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
@@ -292,14 +292,12 @@ void RadioStore::loadCatalog()
         catalog = Station::decodeCatalog(file.readAll());
         // Every lookup by id would silently take one of two stations that share
         // an id: such a catalog is refused as a whole.
-        byID.reserve(static_cast<qsizetype>(catalog.size()));
+        positions.reserve(static_cast<qsizetype>(catalog.size()));
         for (const Station &station : catalog) {
-            const qsizetype known = byID.size();
-            Station &entry = byID[station.id];
-            if (byID.size() == known)
+            if (positions.contains(station.id))
                 throw DecodingError(QStringLiteral("The station id \"%1\" is used by more than one station.")
                                         .arg(station.id));
-            entry = station;
+            positions.insert(station.id, positions.size());
         }
     } catch (const DecodingError &error) {
         playbackMessage_ = DisplayMessage::format(QStringLiteral("目录读取失败。%@"), error.description());
@@ -309,23 +307,25 @@ void RadioStore::loadCatalog()
         return;
     }
 
+    // The visible list points into the catalog it replaces.
+    visible_ = {};
     stations_ = std::move(catalog);
     featuredGroups_ = FeaturedGroup::groups(stations_);
-    stationsByID_ = std::move(byID);
+    stationPositions_ = std::move(positions);
 
     // A failure of a station whose address changed, or that left the
     // catalog, no longer applies.
     std::erase_if(failures_, [this](const auto &entry) {
-        const auto station = stationsByID_.constFind(entry.first);
-        return station == stationsByID_.constEnd() || station->streamUrl != entry.second.url;
+        const Station *station = catalogStation(entry.first);
+        return !station || station->streamUrl != entry.second.url;
     });
 
     indexDirectory();
 
     selected_.reset();
     for (const ListeningRecord &record : history_) {
-        const auto station = stationsByID_.constFind(record.stationID);
-        if (station != stationsByID_.constEnd() && !failures_.contains(record.stationID)) {
+        const Station *station = catalogStation(record.stationID);
+        if (station && !failures_.contains(record.stationID)) {
             selected_ = *station;
             break;
         }
@@ -340,6 +340,12 @@ void RadioStore::loadCatalog()
     }
 
     refreshDirectory();
+}
+
+const Station *RadioStore::catalogStation(const QString &id) const
+{
+    const auto position = stationPositions_.constFind(id);
+    return position == stationPositions_.constEnd() ? nullptr : &stations_[size_t(*position)];
 }
 
 void RadioStore::subscribe()

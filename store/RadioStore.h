@@ -10,6 +10,7 @@
 #include "records/Station.h"
 #include "records/StreamTransfer.h"
 #include "store/MediaSession.h"
+#include "store/StationRefs.h"
 #include "store/StoreTime.h"
 #include "streaming/PlaybackStream.h"
 #include "streaming/StreamConfiguration.h"
@@ -64,7 +65,7 @@ class RadioStore : public QObject {
     Q_PROPERTY(QString countryFilter READ countryFilter WRITE setCountryFilter NOTIFY countryFilterChanged)
     Q_PROPERTY(QString genreFilter READ genreFilter WRITE setGenreFilter NOTIFY genreFilterChanged)
     Q_PROPERTY(QString languageFilter READ languageFilter WRITE setLanguageFilter NOTIFY languageFilterChanged)
-    Q_PROPERTY(std::vector<vantuli::Station> visible READ visible NOTIFY visibleChanged)
+    Q_PROPERTY(vantuli::StationRefs visible READ visible NOTIFY visibleChanged)
     Q_PROPERTY(bool captionsOn READ captionsOn WRITE setCaptionsOn NOTIFY captionsOnChanged)
     Q_PROPERTY(double volume READ volume WRITE setVolume NOTIFY volumeChanged)
     Q_PROPERTY(QString language READ language WRITE setLanguage NOTIFY languageChanged)
@@ -150,7 +151,7 @@ public:
     void setGenreFilter(const QString &id);
     const QString &languageFilter() const { return languageFilter_; }
     void setLanguageFilter(const QString &id);
-    const std::vector<Station> &visible() const { return visible_; }
+    const StationRefs &visible() const { return visible_; }
     bool captionsOn() const { return captionsOn_; }
     void setCaptionsOn(bool on);
     double volume() const { return volume_; }
@@ -176,7 +177,8 @@ public:
     const std::vector<DirectoryChoice> &genres() const { return genres_; }
     const std::vector<DirectoryChoice> &countries() const { return countries_; }
     const std::vector<DirectoryChoice> &languages() const { return languages_; }
-    const QHash<QString, Station> &stationsByID() const { return stationsByID_; }
+    // The catalog station with the id; null when there is none.
+    const Station *catalogStation(const QString &id) const;
     // The folded search text of every station, by id (built on request: the
     // store keeps the texts only in the one run the search scans).
     QHash<QString, QString> searchIndex() const;
@@ -357,10 +359,10 @@ private:
     QString genreFilter_;
     std::vector<DirectoryChoice> genres_;
     QString languageFilter_;
-    std::vector<Station> visible_;
+    StationRefs visible_; // stations of stations_
     std::vector<DirectoryChoice> countries_;
     std::vector<DirectoryChoice> languages_;
-    QHash<QString, Station> stationsByID_;
+    QHash<QString, qsizetype> stationPositions_; // station id -> position in stations_
     bool captionsOn_ = true;
     double volume_ = 0.65;
     QString language_ = QStringLiteral("station");
@@ -420,10 +422,7 @@ private:
         qsizetype length = 0;
     };
     std::vector<DirectoryEntry> directoryEntries_;
-    QHash<QString, qsizetype> directoryPositions_; // station id -> position
     QString directoryText_; // every folded search text, one after another, for a fast scan
-    // Frees long replaced lists of visible stations away from the main thread.
-    std::shared_ptr<class SerialQueue> directoryReleases_;
 };
 
 } // namespace vantuli

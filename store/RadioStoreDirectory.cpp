@@ -3,7 +3,6 @@
 // chosen tab, facets and search text.
 #include "store/RadioStore.h"
 
-#include "platform/SerialQueue.h"
 #include "platform/TextFolding.h"
 #include "records/CaptionPacing.h"
 #include "records/L10n.h"
@@ -13,6 +12,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vantuli {
 
@@ -21,9 +25,6 @@ namespace {
 const QString unknownLanguage = QStringLiteral("und");
 const QString genreKeyPrefix = QStringLiteral("genre.");
 const QChar space = QLatin1Char(' ');
-
-// Replaced lists at least this long are freed off the main thread.
-constexpr size_t largeList = 2000;
 
 // The language a station is filed under: its normalised language code, "und"
 // when it states none.
@@ -77,19 +78,22 @@ void sortByLabel(std::vector<DirectoryChoice> &choices, const QString &localeId,
     });
 }
 
-// A substring search for one key over many texts (Horspool): the shift
-// table is built once per key, and each text is scanned with skips of up to
-// the key's length. The table is indexed by the low byte of each UTF-16
-// unit; units that share a low byte share the smallest shift, which is
-// always safe. A keystroke runs this once per station, so it must stay cheap.
+// A substring search for one key over many texts. A keystroke runs this once
+// per station, so it must stay cheap. With SSE2, eight positions at a time
+// are tested at once for the key's first and last unit, and only those that
+// pass compare the rest. Otherwise it is Horspool: the shift table is indexed
+// by the low byte of each UTF-16 unit; units that share a low byte share the
+// smallest shift, which is always safe.
 class KeySearch {
 public:
     explicit KeySearch(const QString &key) : key_(key)
     {
+#if !defined(__SSE2__)
         const qsizetype m = key_.size();
         shift_.fill(m);
         for (qsizetype i = 0; i + 1 < m; ++i)
             shift_[key_[i].unicode() & 0xff] = m - 1 - i;
+#endif
     }
 
     bool in(const char16_t *h, qsizetype n) const
@@ -100,19 +104,40 @@ public:
         if (m == 1) // a vectorised scan for one character
             return QStringView(h, n).contains(key_.front());
         const char16_t *k = reinterpret_cast<const char16_t *>(key_.constData());
-        const char16_t lastOfKey = k[m - 1];
+        const auto restMatches = [k, m](const char16_t *at) { return std::equal(k + 1, k + m - 1, at + 1); };
+#if defined(__SSE2__)
+        const __m128i first = _mm_set1_epi16(short(k[0]));
+        const __m128i last = _mm_set1_epi16(short(k[m - 1]));
+        qsizetype i = 0;
+        for (; i + m - 1 + 8 <= n; i += 8) {
+            const __m128i starts = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i));
+            const __m128i ends = _mm_loadu_si128(reinterpret_cast<const __m128i *>(h + i + m - 1));
+            // Two mask bits per unit.
+            unsigned mask = unsigned(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(starts, first), _mm_cmpeq_epi16(ends, last))));
+            for (; mask; mask &= mask - 1, mask &= mask - 1)
+                if (restMatches(h + i + std::countr_zero(mask) / 2))
+                    return true;
+        }
+        for (; i + m <= n; ++i)
+            if (h[i] == k[0] && h[i + m - 1] == k[m - 1] && restMatches(h + i))
+                return true;
+#else
         for (qsizetype i = 0; i + m <= n;) {
             const char16_t last = h[i + m - 1];
-            if (last == lastOfKey && std::equal(k, k + m - 1, h + i))
+            if (last == k[m - 1] && h[i] == k[0] && restMatches(h + i))
                 return true;
             i += shift_[last & 0xff];
         }
+#endif
         return false;
     }
 
 private:
     QString key_;
+#if !defined(__SSE2__)
     std::array<qsizetype, 256> shift_;
+#endif
 };
 
 QHash<QString, QString> labelsByID(const std::vector<DirectoryChoice> &choices)
@@ -237,8 +262,6 @@ void RadioStore::indexDirectory()
     std::vector<DirectoryEntry> entries;
     entries.reserve(stations_.size());
     QString allText;
-    QHash<QString, qsizetype> positions;
-    positions.reserve(static_cast<qsizetype>(stations_.size()));
     QString genreText;
     for (const Station &station : stations_) {
         genreText.clear();
@@ -268,18 +291,19 @@ void RadioStore::indexDirectory()
             allText += space;
             allText += part;
         }
-        positions.insert(station.id, static_cast<qsizetype>(entries.size()));
         entries.push_back(DirectoryEntry{language, offset, allText.size() - offset});
     }
     directoryEntries_ = std::move(entries);
-    directoryPositions_ = std::move(positions);
+    allText.squeeze(); // grown by appending: up to half of it unused
     directoryText_ = std::move(allText);
 }
 
 QHash<QString, QString> RadioStore::searchIndex() const
 {
     QHash<QString, QString> index;
-    for (auto position = directoryPositions_.cbegin(); position != directoryPositions_.cend(); ++position) {
+    if (directoryEntries_.size() != stations_.size())
+        return index;
+    for (auto position = stationPositions_.cbegin(); position != stationPositions_.cend(); ++position) {
         const DirectoryEntry &entry = directoryEntries_[size_t(position.value())];
         index.insert(position.key(), directoryText_.mid(entry.offset, entry.length));
     }
@@ -292,24 +316,14 @@ void RadioStore::refreshDirectory()
 {
     const QString key = TextFolding::fold(query_.trimmed());
 
-    // The base list of the tab: each station with what it is filtered on
-    // (absent for a station the index does not know).
-    struct Candidate {
-        const Station *station;
-        const DirectoryEntry *entry;
-    };
-    std::vector<Candidate> base;
-    const bool indexed = directoryEntries_.size() == stations_.size();
-    auto entryOf = [this, indexed](const QString &id) -> const DirectoryEntry * {
-        if (!indexed)
-            return nullptr;
-        const auto position = directoryPositions_.constFind(id);
-        return position == directoryPositions_.constEnd() ? nullptr : &directoryEntries_[size_t(*position)];
-    };
-    auto resolve = [this, &base, &entryOf](const QString &id) {
-        const auto station = stationsByID_.constFind(id);
-        if (station != stationsByID_.constEnd())
-            base.push_back(Candidate{&*station, entryOf(id)});
+    // The base list of the tab, by position in the catalog; the whole
+    // catalog is walked in place.
+    std::vector<size_t> base;
+    bool wholeCatalog = false;
+    auto resolve = [this, &base](const QString &id) {
+        const auto position = stationPositions_.constFind(id);
+        if (position != stationPositions_.constEnd())
+            base.push_back(size_t(*position));
     };
 
     const bool hidesFailures =
@@ -319,15 +333,13 @@ void RadioStore::refreshDirectory()
         if (key.isEmpty()) {
             for (const FeaturedGroup &group : featuredGroups_)
                 for (const Station &station : group.stations)
-                    base.push_back(Candidate{&station, entryOf(station.id)});
+                    resolve(station.id);
             break;
         }
         // A search on the featured tab searches the whole catalog.
         [[fallthrough]];
     case LibraryFilter::All:
-        base.reserve(stations_.size());
-        for (size_t i = 0; i < stations_.size(); ++i)
-            base.push_back(Candidate{&stations_[i], indexed ? &directoryEntries_[i] : nullptr});
+        wholeCatalog = true;
         break;
     case LibraryFilter::Favorites:
         for (const QString &id : favoriteOrder_)
@@ -352,38 +364,34 @@ void RadioStore::refreshDirectory()
 
     const KeySearch search(key);
     const char16_t *text = reinterpret_cast<const char16_t *>(directoryText_.constData());
-    std::vector<const Station *> kept;
-    kept.reserve(base.size());
-    for (const Candidate &candidate : base) {
-        const Station &station = *candidate.station;
+    // What a station is filtered on is absent when the index does not know it.
+    const bool indexed = directoryEntries_.size() == stations_.size();
+    StationRefs visible;
+    const auto consider = [&](size_t position) {
+        const Station &station = stations_[position];
+        const DirectoryEntry *entry = indexed ? &directoryEntries_[position] : nullptr;
         if (hidesFailures && !failures_.empty() && failures_.contains(station.id))
-            continue;
+            return;
         if (!countryFilter_.isEmpty() && countryFilter_ != station.country)
-            continue;
-        if (!languageFilter_.isEmpty()
-            && languageFilter_ != (candidate.entry ? candidate.entry->language : languageValue(station)))
-            continue;
+            return;
+        if (!languageFilter_.isEmpty() && languageFilter_ != (entry ? entry->language : languageValue(station)))
+            return;
         if (!genreFilter_.isEmpty() && !(station.genreIDs && station.genreIDs->contains(genreFilter_)))
-            continue;
-        if (!key.isEmpty()
-            && !(candidate.entry && search.in(text + candidate.entry->offset, candidate.entry->length)))
-            continue;
-        kept.push_back(&station);
+            return;
+        if (!key.isEmpty() && !(entry && search.in(text + entry->offset, entry->length)))
+            return;
+        visible.push_back(station);
+    };
+    if (wholeCatalog) {
+        visible.reserve(stations_.size());
+        for (size_t i = 0; i < stations_.size(); ++i)
+            consider(i);
+    } else {
+        visible.reserve(base.size());
+        for (size_t position : base)
+            consider(position);
     }
-    std::vector<Station> visible;
-    visible.reserve(kept.size());
-    for (const Station *station : kept)
-        visible.push_back(*station);
-    // A long list costs as much to free as to build: the replaced one is
-    // freed on a queue of its own (the strings' shared counts are atomic).
-    auto replaced = std::make_shared<std::vector<Station>>();
-    replaced->swap(visible_);
     publish(visible_, std::move(visible), &RadioStore::visibleChanged);
-    if (replaced->size() >= largeList) {
-        if (!directoryReleases_)
-            directoryReleases_ = std::make_shared<SerialQueue>(QStringLiteral("app.vantuli.directory"));
-        directoryReleases_->async([replaced] { replaced->clear(); });
-    }
 }
 
 } // namespace vantuli

@@ -116,8 +116,8 @@ void RadioStore::checkSchedule(Date date)
         const QString markKey = lastSlotKey(time.id);
         if (defaults_->number(markKey) == dayMark)
             continue; // already fired today
-        const auto found = stationsByID_.constFind(time.stationID);
-        if (found == stationsByID_.constEnd())
+        const Station *found = catalogStation(time.stationID);
+        if (!found)
             continue; // left the catalog: looked up again at the next tick, never marked
         const Station station = *found;
         defaults_->setValue(markKey, dayMark);
@@ -234,8 +234,8 @@ void RadioStore::openStationLink(const QUrl &url)
         const QStringList segments = url.path(QUrl::FullyDecoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
         if (segments.isEmpty())
             return;
-        const auto found = stationsByID_.constFind(segments.last());
-        if (found == stationsByID_.constEnd())
+        const Station *found = catalogStation(segments.last());
+        if (!found)
             return;
         station = *found;
     } else if (url.scheme() == webScheme) {

@@ -387,6 +387,31 @@ TEST(CaptionDesk, RowCountAndScrollAnchorFollowTheAvailableHeight)
     Appearance::shared().setReduceMotionForTesting(false);
     EXPECT_GT(history->newestHeight() + 28, height);
     EXPECT_EQ(history->verticalScrollBar()->value(), history->newestRow()->geometry().top());
+
+    // A row draws its text once and copies it after: a new colour or width is drawn anew, not the old copy.
+    auto inks = [](CaptionRow *row) {
+        const QImage image = row->grab().toImage();
+        int red = 0, blue = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                red += c.red() > 160 && c.blue() < 90;
+                blue += c.blue() > 160 && c.red() < 90;
+            }
+        return std::pair(red, blue);
+    };
+    CaptionRow *row = history->newestRow();
+    for (const QColor &color : {QColor(Qt::red), QColor(Qt::blue)}) {
+        history->setTextColor(color);
+        const auto [red, blue] = inks(row);
+        EXPECT_EQ(red > 0, color == Qt::red);
+        EXPECT_EQ(blue > 0, color == Qt::blue);
+    }
+    desk.resize(300, 360);
+    h.settle();
+    const QImage narrow = row->grab().toImage();
+    EXPECT_EQ(narrow.size(), row->size() * narrow.devicePixelRatio());
+    EXPECT_GT(inks(row).second, 0);
 }
 
 

@@ -88,7 +88,7 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     for (const QString &id : ids)
         history.push_back(ListeningRecord{id, std::nullopt, 1});
     probe->setHistory(history);
-    radio->favorite(radio->stationsByID().value(QStringLiteral("s2")));
+    radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
     app->menus()->flush();
 
     QMenu *recent = submenu(tray, L10n::shared().text(QStringLiteral("最近收听")));
@@ -125,7 +125,7 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     };
     const auto before = count();
     for (int i = 0; i < 20; ++i) {
-        radio->favorite(radio->stationsByID().value(QStringLiteral("s2")));
+        radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
         app->menus()->flush();
     }
     EXPECT_EQ(count(), before);

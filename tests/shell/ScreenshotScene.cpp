@@ -181,18 +181,18 @@ int main(int argc, char **argv)
     test::StoreProbe probe(*radio);
 
     if (state.contains(QStringLiteral("station"))) {
-        const auto found = radio->stationsByID().constFind(state.value(QStringLiteral("station")));
-        if (found != radio->stationsByID().cend())
+        const Station *found = radio->catalogStation(state.value(QStringLiteral("station")));
+        if (found)
             radio->setSelected(*found);
     }
     for (const QString &id : favorites) {
-        const auto found = radio->stationsByID().constFind(id);
-        if (found != radio->stationsByID().cend())
+        const Station *found = radio->catalogStation(id);
+        if (found)
             radio->favorite(*found);
     }
     if (state.contains(QStringLiteral("unavailable"))) {
-        const auto found = radio->stationsByID().constFind(state.value(QStringLiteral("unavailable")));
-        if (found != radio->stationsByID().cend())
+        const Station *found = radio->catalogStation(state.value(QStringLiteral("unavailable")));
+        if (found)
             probe.setFailures({{found->id, StationFailure{found->streamUrl, Date::now()}}});
     }
     if (const auto tab = LibraryFilter::fromRawValue(state.value(QStringLiteral("tab"))))

@@ -272,7 +272,7 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
 {
     RadioWindow &main = window();
     RadioStore *radio = app->radio();
-    radio->setSelected(radio->stationsByID().value(QStringLiteral("s1")));
+    radio->setSelected(*radio->catalogStation(QStringLiteral("s1")));
     radio->setCaptionsOn(true);
     main.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
@@ -445,7 +445,7 @@ TEST_F(WindowTest, PlaceKeptAcrossRunsAboutOverTheWindowTrayNamesTheStation)
     RadioStore *radio = app->radio();
     radio->setSelected(std::nullopt);
     EXPECT_EQ(trayToolTip(*radio), QStringLiteral("Vantuli"));
-    radio->setSelected(radio->stationsByID().value(QStringLiteral("s4")));
+    radio->setSelected(*radio->catalogStation(QStringLiteral("s4")));
     EXPECT_EQ(trayToolTip(*radio), QStringLiteral("Vantuli\n%1 \u2014 %2").arg(radio->selected()->name, radio->status()));
 
     // The next run opens where this one was; unreadable data gives the default size.
@@ -570,7 +570,7 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
         }
     };
     panel->setTranslator(std::make_unique<Translator>());
-    radio->setSelected(radio->stationsByID().value(QStringLiteral("s4"))); // French
+    radio->setSelected(*radio->catalogStation(QStringLiteral("s4"))); // French
     struct Case {
         const char *language;
         QString shown;

@@ -5,7 +5,7 @@
 namespace vantuli::test {
 namespace {
 
-QStringList ids(const std::vector<Station> &stations)
+QStringList ids(const StationRefs &stations)
 {
     QStringList list;
     for (const Station &s : stations)

@@ -282,8 +282,11 @@ TEST_F(StartupTest, InitialSelectionSkipsUnknownAndFailedStations)
         } else {
             EXPECT_FALSE(store->selected());
         }
-        for (const auto &[id, f] : store->failures())
-            EXPECT_EQ(store->stationsByID().value(id).streamUrl, f.url);
+        for (const auto &[id, f] : store->failures()) {
+            const Station *station = store->catalogStation(id);
+            ASSERT_TRUE(station);
+            EXPECT_EQ(station->streamUrl, f.url);
+        }
     }
 }
 

@@ -61,7 +61,7 @@ protected:
 
     const Station &find(const QString &id)
     {
-        return store->stationsByID().find(id).value();
+        return *store->catalogStation(id);
     }
 
     // Session rows, newest first.

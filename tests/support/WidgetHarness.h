@@ -120,7 +120,7 @@ public:
     WidgetHarness(const WidgetHarness &) = delete;
     WidgetHarness &operator=(const WidgetHarness &) = delete;
 
-    const Station &find(const QString &id) const { return store->stationsByID().find(id).value(); }
+    const Station &find(const QString &id) const { return *store->catalogStation(id); }
     // Lets queued work (coalesced refreshes, posted hand-offs) run.
     static void settle()
     {
