@@ -498,7 +498,7 @@ TEST(PlayerTransport, FollowsTheFourStatesAndSaysWhileItReconnects)
     EXPECT_EQ(buffer->text(), L10n::format(QStringLiteral("· 缓冲 %@ 秒"), {QStringLiteral("13")}));
 
     // A dropped connection: the reconnect's message stands while the retry
-    // connects and buffers, until it plays.
+    // connects, the buffering text once the station answers.
     h.store->start(selected, 0, true);
     const size_t streams = h.farm.scripts.size();
     h.farm.last().fail(QStringLiteral("dropped"));
@@ -508,6 +508,11 @@ TEST(PlayerTransport, FollowsTheFourStatesAndSaysWhileItReconnects)
     ASSERT_EQ(h.farm.scripts.size(), streams + 1);
     EXPECT_EQ(h.store->state(), RadioStore::State::Connecting);
     EXPECT_EQ(status->text(), QStringLiteral("Reconnecting (attempt 1)…"));
+    h.farm.last().answered();
+    h.farm.settle();
+    h.settle();
+    EXPECT_EQ(status->text(), h.store->status());
+    EXPECT_FALSE(status->text().startsWith(QStringLiteral("Reconnecting")));
     h.farm.last().playing();
     h.farm.settle();
     h.settle();
