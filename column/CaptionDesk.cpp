@@ -278,24 +278,14 @@ void CaptionDesk::setCaptionSize(double size)
     menuRefresher_->schedule();
 }
 
-bool CaptionDesk::failedHere() const
-{
-    // The failure is the failed run's: once another station is selected the
-    // desk sits under that station, which has not failed.
-    if (radio_->state() != RadioStore::State::Failed)
-        return false;
-    const std::optional<Station> &selected = radio_->selected();
-    const std::optional<Station> &current = radio_->current();
-    return !selected || !current || selected->id == current->id;
-}
-
 QString CaptionDesk::emptyText() const
 {
     if (radio_->captionsDeferred())
         return localized("孟加拉语电台目前仅提供收听。");
     if (!radio_->captionsOn())
         return localized("同步字幕已关闭。");
-    if (failedHere())
+    // The desk is about the captioned run, whichever station is selected.
+    if (radio_->state() == RadioStore::State::Failed)
         return localized("直播连接已中断。");
     if (const QString notice = radio_->captionNotice(); !notice.isEmpty())
         return notice;
@@ -394,7 +384,7 @@ void CaptionDesk::refresh()
     const bool dark = Appearance::shared().dark();
     const bool deferred = radio_->captionsDeferred();
     const bool on = radio_->captionsOn();
-    const bool failed = failedHere();
+    const bool failed = radio_->state() == RadioStore::State::Failed;
 
     setLabelText(title_, localized("实时字幕"));
 
@@ -435,9 +425,10 @@ void CaptionDesk::refresh()
         notice_->setVisible(!notice.isEmpty());
         history_->setReducedMotion(Appearance::shared().reduceMotion());
         body_->setCurrentWidget(historyPage_);
-        // Recognised in the chosen language, the station's, or one detected.
+        // Recognised in the chosen language, the captioned station's (not the
+        // selected one's), or one detected.
         const QString language = radio_->language();
-        history_->setLanguage(language == QLatin1String("station") && radio_->selected() ? radio_->selected()->language
+        history_->setLanguage(language == QLatin1String("station") && current ? current->language
                               : language == QLatin1String("station") || language == QLatin1String("auto") ? QString()
                                                                                                           : language);
         history_->setCaptions(subtitles);

@@ -51,7 +51,6 @@ public:
     QMenu *settingsMenu() const { return menu_; }
 
 private:
-    bool failedHere() const;
     void refresh();
     void rebuildMenu();
     void applyColors();

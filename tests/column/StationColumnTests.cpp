@@ -309,8 +309,8 @@ TEST(CaptionDesk, EmptyTextFollowsItsPrecedence)
         {bengali, {}, RadioStore::State::Failed, true, std::nullopt, t("孟加拉语电台目前仅提供收听。"), true},
         {plain, {}, RadioStore::State::Failed, false, std::nullopt, t("同步字幕已关闭。"), true},
         {plain, {}, RadioStore::State::Failed, true, QStringLiteral("本机字幕模型载入失败。"), t("直播连接已中断。"), true},
-        // The failure is the failed run's, not the next station's selected after it.
-        {plain, next, RadioStore::State::Failed, true, std::nullopt, t("开播后，在这里读字幕。"), false},
+        // The desk is about the failed run, whichever station is selected after it.
+        {plain, next, RadioStore::State::Failed, true, std::nullopt, t("直播连接已中断。"), true},
         {plain, {}, RadioStore::State::Playing, true, QStringLiteral("本机字幕模型载入失败。"), t("本机字幕模型载入失败。"), false},
         {plain, {}, RadioStore::State::Stopped, true, std::nullopt, t("开播后，在这里读字幕。"), false},
         {plain, {}, RadioStore::State::Connecting, true, std::nullopt, t("等待下一句播音…"), false},
@@ -342,6 +342,17 @@ TEST(CaptionDesk, EmptyTextFollowsItsPrecedence)
     EXPECT_TRUE(text->isVisibleTo(&desk));
     EXPECT_EQ(text->text(), t("同步字幕已关闭。"));
     EXPECT_EQ(toggle->toolTip(), t("同步字幕")); // the switch's hidden label
+
+    // Captions of a Japanese run keep Japanese forms under a selected Chinese station.
+    h.store->setCaptionsOn(true);
+    h.store->setLanguage(QStringLiteral("station"));
+    h.probe->play(h.find(QStringLiteral("s3")));
+    h.store->setSelected(next);
+    h.probe->setSubtitles({caption(QStringLiteral("東京都内"), 0)});
+    h.settle();
+    ASSERT_TRUE(desk.history()->newestRow());
+    EXPECT_TRUE(desk.history()->newestRow()->textFont().families().contains(QStringLiteral("Noto Serif CJK JP")))
+        << desk.history()->newestRow()->textFont().families().join(QLatin1Char(',')).toStdString();
 }
 
 TEST(CaptionDesk, RowCountAndScrollAnchorFollowTheAvailableHeight)
