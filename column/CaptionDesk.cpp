@@ -154,8 +154,9 @@ CaptionDesk::CaptionDesk(RadioStore *radio, std::shared_ptr<SettingsStore> setti
     // Header: title, gap, settings menu, captions switch.
     auto *header = new QHBoxLayout;
     header->setSpacing(9);
-    title_ = new QLabel(this);
-    title_->setTextFormat(Qt::PlainText);
+    // A narrow window cuts the title short (the whole of it as the tooltip).
+    title_ = new FitLabel(QString(), this);
+    title_->setObjectName(QStringLiteral("captionTitle"));
     title_->setFont(sizedFont(TextStyle::Body, 22, QFont::DemiBold));
     header->addWidget(title_);
     header->addSpacing(3);
@@ -386,7 +387,7 @@ void CaptionDesk::refresh()
     const bool on = radio_->captionsOn();
     const bool failed = radio_->state() == RadioStore::State::Failed;
 
-    setLabelText(title_, localized("实时字幕"));
+    title_->setText(localized("实时字幕"));
 
     switch_->setAccessibleName(localized("同步字幕"));
     switch_->setToolTip(localized("同步字幕"));

@@ -60,7 +60,7 @@ private:
     std::shared_ptr<SettingsStore> settings_;
     double size_ = defaultSize;
 
-    QLabel *title_;
+    FitLabel *title_;
     QToolButton *menuButton_;
     QMenu *menu_;
     ToggleSwitch *switch_;

@@ -353,6 +353,16 @@ TEST(CaptionDesk, EmptyTextFollowsItsPrecedence)
     ASSERT_TRUE(desk.history()->newestRow());
     EXPECT_TRUE(desk.history()->newestRow()->textFont().families().contains(QStringLiteral("Noto Serif CJK JP")))
         << desk.history()->newestRow()->textFont().families().join(QLatin1Char(',')).toStdString();
+
+    // Too narrow for its header (half the title's room), the title is cut
+    // short, not cut off by the menu.
+    auto *title = child<FitLabel>(desk, "captionTitle");
+    auto *menu = child<QToolButton>(desk, "captionSettings");
+    desk.resize(26 + title->sizeHint().width() / 2 + 12 + menu->sizeHint().width() + 9 + toggle->sizeHint().width() + 26,
+                600);
+    h.settle();
+    EXPECT_TRUE(title->fittedLines().value(0).endsWith(QChar(0x2026))) << title->fittedLines().join(QLatin1Char('|')).toStdString();
+    EXPECT_LE(title->geometry().right(), menu->geometry().left());
 }
 
 TEST(CaptionDesk, RowCountAndScrollAnchorFollowTheAvailableHeight)

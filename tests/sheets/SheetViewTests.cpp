@@ -61,6 +61,8 @@ QStringList labelTexts(QWidget *parent, const QString &name, bool unclipped = fa
     QStringList texts;
     for (QLabel *label : visibleChildren<QLabel>(parent, name, unclipped))
         texts << label->text();
+    for (FitLabel *label : visibleChildren<FitLabel>(parent, name, unclipped))
+        texts << label->text();
     return texts;
 }
 
@@ -238,7 +240,9 @@ TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive
 
 TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
 {
-    WidgetHarness harness;
+    std::vector<Station> catalog = testCatalog();
+    catalog[2].name = QStringLiteral("Z100 - New York's #1 Hit Music Station WHTZ and Its Sister Stations Across the Area");
+    WidgetHarness harness(catalog);
     RadioStore &store = *harness.store;
     store.setSelected(std::nullopt);
     ScheduleView view(&store, QDateTime(QDate(2026, 3, 2), QTime(7, 5, 42)), true);
@@ -293,6 +297,25 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     EXPECT_EQ(store.schedule().size(), 2u);
     EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).size(), 2);
     EXPECT_FALSE(harness.settings->value(mark));
+
+    // A name longer than the sheet is wide is cut short, in the form and in
+    // its row, and the sheet keeps its width and the row its remove button.
+    const int width = view.width();
+    store.setSelected(harness.find(QStringLiteral("s3")));
+    WidgetHarness::settle();
+    view.findChild<QTimeEdit *>(QStringLiteral("scheduleTime"))->setTime(QTime(8, 0));
+    add->click();
+    WidgetHarness::settle();
+    auto *formName = view.findChild<FitLabel *>(QStringLiteral("scheduleStation"));
+    const auto rows = visibleChildren<FitLabel>(&view, QStringLiteral("scheduleRowStation"));
+    ASSERT_EQ(rows.size(), 3u);
+    for (FitLabel *name : {formName, rows.back()}) {
+        EXPECT_EQ(name->text(), catalog[2].name);
+        EXPECT_TRUE(name->fittedLines().value(0).endsWith(QChar(0x2026)));
+    }
+    EXPECT_EQ(view.width(), width);
+    QWidget *remove = visibleChildren<QToolButton>(&view, QStringLiteral("scheduleRemove")).back();
+    EXPECT_LE(remove->mapTo(&view, QPoint(remove->width(), 0)).x(), width);
 
     // Return closes the sheet.
     QTest::keyClick(&view, Qt::Key_Return);
