@@ -263,7 +263,7 @@ ArchiveView::ArchiveView(RadioStore *radio, QWidget *parent)
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         auto *inner = new QWidget(scroll);
         inner->setAutoFillBackground(true);
         auto *innerLayout = new QVBoxLayout(inner);

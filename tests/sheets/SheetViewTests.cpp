@@ -13,6 +13,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
@@ -86,9 +88,11 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
     OpenArchive open(3);
     ArchiveView &view = open.view;
     QSignalSpy &loads = open.loads;
-    // Opening loads at once.
+    // Opening loads at once; three captions need no scroll bar.
     ASSERT_EQ(loads.size(), 1);
     EXPECT_EQ(view.findChild<QStackedWidget *>()->currentWidget()->objectName(), QStringLiteral("archiveCaptionBlocks"));
+    WidgetHarness::settle();
+    EXPECT_FALSE(view.findChild<QScrollArea *>(QStringLiteral("archiveCaptionBlocks"))->verticalScrollBar()->isVisible());
 
     auto *search = view.findChild<QLineEdit *>(QStringLiteral("archiveSearch"));
     QTest::keyClicks(search, QStringLiteral("w1x"));
@@ -120,6 +124,8 @@ TEST(ArchiveView, EachControlLoadsItsOwnPage)
     OpenArchive open(150);
     ArchiveView &view = open.view;
     QSignalSpy &loads = open.loads;
+    WidgetHarness::settle();
+    EXPECT_TRUE(view.findChild<QScrollArea *>(QStringLiteral("archiveCaptionBlocks"))->verticalScrollBar()->isVisible());
     auto press = [&view](const char *name) {
         return [&view, name] { view.findChild<QAbstractButton *>(QString::fromLatin1(name))->click(); };
     };
