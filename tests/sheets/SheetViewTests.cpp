@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
@@ -190,6 +192,21 @@ TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
     visibleChildren<QPushButton>(&view, QStringLiteral("archiveLoadMore")).at(0)->click();
     EXPECT_EQ(view.findChildren<LineSpacedLabel *>(QStringLiteral("archiveParagraph")).size(), paragraphs);
     EXPECT_EQ(paragraphs, 1u + 13u);
+
+    // An archive file that cannot be opened: the failure alone, not that nothing was recorded.
+    QTemporaryDir folder;
+    const QString damaged = folder.filePath(QStringLiteral("Listening.sqlite3"));
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("not a database ").repeated(400));
+    file.close();
+    WidgetHarness unusable(testCatalog(), damaged);
+    ASSERT_FALSE(unusable.store->archive());
+    ArchiveView sheet(unusable.store.get());
+    sheet.show();
+    WidgetHarness::settle();
+    EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveFailure")), QStringList{L("无法读取或写入本机档案。")});
+    EXPECT_TRUE(labelTexts(&sheet, QStringLiteral("archiveEmptyTitle")).isEmpty());
 }
 
 TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive)
