@@ -26,6 +26,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
+#include <QVariantAnimation>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -181,6 +182,67 @@ TEST(StationMasthead, PlayButtonAndStarFollowTheRunAndTheFavourites)
     h.settle();
     EXPECT_EQ(star->property("symbol").toString(), QStringLiteral("star.fill"));
     EXPECT_EQ(star->accessibleName(), t("取消收藏"));
+}
+
+TEST(StationMasthead, ANewStationAndAFavouriteChangeAnimateUnlessMotionIsReduced)
+{
+    std::vector<Station> catalog = testCatalog(2);
+    catalog[0].name = QStringLiteral("Radio With a Rather Long Name");
+    catalog[1].name = QStringLiteral("LBC");
+    // Pixels that differ between two pictures of the same size within `area`.
+    auto differing = [](const QImage &a, const QImage &b, const QRect &area) {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+                count += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) + std::abs(p.blue() - q.blue()) > 60;
+            }
+        return count;
+    };
+    struct Row {
+        const char *change;
+        bool reduced;
+    } rows[] = {{"station", false}, {"station", true}, {"favourite", false}, {"favourite", true}};
+    for (const Row &row : rows) {
+        const std::string label = std::string(row.change) + (row.reduced ? " reduced" : "");
+        WidgetHarness h(catalog);
+        h.store->setSelected(h.find(QStringLiteral("s1")));
+        StationMasthead masthead(h.store.get());
+        masthead.resize(714, 175);
+        masthead.show();
+        h.settle();
+        Appearance::shared().setReduceMotionForTesting(row.reduced);
+        const bool station = QLatin1String(row.change) == QLatin1String("station");
+        auto *name = child<FitLabel>(masthead, "stationName");
+        auto *star = child<StudioButton>(masthead, "favoriteStation");
+        // Where the old, longer name is and the new one is not.
+        QFont font = name->font();
+        font.setPixelSize(name->fittedPixelSize());
+        const QRect beyond = QRect(name->mapTo(&masthead, QPoint(QFontMetrics(font).horizontalAdvance(catalog[1].name) + 12, 0)),
+                                   name->mapTo(&masthead, QPoint(name->width() - 12, name->height() - 1)));
+        if (station)
+            h.store->setSelected(h.find(QStringLiteral("s2")));
+        else
+            h.store->favorite(h.find(QStringLiteral("s1")));
+        h.settle();
+
+        auto *motion = masthead.findChild<QVariantAnimation *>(QLatin1String(station ? "stationNameTransition" : "favoriteSwap"));
+        ASSERT_TRUE(motion) << label;
+        EXPECT_EQ(motion->state() == QAbstractAnimation::Running, !row.reduced) << label;
+        Appearance::shared().setReduceMotionForTesting(false);
+        if (row.reduced)
+            continue;
+        // Halfway the old name is still fading out and the star is between
+        // symbols; at the end only the new state shows.
+        motion->pause();
+        motion->setCurrentTime(100);
+        const QImage middle = station ? masthead.grab().toImage() : star->icon().pixmap(14).toImage();
+        motion->setCurrentTime(motion->duration());
+        h.settle();
+        const QImage end = station ? masthead.grab().toImage() : star->icon().pixmap(14).toImage();
+        EXPECT_GT(differing(middle, end, station ? beyond : end.rect()), 20) << label;
+        EXPECT_EQ(star->property("symbol").toString(), QLatin1String(station ? "star" : "star.fill")) << label;
+    }
 }
 
 TEST(StationMasthead, MenuOffersOnlyHttpSitesAndTheVerificationDate)
