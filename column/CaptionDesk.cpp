@@ -154,8 +154,9 @@ CaptionDesk::CaptionDesk(RadioStore *radio, std::shared_ptr<SettingsStore> setti
     // Header: title, gap, settings menu, captions switch.
     auto *header = new QHBoxLayout;
     header->setSpacing(9);
-    title_ = new QLabel(this);
-    title_->setTextFormat(Qt::PlainText);
+    // A narrow window cuts the title short (the whole of it as the tooltip).
+    title_ = new FitLabel(QString(), this);
+    title_->setObjectName(QStringLiteral("captionTitle"));
     title_->setFont(sizedFont(TextStyle::Body, 22, QFont::DemiBold));
     header->addWidget(title_);
     header->addSpacing(3);
@@ -278,24 +279,14 @@ void CaptionDesk::setCaptionSize(double size)
     menuRefresher_->schedule();
 }
 
-bool CaptionDesk::failedHere() const
-{
-    // The failure is the failed run's: once another station is selected the
-    // desk sits under that station, which has not failed.
-    if (radio_->state() != RadioStore::State::Failed)
-        return false;
-    const std::optional<Station> &selected = radio_->selected();
-    const std::optional<Station> &current = radio_->current();
-    return !selected || !current || selected->id == current->id;
-}
-
 QString CaptionDesk::emptyText() const
 {
     if (radio_->captionsDeferred())
         return localized("孟加拉语电台目前仅提供收听。");
     if (!radio_->captionsOn())
         return localized("同步字幕已关闭。");
-    if (failedHere())
+    // The desk is about the captioned run, whichever station is selected.
+    if (radio_->state() == RadioStore::State::Failed)
         return localized("直播连接已中断。");
     if (const QString notice = radio_->captionNotice(); !notice.isEmpty())
         return notice;
@@ -394,9 +385,9 @@ void CaptionDesk::refresh()
     const bool dark = Appearance::shared().dark();
     const bool deferred = radio_->captionsDeferred();
     const bool on = radio_->captionsOn();
-    const bool failed = failedHere();
+    const bool failed = radio_->state() == RadioStore::State::Failed;
 
-    setLabelText(title_, localized("实时字幕"));
+    title_->setText(localized("实时字幕"));
 
     switch_->setAccessibleName(localized("同步字幕"));
     switch_->setToolTip(localized("同步字幕"));
@@ -435,9 +426,10 @@ void CaptionDesk::refresh()
         notice_->setVisible(!notice.isEmpty());
         history_->setReducedMotion(Appearance::shared().reduceMotion());
         body_->setCurrentWidget(historyPage_);
-        // Recognised in the chosen language, the station's, or one detected.
+        // Recognised in the chosen language, the captioned station's (not the
+        // selected one's), or one detected.
         const QString language = radio_->language();
-        history_->setLanguage(language == QLatin1String("station") && radio_->selected() ? radio_->selected()->language
+        history_->setLanguage(language == QLatin1String("station") && current ? current->language
                               : language == QLatin1String("station") || language == QLatin1String("auto") ? QString()
                                                                                                           : language);
         history_->setCaptions(subtitles);

@@ -51,7 +51,6 @@ public:
     QMenu *settingsMenu() const { return menu_; }
 
 private:
-    bool failedHere() const;
     void refresh();
     void rebuildMenu();
     void applyColors();
@@ -61,7 +60,7 @@ private:
     std::shared_ptr<SettingsStore> settings_;
     double size_ = defaultSize;
 
-    QLabel *title_;
+    FitLabel *title_;
     QToolButton *menuButton_;
     QMenu *menu_;
     ToggleSwitch *switch_;

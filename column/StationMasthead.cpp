@@ -57,18 +57,33 @@ QColor withAlpha(QColor color, double alpha)
 
 } // namespace
 
-// Draws its widget faded and lowered: a new station's name rises 4 px into
-// place while fading in.
+// Draws the change of a station's name: the new name rises 4 px into place
+// while fading in, and the old one, drawn as it last looked, sinks 4 px while
+// fading out.
 class RiseEffect final : public QGraphicsEffect {
 public:
     using QGraphicsEffect::QGraphicsEffect;
 
+    // The outgoing name, in the widget's coordinates from its top left.
+    void setOutgoing(QPixmap outgoing)
+    {
+        outgoing_ = std::move(outgoing);
+        updateBoundingRect();
+    }
     void setProgress(double progress)
     {
         progress_ = progress;
+        if (progress_ >= 1 && !outgoing_.isNull())
+            setOutgoing(QPixmap()); // gone for good
         update();
     }
-    QRectF boundingRectFor(const QRectF &rect) const override { return rect.adjusted(0, 0, 0, riseDistance); }
+    QRectF boundingRectFor(const QRectF &rect) const override
+    {
+        QRectF area = rect;
+        if (!outgoing_.isNull())
+            area |= QRectF(QPointF(0, 0), outgoing_.deviceIndependentSize());
+        return area.adjusted(0, 0, 0, riseDistance);
+    }
 
 protected:
     void draw(QPainter *painter) override
@@ -80,14 +95,46 @@ protected:
         QPoint offset;
         const QPixmap pixmap = sourcePixmap(Qt::LogicalCoordinates, &offset);
         painter->save();
-        painter->setOpacity(painter->opacity() * progress_);
+        const double opacity = painter->opacity();
+        if (!outgoing_.isNull()) {
+            painter->setOpacity(opacity * (1 - progress_));
+            painter->drawPixmap(QPointF(0, riseDistance * progress_), outgoing_);
+        }
+        painter->setOpacity(opacity * progress_);
         painter->drawPixmap(offset + QPointF(0, riseDistance * (1 - progress_)), pixmap);
         painter->restore();
     }
 
 private:
     double progress_ = 1;
+    QPixmap outgoing_;
 };
+
+namespace {
+
+// One frame of a symbol replacing another: the old one shrinks and fades
+// out over the first 60 %, the new one grows and fades in over the last 60 %.
+QIcon symbolSwapFrame(const QPixmap &from, const QPixmap &to, int size, qreal ratio, double progress)
+{
+    QPixmap frame(QSize(size, size) * ratio);
+    frame.setDevicePixelRatio(ratio);
+    frame.fill(Qt::transparent);
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const auto draw = [&painter, size](const QPixmap &symbol, double shown) {
+        if (shown <= 0)
+            return;
+        const double side = size * (0.6 + 0.4 * shown);
+        painter.setOpacity(shown);
+        painter.drawPixmap(QRectF((size - side) / 2, (size - side) / 2, side, side), symbol, QRectF(symbol.rect()));
+    };
+    draw(from, 1 - std::clamp(progress / 0.6, 0.0, 1.0));
+    draw(to, std::clamp((progress - 0.4) / 0.6, 0.0, 1.0));
+    painter.end();
+    return QIcon(frame);
+}
+
+} // namespace
 
 StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(parent), radio_(radio)
 {
@@ -185,7 +232,15 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     column->addLayout(controls);
     column->addStretch(1);
 
+    starSwap_ = new QVariantAnimation(this);
+    starSwap_->setObjectName(QStringLiteral("favoriteSwap"));
+    starSwap_->setDuration(200);
+    starSwap_->setEasingCurve(QEasingCurve::InOutQuad);
+    starSwap_->setStartValue(0.0);
+    starSwap_->setEndValue(1.0);
+
     entrance_ = new QVariantAnimation(this);
+    entrance_->setObjectName(QStringLiteral("stationNameTransition"));
     entrance_->setDuration(200);
     entrance_->setEasingCurve(QEasingCurve::InOutQuad);
     entrance_->setStartValue(0.0);
@@ -279,6 +334,20 @@ void StationMasthead::refresh()
         return;
     const Station &station = *station_;
 
+    const bool changed = previous && previous->id != station.id;
+    const bool animate = !Appearance::shared().reduceMotion() && isVisible();
+    if (changed && animate && name_->isVisible()) {
+        // The old name as it looks now, to leave while the new one comes in.
+        const qreal ratio = devicePixelRatioF();
+        QPixmap outgoing(name_->size() * ratio);
+        outgoing.setDevicePixelRatio(ratio);
+        outgoing.fill(Qt::transparent);
+        nameEffect_->setEnabled(false);
+        name_->render(&outgoing, QPoint(), QRegion(), QWidget::RenderFlags());
+        nameEffect_->setEnabled(true);
+        nameEffect_->setOutgoing(outgoing);
+    }
+
     kicker_->setText(kickerText(station));
     name_->setFont(withTextLanguage(nameFont_, station.language, station.name));
     name_->setText(station.name);
@@ -304,8 +373,24 @@ void StationMasthead::refresh()
     const QString star = favourite ? QStringLiteral("star.fill") : QStringLiteral("star");
     if (star != starSymbol_) {
         const QColor tint = favourite ? Studio::gold() : QColor(Qt::white);
+        const QIcon icon = symbolIcon(star, tint, 14);
+        starSwap_->stop();
+        starSwap_->disconnect(this);
+        // The symbol is replaced in 0.2 s; with reduced motion at once.
+        if (!starSymbol_.isEmpty() && animate) {
+            const qreal ratio = devicePixelRatioF();
+            const QColor oldTint = favourite ? QColor(Qt::white) : Studio::gold();
+            const QPixmap from = symbolPixmap(starSymbol_, oldTint, 14, ratio);
+            const QPixmap to = symbolPixmap(star, tint, 14, ratio);
+            connect(starSwap_, &QVariantAnimation::valueChanged, this, [this, from, to, ratio](const QVariant &value) {
+                favorite_->setIcon(symbolSwapFrame(from, to, 14, ratio, value.toDouble()));
+            });
+            connect(starSwap_, &QVariantAnimation::finished, this, [this, icon] { favorite_->setIcon(icon); });
+            starSwap_->start();
+        } else {
+            favorite_->setIcon(icon);
+        }
         favorite_->setForeground(tint);
-        favorite_->setIcon(symbolIcon(star, tint, 14));
         favorite_->setProperty("symbol", star);
         starSymbol_ = star;
     }
@@ -313,12 +398,12 @@ void StationMasthead::refresh()
     more_->setAccessibleName(localized("电台信息和分享"));
     rebuildMenu();
 
-    if (previous && previous->id != station.id) {
+    if (changed) {
         entrance_->stop();
-        if (Appearance::shared().reduceMotion() || !isVisible())
-            nameEffect_->setProgress(1);
-        else
+        if (animate)
             entrance_->start();
+        else
+            nameEffect_->setProgress(1);
     }
 }
 

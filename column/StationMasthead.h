@@ -75,6 +75,7 @@ private:
 
     Refresher *refresher_;
     QVariantAnimation *entrance_;
+    QVariantAnimation *starSwap_;
     class RiseEffect *nameEffect_;
     QPixmap artworkCache_;
     QSize artworkSize_; // the size the cache was drawn for

@@ -263,7 +263,7 @@ ArchiveView::ArchiveView(RadioStore *radio, QWidget *parent)
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
         scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         auto *inner = new QWidget(scroll);
         inner->setAutoFillBackground(true);
         auto *innerLayout = new QVBoxLayout(inner);
@@ -507,7 +507,8 @@ void ArchiveView::confirmClear()
 void ArchiveView::refresh()
 {
     const bool captions = paging_.captions();
-    failure_->setVisible(paging_.failed() || (radio_ && radio_->archiveFailed()));
+    const bool failed = paging_.failed() || (radio_ && radio_->archiveFailed());
+    failure_->setVisible(failed);
     clear_->setEnabled(radio_ && radio_->archive());
     captionsMode_->setChecked(captions);
     sessionsMode_->setChecked(!captions);
@@ -521,6 +522,11 @@ void ArchiveView::refresh()
     // Without a search nothing can fail to match: the archive is just empty.
     const bool searched = paging_.loadedFilter() && !paging_.loadedFilter()->query.isEmpty();
     emptyTitle_->setText(L(searched ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
+    // An archive that could not be opened or read has nothing to show but
+    // its failure: saying nothing was recorded would be a guess.
+    const bool unusable = failed && (!radio_ || !radio_->archive() || paging_.failed());
+    emptyIcon_->setVisible(!unusable);
+    emptyTitle_->setVisible(!unusable);
 
     const bool stale = paging_.stale();
     for (QPushButton *more : {captionsMore_, sessionsMore_}) {

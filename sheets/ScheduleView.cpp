@@ -2,6 +2,7 @@
 
 #include "look/Appearance.h"
 #include "look/Icons.h"
+#include "look/Labels.h"
 #include "look/Refresher.h"
 #include "look/Studio.h"
 #include "look/StudioButton.h"
@@ -44,6 +45,16 @@ QLabel *styledLabel(const QString &text, TextStyle style, QFont::Weight weight =
 {
     QLabel *label = sheetlook::plainLabel(text);
     label->setFont(textFont(style, weight));
+    return label;
+}
+
+// A station's name, of any length, on one line: cut short where the sheet's
+// width ends (the whole name as the tooltip).
+FitLabel *nameLabel(const QString &text, TextStyle style, QFont::Weight weight = QFont::Normal)
+{
+    auto *label = new FitLabel(text);
+    label->setFont(textFont(style, weight));
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return label;
 }
 
@@ -108,7 +119,7 @@ ScheduleView::ScheduleView(RadioStore *radio, QDateTime time, bool workdays, QWi
     auto *formLayout = new QVBoxLayout(form_);
     formLayout->setContentsMargins(0, 0, 0, 0);
     formLayout->setSpacing(10);
-    formStation_ = styledLabel(QString(), TextStyle::Headline, QFont::Bold);
+    formStation_ = nameLabel(QString(), TextStyle::Headline, QFont::Bold);
     formStation_->setObjectName(QStringLiteral("scheduleStation"));
     formLayout->addWidget(formStation_);
     auto *timeRow = new QHBoxLayout;
@@ -213,8 +224,7 @@ void ScheduleView::refresh()
         auto *names = new QVBoxLayout;
         names->setSpacing(2);
         const Station *station = radio_->catalogStation(time.stationID);
-        QLabel *name = styledLabel(station ? station->name : L(QStringLiteral("已移除的电台")),
-                                   TextStyle::Body);
+        FitLabel *name = nameLabel(station ? station->name : L(QStringLiteral("已移除的电台")), TextStyle::Body);
         name->setObjectName(QStringLiteral("scheduleRowStation"));
         QLabel *label = styledLabel(time.label(), TextStyle::Caption);
         label->setObjectName(QStringLiteral("scheduleRowLabel"));

@@ -11,6 +11,7 @@ class QVBoxLayout;
 
 namespace vantuli {
 
+class FitLabel;
 class RadioStore;
 class Refresher;
 class StudioButton;
@@ -46,7 +47,7 @@ private:
     QVBoxLayout *rows_ = nullptr;
     QWidget *listDivider_ = nullptr;
     QWidget *form_ = nullptr;
-    QLabel *formStation_ = nullptr;
+    FitLabel *formStation_ = nullptr;
     QLabel *timeLabel_ = nullptr;
     QTimeEdit *timeEdit_ = nullptr;
     QLabel *workdaysLabel_ = nullptr;

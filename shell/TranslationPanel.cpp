@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace vantuli {
@@ -48,6 +49,11 @@ QString languagePart(const QString &tag)
 
 } // namespace
 
+ApertiumTranslator::ApertiumTranslator(QString program, int timeoutMs)
+    : program_(std::move(program)), timeoutMs_(timeoutMs)
+{
+}
+
 ApertiumTranslator::~ApertiumTranslator()
 {
     if (listing_) {
@@ -68,7 +74,7 @@ void ApertiumTranslator::modes(QObject *context, std::function<void(const QStrin
     }
     if (listing_)
         return;
-    if (QStandardPaths::findExecutable(QStringLiteral("apertium")).isEmpty()) {
+    if (QStandardPaths::findExecutable(program_).isEmpty()) {
         modes_ = QStringList();
         QMetaObject::invokeMethod(context, [this] { finishListing(*modes_); }, Qt::QueuedConnection);
         return;
@@ -85,7 +91,9 @@ void ApertiumTranslator::modes(QObject *context, std::function<void(const QStrin
             }
         }
         list->deleteLater();
-        modes_ = found;
+        // A listing that crashed or was stopped is tried again next time.
+        if (status == QProcess::NormalExit)
+            modes_ = found;
         finishListing(found);
     });
     QObject::connect(list, &QProcess::errorOccurred, list, [this, list](QProcess::ProcessError error) {
@@ -95,7 +103,19 @@ void ApertiumTranslator::modes(QObject *context, std::function<void(const QStrin
         modes_ = QStringList();
         finishListing(*modes_);
     });
-    list->start(QStringLiteral("apertium"), {QStringLiteral("-l")});
+    list->start(program_, {QStringLiteral("-l")});
+    bound(list);
+}
+
+void ApertiumTranslator::bound(QProcess *process) const
+{
+    auto *deadline = new QTimer(process);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, process, [process] {
+        if (process->state() != QProcess::NotRunning)
+            process->kill(); // finished() follows, as a crash
+    });
+    deadline->start(timeoutMs_);
 }
 
 void ApertiumTranslator::finishListing(const QStringList &modes)
@@ -126,9 +146,11 @@ QProcess *ApertiumTranslator::translate(const QString &mode, const QString &text
         }
     });
     // -u: no marks for unknown words.
-    process->start(QStringLiteral("apertium"), {QStringLiteral("-u"), mode});
+    process->start(program_, {QStringLiteral("-u"), mode});
     process->write(text.toUtf8());
     process->closeWriteChannel();
+    // A pair that hangs would hold its request forever.
+    bound(process);
     return process;
 }
 

@@ -23,6 +23,10 @@ class StudioButton;
 // leave the machine. Only installed language pairs can be used.
 class ApertiumTranslator {
 public:
+    // A listing or translation that takes longer is stopped and counts as failed.
+    static constexpr int defaultTimeoutMs = 20000;
+
+    explicit ApertiumTranslator(QString program = QStringLiteral("apertium"), int timeoutMs = defaultTimeoutMs);
     virtual ~ApertiumTranslator();
 
     // Hands the installed modes ("en-es", "eng-spa", ...; empty without
@@ -30,7 +34,8 @@ public:
     // once, by a process that runs beside the main thread; calls made while it
     // runs wait for it. `done` is dropped when `context` goes first.
     virtual void modes(QObject *context, std::function<void(const QStringList &)> done);
-    // Starts a translation; `done` gets the text, or nothing when it failed.
+    // Starts a translation; `done` gets the text, or nothing when it failed
+    // or did not finish within the time-out (the process is then killed).
     // The returned process (owned by `parent`) may be killed to cancel.
     virtual QProcess *translate(const QString &mode, const QString &text,
                                 std::function<void(std::optional<QString>)> done, QObject *parent);
@@ -41,7 +46,11 @@ public:
 
 private:
     void finishListing(const QStringList &modes);
+    // Kills `process` unless it has finished within the time-out.
+    void bound(QProcess *process) const;
 
+    const QString program_;
+    const int timeoutMs_;
     std::optional<QStringList> modes_;
     QPointer<QProcess> listing_;
     std::vector<std::pair<QPointer<QObject>, std::function<void(const QStringList &)>>> waiting_;

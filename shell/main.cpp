@@ -65,6 +65,9 @@ int play(int argc, char **argv, const QString &address)
     vantuli::PlaybackStream::Parameters parameters;
     parameters.event = [](const vantuli::StreamEvent &event) {
         switch (event.kind) {
+        case vantuli::StreamEvent::Kind::Answered:
+            std::printf("answered\n");
+            break;
         case vantuli::StreamEvent::Kind::Playing:
             std::printf("playing\n");
             break;

@@ -83,8 +83,8 @@ void RadioStore::start(const Station &station, int retry, bool recordVisit)
         delay = bufferDelay(runPacing);
     }
     publish(state_, State::Connecting, &RadioStore::stateChanged);
-    // A reconnect keeps saying so until it plays (the stop above cleared the
-    // message the failure set).
+    // A reconnect says so while it connects, until the station answers (the
+    // stop above cleared the message the failure set).
     if (retry > 0)
         publish(playbackMessage_, DisplayMessage::format(reconnectingKey, QString::number(retry)),
                 &RadioStore::playbackMessageChanged);
@@ -177,7 +177,7 @@ QString RadioStore::status() const
     case State::Connecting:
         break;
     }
-    // While connecting the only message is a reconnect's, which says more.
+    // While connecting the only message is a reconnect's, until the station answers.
     if (playbackMessage_)
         return playbackMessage_->text();
     if (!captionsOn_ || captionsDeferred())
@@ -232,6 +232,11 @@ void RadioStore::handleEvent(const StreamEvent &event, const Station &station, i
             checkpointArchive(false);
         break;
     }
+    case StreamEvent::Kind::Answered:
+        // The station answered: from now on the status line tells the buffering.
+        if (state_ == State::Connecting && playbackMessage_)
+            publish(playbackMessage_, std::nullopt, &RadioStore::playbackMessageChanged);
+        break;
     case StreamEvent::Kind::Playing:
         if (reopenArchive_)
             openArchiveSession(station, retry);

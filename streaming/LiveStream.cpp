@@ -384,11 +384,18 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
 void LiveStream::Run::receivedAudioBytes(qint64 count)
 {
     const double now = uptime();
-    std::lock_guard guard(transferLock_);
-    transfer_.bytes += count;
-    if (!transfer_.firstAudio)
-        transfer_.firstAudio = now - requestedAt_;
-    transfer_.elapsed = now - requestedAt_;
+    bool first = false;
+    {
+        std::lock_guard guard(transferLock_);
+        transfer_.bytes += count;
+        if (!transfer_.firstAudio) {
+            transfer_.firstAudio = now - requestedAt_;
+            first = true;
+        }
+        transfer_.elapsed = now - requestedAt_;
+    }
+    if (first)
+        report(StreamEvent::answered());
 }
 
 void LiveStream::Run::decode(const QByteArray &bytes)

@@ -24,9 +24,10 @@ struct PlaybackSample {
     double playedAt = 0;
 };
 
-// What a run reports to its owner.
+// What a run reports to its owner. `Answered` comes once, when the first
+// bytes of the station's audio arrive, before `Playing`.
 struct StreamEvent {
-    enum class Kind { Position, Failed, Playing };
+    enum class Kind { Position, Failed, Playing, Answered };
 
     Kind kind = Kind::Playing;
     double played = 0;   // Position: seconds of audio played
@@ -49,6 +50,12 @@ struct StreamEvent {
         return e;
     }
     static StreamEvent playing() { return StreamEvent{}; }
+    static StreamEvent answered()
+    {
+        StreamEvent e;
+        e.kind = Kind::Answered;
+        return e;
+    }
 };
 
 // One listening run's connection as its owner sees it. `LiveStream` is the

@@ -26,6 +26,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QToolTip>
+#include <QVariantAnimation>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -183,6 +184,67 @@ TEST(StationMasthead, PlayButtonAndStarFollowTheRunAndTheFavourites)
     EXPECT_EQ(star->accessibleName(), t("取消收藏"));
 }
 
+TEST(StationMasthead, ANewStationAndAFavouriteChangeAnimateUnlessMotionIsReduced)
+{
+    std::vector<Station> catalog = testCatalog(2);
+    catalog[0].name = QStringLiteral("Radio With a Rather Long Name");
+    catalog[1].name = QStringLiteral("LBC");
+    // Pixels that differ between two pictures of the same size within `area`.
+    auto differing = [](const QImage &a, const QImage &b, const QRect &area) {
+        int count = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+                count += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) + std::abs(p.blue() - q.blue()) > 60;
+            }
+        return count;
+    };
+    struct Row {
+        const char *change;
+        bool reduced;
+    } rows[] = {{"station", false}, {"station", true}, {"favourite", false}, {"favourite", true}};
+    for (const Row &row : rows) {
+        const std::string label = std::string(row.change) + (row.reduced ? " reduced" : "");
+        WidgetHarness h(catalog);
+        h.store->setSelected(h.find(QStringLiteral("s1")));
+        StationMasthead masthead(h.store.get());
+        masthead.resize(714, 175);
+        masthead.show();
+        h.settle();
+        Appearance::shared().setReduceMotionForTesting(row.reduced);
+        const bool station = QLatin1String(row.change) == QLatin1String("station");
+        auto *name = child<FitLabel>(masthead, "stationName");
+        auto *star = child<StudioButton>(masthead, "favoriteStation");
+        // Where the old, longer name is and the new one is not.
+        QFont font = name->font();
+        font.setPixelSize(name->fittedPixelSize());
+        const QRect beyond = QRect(name->mapTo(&masthead, QPoint(QFontMetrics(font).horizontalAdvance(catalog[1].name) + 12, 0)),
+                                   name->mapTo(&masthead, QPoint(name->width() - 12, name->height() - 1)));
+        if (station)
+            h.store->setSelected(h.find(QStringLiteral("s2")));
+        else
+            h.store->favorite(h.find(QStringLiteral("s1")));
+        h.settle();
+
+        auto *motion = masthead.findChild<QVariantAnimation *>(QLatin1String(station ? "stationNameTransition" : "favoriteSwap"));
+        ASSERT_TRUE(motion) << label;
+        EXPECT_EQ(motion->state() == QAbstractAnimation::Running, !row.reduced) << label;
+        Appearance::shared().setReduceMotionForTesting(false);
+        if (row.reduced)
+            continue;
+        // Halfway the old name is still fading out and the star is between
+        // symbols; at the end only the new state shows.
+        motion->pause();
+        motion->setCurrentTime(100);
+        const QImage middle = station ? masthead.grab().toImage() : star->icon().pixmap(14).toImage();
+        motion->setCurrentTime(motion->duration());
+        h.settle();
+        const QImage end = station ? masthead.grab().toImage() : star->icon().pixmap(14).toImage();
+        EXPECT_GT(differing(middle, end, station ? beyond : end.rect()), 20) << label;
+        EXPECT_EQ(star->property("symbol").toString(), QLatin1String(station ? "star" : "star.fill")) << label;
+    }
+}
+
 TEST(StationMasthead, MenuOffersOnlyHttpSitesAndTheVerificationDate)
 {
     std::vector<Station> catalog = testCatalog(2);
@@ -309,8 +371,8 @@ TEST(CaptionDesk, EmptyTextFollowsItsPrecedence)
         {bengali, {}, RadioStore::State::Failed, true, std::nullopt, t("孟加拉语电台目前仅提供收听。"), true},
         {plain, {}, RadioStore::State::Failed, false, std::nullopt, t("同步字幕已关闭。"), true},
         {plain, {}, RadioStore::State::Failed, true, QStringLiteral("本机字幕模型载入失败。"), t("直播连接已中断。"), true},
-        // The failure is the failed run's, not the next station's selected after it.
-        {plain, next, RadioStore::State::Failed, true, std::nullopt, t("开播后，在这里读字幕。"), false},
+        // The desk is about the failed run, whichever station is selected after it.
+        {plain, next, RadioStore::State::Failed, true, std::nullopt, t("直播连接已中断。"), true},
         {plain, {}, RadioStore::State::Playing, true, QStringLiteral("本机字幕模型载入失败。"), t("本机字幕模型载入失败。"), false},
         {plain, {}, RadioStore::State::Stopped, true, std::nullopt, t("开播后，在这里读字幕。"), false},
         {plain, {}, RadioStore::State::Connecting, true, std::nullopt, t("等待下一句播音…"), false},
@@ -342,6 +404,27 @@ TEST(CaptionDesk, EmptyTextFollowsItsPrecedence)
     EXPECT_TRUE(text->isVisibleTo(&desk));
     EXPECT_EQ(text->text(), t("同步字幕已关闭。"));
     EXPECT_EQ(toggle->toolTip(), t("同步字幕")); // the switch's hidden label
+
+    // Captions of a Japanese run keep Japanese forms under a selected Chinese station.
+    h.store->setCaptionsOn(true);
+    h.store->setLanguage(QStringLiteral("station"));
+    h.probe->play(h.find(QStringLiteral("s3")));
+    h.store->setSelected(next);
+    h.probe->setSubtitles({caption(QStringLiteral("東京都内"), 0)});
+    h.settle();
+    ASSERT_TRUE(desk.history()->newestRow());
+    EXPECT_TRUE(desk.history()->newestRow()->textFont().families().contains(QStringLiteral("Noto Serif CJK JP")))
+        << desk.history()->newestRow()->textFont().families().join(QLatin1Char(',')).toStdString();
+
+    // Too narrow for its header (half the title's room), the title is cut
+    // short, not cut off by the menu.
+    auto *title = child<FitLabel>(desk, "captionTitle");
+    auto *menu = child<QToolButton>(desk, "captionSettings");
+    desk.resize(26 + title->sizeHint().width() / 2 + 12 + menu->sizeHint().width() + 9 + toggle->sizeHint().width() + 26,
+                600);
+    h.settle();
+    EXPECT_TRUE(title->fittedLines().value(0).endsWith(QChar(0x2026))) << title->fittedLines().join(QLatin1Char('|')).toStdString();
+    EXPECT_LE(title->geometry().right(), menu->geometry().left());
 }
 
 TEST(CaptionDesk, RowCountAndScrollAnchorFollowTheAvailableHeight)
@@ -498,7 +581,7 @@ TEST(PlayerTransport, FollowsTheFourStatesAndSaysWhileItReconnects)
     EXPECT_EQ(buffer->text(), L10n::format(QStringLiteral("· 缓冲 %@ 秒"), {QStringLiteral("13")}));
 
     // A dropped connection: the reconnect's message stands while the retry
-    // connects and buffers, until it plays.
+    // connects, the buffering text once the station answers.
     h.store->start(selected, 0, true);
     const size_t streams = h.farm.scripts.size();
     h.farm.last().fail(QStringLiteral("dropped"));
@@ -508,6 +591,11 @@ TEST(PlayerTransport, FollowsTheFourStatesAndSaysWhileItReconnects)
     ASSERT_EQ(h.farm.scripts.size(), streams + 1);
     EXPECT_EQ(h.store->state(), RadioStore::State::Connecting);
     EXPECT_EQ(status->text(), QStringLiteral("Reconnecting (attempt 1)…"));
+    h.farm.last().answered();
+    h.farm.settle();
+    h.settle();
+    EXPECT_EQ(status->text(), h.store->status());
+    EXPECT_FALSE(status->text().startsWith(QStringLiteral("Reconnecting")));
     h.farm.last().playing();
     h.farm.settle();
     h.settle();

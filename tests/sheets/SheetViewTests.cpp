@@ -13,6 +13,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QFile>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
@@ -61,6 +65,8 @@ QStringList labelTexts(QWidget *parent, const QString &name, bool unclipped = fa
     QStringList texts;
     for (QLabel *label : visibleChildren<QLabel>(parent, name, unclipped))
         texts << label->text();
+    for (FitLabel *label : visibleChildren<FitLabel>(parent, name, unclipped))
+        texts << label->text();
     return texts;
 }
 
@@ -84,9 +90,11 @@ TEST(ArchiveView, TypingReloadsOnceAfterThePauseAndReturnLoadsWithoutClosing)
     OpenArchive open(3);
     ArchiveView &view = open.view;
     QSignalSpy &loads = open.loads;
-    // Opening loads at once.
+    // Opening loads at once; three captions need no scroll bar.
     ASSERT_EQ(loads.size(), 1);
     EXPECT_EQ(view.findChild<QStackedWidget *>()->currentWidget()->objectName(), QStringLiteral("archiveCaptionBlocks"));
+    WidgetHarness::settle();
+    EXPECT_FALSE(view.findChild<QScrollArea *>(QStringLiteral("archiveCaptionBlocks"))->verticalScrollBar()->isVisible());
 
     auto *search = view.findChild<QLineEdit *>(QStringLiteral("archiveSearch"));
     QTest::keyClicks(search, QStringLiteral("w1x"));
@@ -118,6 +126,8 @@ TEST(ArchiveView, EachControlLoadsItsOwnPage)
     OpenArchive open(150);
     ArchiveView &view = open.view;
     QSignalSpy &loads = open.loads;
+    WidgetHarness::settle();
+    EXPECT_TRUE(view.findChild<QScrollArea *>(QStringLiteral("archiveCaptionBlocks"))->verticalScrollBar()->isVisible());
     auto press = [&view](const char *name) {
         return [&view, name] { view.findChild<QAbstractButton *>(QString::fromLatin1(name))->click(); };
     };
@@ -182,6 +192,21 @@ TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
     visibleChildren<QPushButton>(&view, QStringLiteral("archiveLoadMore")).at(0)->click();
     EXPECT_EQ(view.findChildren<LineSpacedLabel *>(QStringLiteral("archiveParagraph")).size(), paragraphs);
     EXPECT_EQ(paragraphs, 1u + 13u);
+
+    // An archive file that cannot be opened: the failure alone, not that nothing was recorded.
+    QTemporaryDir folder;
+    const QString damaged = folder.filePath(QStringLiteral("Listening.sqlite3"));
+    QFile file(damaged);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("not a database ").repeated(400));
+    file.close();
+    WidgetHarness unusable(testCatalog(), damaged);
+    ASSERT_FALSE(unusable.store->archive());
+    ArchiveView sheet(unusable.store.get());
+    sheet.show();
+    WidgetHarness::settle();
+    EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveFailure")), QStringList{L("无法读取或写入本机档案。")});
+    EXPECT_TRUE(labelTexts(&sheet, QStringLiteral("archiveEmptyTitle")).isEmpty());
 }
 
 TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive)
@@ -238,7 +263,9 @@ TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive
 
 TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
 {
-    WidgetHarness harness;
+    std::vector<Station> catalog = testCatalog();
+    catalog[2].name = QStringLiteral("Z100 - New York's #1 Hit Music Station WHTZ and Its Sister Stations Across the Area");
+    WidgetHarness harness(catalog);
     RadioStore &store = *harness.store;
     store.setSelected(std::nullopt);
     ScheduleView view(&store, QDateTime(QDate(2026, 3, 2), QTime(7, 5, 42)), true);
@@ -293,6 +320,25 @@ TEST(ScheduleView, AddsReplacesAndRemovesTimesThroughTheStore)
     EXPECT_EQ(store.schedule().size(), 2u);
     EXPECT_EQ(labelTexts(&view, QStringLiteral("scheduleRowStation"), true).size(), 2);
     EXPECT_FALSE(harness.settings->value(mark));
+
+    // A name longer than the sheet is wide is cut short, in the form and in
+    // its row, and the sheet keeps its width and the row its remove button.
+    const int width = view.width();
+    store.setSelected(harness.find(QStringLiteral("s3")));
+    WidgetHarness::settle();
+    view.findChild<QTimeEdit *>(QStringLiteral("scheduleTime"))->setTime(QTime(8, 0));
+    add->click();
+    WidgetHarness::settle();
+    auto *formName = view.findChild<FitLabel *>(QStringLiteral("scheduleStation"));
+    const auto rows = visibleChildren<FitLabel>(&view, QStringLiteral("scheduleRowStation"));
+    ASSERT_EQ(rows.size(), 3u);
+    for (FitLabel *name : {formName, rows.back()}) {
+        EXPECT_EQ(name->text(), catalog[2].name);
+        EXPECT_TRUE(name->fittedLines().value(0).endsWith(QChar(0x2026)));
+    }
+    EXPECT_EQ(view.width(), width);
+    QWidget *remove = visibleChildren<QToolButton>(&view, QStringLiteral("scheduleRemove")).back();
+    EXPECT_LE(remove->mapTo(&view, QPoint(remove->width(), 0)).x(), width);
 
     // Return closes the sheet.
     QTest::keyClick(&view, Qt::Key_Return);

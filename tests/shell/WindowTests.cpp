@@ -23,7 +23,10 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <signal.h>
 
 namespace vantuli::test {
 namespace {
@@ -590,6 +593,34 @@ TEST_F(WindowTest, LinksAndTranslationRequestsReachTheStore)
         radio->setTranslating(false);
         settle();
     }
+
+    // A pair that hangs is stopped after the time-out: the panel says the
+    // translation did not finish, and the process is gone.
+    QTemporaryDir bin;
+    const QString standIn = bin.filePath(QStringLiteral("apertium"));
+    const QString pidFile = bin.filePath(QStringLiteral("pid"));
+    {
+        QFile script(standIn);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QStringLiteral("#!/bin/sh\n"
+                                    "if [ \"$1\" = -l ]; then echo fra-eng; exit 0; fi\n"
+                                    "echo $$ > '%1.part' && mv '%1.part' '%1'\n"
+                                    "exec sleep 600\n").arg(pidFile).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    panel->setTranslator(std::make_unique<ApertiumTranslator>(standIn, 300));
+    radio->setLanguage(QStringLiteral("station"));
+    app->translate(QStringLiteral("Bonjour"));
+    EXPECT_TRUE(waitUntil([&] { return panel->translation() == L10n::shared().text(QStringLiteral("翻译没有完成。")); }))
+        << panel->translation().toStdString();
+    QFile pid(pidFile);
+    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
+    const pid_t hung = pid_t(pid.readAll().trimmed().toLongLong());
+    ASSERT_GT(hung, 0);
+    EXPECT_TRUE(waitUntil([&] { return ::kill(hung, 0) != 0; }));
+    radio->setTranslating(false);
+    settle();
 
     // Apertium's pairs are listed once, never while the caller waits.
     ApertiumTranslator apertium;

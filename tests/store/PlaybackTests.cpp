@@ -126,6 +126,12 @@ TEST_F(PlaybackTest, ReconnectsTwiceThenFailsWithTheStreamsMessage)
     EXPECT_EQ(store->state(), State::Connecting);
     EXPECT_EQ(store->status(), QStringLiteral("Reconnecting (attempt 1)…")); // while the retry connects
     EXPECT_EQ(store->selected(), s); // the first start selected it; reconnects leave it
+    // The station answers: the status tells the buffering from then on.
+    farm.last().answered();
+    farm.settle();
+    EXPECT_EQ(store->state(), State::Connecting);
+    EXPECT_FALSE(store->playbackMessage());
+    EXPECT_EQ(store->status(), QStringLiteral("Connecting and preparing synced captions…"));
 
     farm.last().fail(QStringLiteral("second"));
     farm.settle();

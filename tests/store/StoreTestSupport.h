@@ -204,6 +204,7 @@ public:
         queue_.async([handler = parameters.event, event] { handler(event); });
     }
     void position(double played, double buffered = 0) { send(StreamEvent::position(played, buffered)); }
+    void answered() { send(StreamEvent::answered()); }
     void playing() { send(StreamEvent::playing()); }
     void fail(const QString &text) { send(StreamEvent::failed(DisplayMessage::verbatim(text))); }
     // Hands speech windows over from the stream's queue.

@@ -73,15 +73,19 @@ TEST_F(LiveStreamConnection, PlainStreamPlaysReportsAndCountsTheBytes)
     EXPECT_EQ(request.headers.value("icy-metadata"), "0");
     EXPECT_EQ(request.headers.value("user-agent"), "Vantuli/1.0");
 
-    // playing once, before any position; positions move forward, are never
-    // negative and never count more audio than the server sent.
+    // Answered once, as the first bytes came, then playing once, before any
+    // position; positions move forward, are never negative and never count
+    // more audio than the server sent.
     const auto events = recorder.allEvents();
-    ASSERT_EQ(events.front().kind, StreamEvent::Kind::Playing);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0].kind, StreamEvent::Kind::Answered);
+    EXPECT_EQ(events[1].kind, StreamEvent::Kind::Playing);
+    EXPECT_EQ(recorder.count(StreamEvent::Kind::Answered), 1);
     EXPECT_EQ(recorder.count(StreamEvent::Kind::Playing), 1);
     EXPECT_FALSE(recorder.failed());
     const double sent = double(stream.transfer().bytes) / mp3BytesPerSecond;
     double last = 0;
-    for (size_t i = 1; i < events.size(); ++i) {
+    for (size_t i = 2; i < events.size(); ++i) {
         ASSERT_EQ(events[i].kind, StreamEvent::Kind::Position);
         EXPECT_GE(events[i].played, last);
         EXPECT_GE(events[i].buffered, 0);
