@@ -534,12 +534,13 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_EQ(countries->popup()->query(), QString());
     EXPECT_EQ(countries->popup()->model()->rowCount(), 7); // the all row and six countries
 
-    // From the keyboard: the arrows move through the rows as the listener
-    // types, Return picks the row they stand on.
+    // From the keyboard: each keystroke makes the first match the current
+    // row, the arrows move on from there, Return picks the row they stand on.
     QTest::keyClicks(countries->popup()->searchField(), QStringLiteral("r"));
     FacetChoiceModel *offered = countries->popup()->model();
     ASSERT_EQ(offered->rowCount(), 4); // the all row, France, Germany, South Korea
-    for (int r = 0; r < offered->rowCount(); ++r) {
+    EXPECT_EQ(countries->popup()->list()->currentIndex().row(), 1);
+    for (int r = 2; r < offered->rowCount(); ++r) {
         QTest::keyClick(countries->popup()->searchField(), Qt::Key_Down);
         EXPECT_EQ(countries->popup()->list()->currentIndex().row(), r);
     }
@@ -550,6 +551,37 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_FALSE(countries->isOpen());
     EXPECT_FALSE(keyed.isEmpty());
     EXPECT_EQ(store().countryFilter(), keyed);
+
+    // Typed, then Return: the first match; with none, Return picks nothing;
+    // typed away to nothing, the all row.
+    const struct {
+        QString typed;
+        std::optional<QString> picked;
+    } typings[] = {
+        {QStringLiteral("japan"), QStringLiteral("JP")},
+        {QStringLiteral("GER"), QStringLiteral("DE")},
+        {QStringLiteral("zz"), std::nullopt},
+        {QStringLiteral("x\b"), QString()},
+    };
+    for (const auto &typing : typings) {
+        store().setCountryFilter(QStringLiteral("FR"));
+        if (countries->isOpen())
+            press(); // closes it; the next press opens it with an empty field
+        WidgetHarness::settle();
+        press();
+        WidgetHarness::settle();
+        ASSERT_TRUE(countries->isOpen());
+        for (const QChar c : typing.typed) {
+            if (c == QLatin1Char('\b'))
+                QTest::keyClick(countries->popup()->searchField(), Qt::Key_Backspace);
+            else
+                QTest::keyClicks(countries->popup()->searchField(), QString(c));
+        }
+        QTest::keyClick(countries->popup()->searchField(), Qt::Key_Return);
+        WidgetHarness::settle();
+        EXPECT_EQ(countries->isOpen(), !typing.picked) << typing.typed.toStdString();
+        EXPECT_EQ(store().countryFilter(), typing.picked.value_or(QStringLiteral("FR"))) << typing.typed.toStdString();
+    }
     press();
     WidgetHarness::settle();
     ASSERT_TRUE(countries->isOpen());
