@@ -116,12 +116,23 @@ QIcon trayMarkIcon()
     return QIcon(new TrayMarkEngine);
 }
 
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(artwork(QStringLiteral("AppIcon"), QSize(side, side)));
+    return icon;
+}
+
 VantuliApp::VantuliApp(QObject *parent) : VantuliApp(Options{}, parent) {}
 
 VantuliApp::VantuliApp(Options options, QObject *parent)
     : QObject(parent), settings_(options.settings ? options.settings : SettingsStore::standard()),
       quit_(options.quit ? std::move(options.quit) : std::function<void()>([] { QCoreApplication::quit(); }))
 {
+    // Every window's title bar and task-bar entry carries the application icon.
+    QApplication::setWindowIcon(applicationIcon());
+
     // The tip jar first, its listener running for the whole run.
     support_ = new SupportCatalog(options.tipStore ? options.tipStore : shippedTipStore(), this);
     support_->watch();
