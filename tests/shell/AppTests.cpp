@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QDBusReply>
 #include <QMenu>
+#include <QTextDocumentFragment>
 #include "support/PrivateSessionBus.h"
 
 #include <QProcess>
@@ -69,6 +70,8 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
 {
     std::vector<Station> stations = catalog(12);
     stations.at(2).name = QStringLiteral("R&B");
+    const QString endless = QStringLiteral("Radio ") + QStringLiteral("Endless Name ").repeated(40) + QStringLiteral("<FM>");
+    stations.at(7).name = endless;
     make(stations);
     RadioStore *radio = app->radio();
     QMenu &tray = *app->menus()->trayMenu();
@@ -97,10 +100,18 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     QStringList shown;
     for (QAction *action : recent->actions())
         shown.append(action->text());
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("R&&B"), QStringLiteral("Station 1"), QStringLiteral("Station 2"),
-                                  QStringLiteral("Station 4"), QStringLiteral("Station 5"),
-                                  QStringLiteral("Station 6"), QStringLiteral("Station 7"),
-                                  QStringLiteral("Station 8")}));
+    ASSERT_EQ(shown.size(), 8);
+    EXPECT_EQ(shown.mid(0, 7), (QStringList{QStringLiteral("R&&B"), QStringLiteral("Station 1"), QStringLiteral("Station 2"),
+                                            QStringLiteral("Station 4"), QStringLiteral("Station 5"),
+                                            QStringLiteral("Station 6"), QStringLiteral("Station 7")}));
+    // A long name is cut short at a bounded width, whole in the item's tooltip;
+    // a name that fits has none.
+    EXPECT_TRUE(recent->toolTipsVisible());
+    EXPECT_TRUE(shown.last().endsWith(QChar(0x2026)));
+    EXPECT_LE(recent->fontMetrics().horizontalAdvance(shown.last()), trayNameWidth);
+    EXPECT_LE(recent->sizeHint().width(), 2 * trayNameWidth);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(recent->actions().last()->toolTip()).toPlainText(), endless);
+    EXPECT_EQ(recent->actions().first()->toolTip(), QStringLiteral("R&B"));
     QMenu *favorites = submenu(tray, L10n::shared().text(QStringLiteral("收藏")));
     ASSERT_NE(favorites, nullptr);
     ASSERT_EQ(favorites->actions().size(), 1);
