@@ -25,9 +25,11 @@
 #include <QMenu>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -221,6 +223,9 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     more_->setIconSize(QSize(14, 14));
     more_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     menu_ = new QMenu(this);
+    shareConfirmation_ = new QTimer(this);
+    shareConfirmation_->setSingleShot(true);
+    connect(shareConfirmation_, &QTimer::timeout, this, &StationMasthead::confirmShare);
     // The menu is drawn in the dark scheme whatever the system's appearance.
     menu_->setPalette(Studio::darkPalette(Studio::pine()));
     connect(more_, &QAbstractButton::clicked, this, [this] {
@@ -301,7 +306,35 @@ void StationMasthead::shareStation()
     // The address is only ever copied as text, never opened or handed over:
     // a catalog web site may have any scheme.
     QGuiApplication::clipboard()->setText(*link);
+    // The menu closes before its action runs, and the window then takes the
+    // keyboard back from it, which closes every tooltip; on X11 that focus
+    // event arrives some time after the menu has gone. So the confirmation
+    // shows when the window has its focus back (again, should it have shown
+    // already), or after a moment on a platform that sends no such event.
+    if (QWindow *window = this->window()->windowHandle(); window != focusWatched_) {
+        if (focusWatched_)
+            focusWatched_->removeEventFilter(this);
+        focusWatched_ = window;
+        if (window)
+            window->installEventFilter(this);
+    }
+    focusAwaited_ = QDeadlineTimer(1000);
+    shareConfirmation_->start(250);
+}
+
+void StationMasthead::confirmShare()
+{
     QToolTip::showText(more_->mapToGlobal(QPoint(0, more_->height())), localized("已复制电台链接"), more_);
+}
+
+bool StationMasthead::eventFilter(QObject *watched, QEvent *event)
+{
+    const bool focusBack = event->type() == QEvent::FocusIn || event->type() == QEvent::WindowActivate;
+    if (watched == focusWatched_ && focusBack && !focusAwaited_.hasExpired()) {
+        focusAwaited_ = QDeadlineTimer();
+        shareConfirmation_->start(0); // after the tooltip has seen this event
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void StationMasthead::rebuildMenu()

@@ -2,17 +2,21 @@
 
 #include "records/Station.h"
 
-#include <QPixmap>
-#include <QUrl>
+#include <QDeadlineTimer>
 #include <QFont>
+#include <QPixmap>
+#include <QPointer>
+#include <QUrl>
 #include <QWidget>
 
 #include <optional>
 
 class QLabel;
 class QMenu;
+class QTimer;
 class QVariantAnimation;
 class QVBoxLayout;
+class QWindow;
 
 namespace vantuli {
 
@@ -46,17 +50,20 @@ public:
 
     // The info-and-share menu for the shown station.
     QMenu *stationMenu() const { return menu_; }
-    // Copies the shown station's link and says so.
+    // Copies the shown station's link and says so in a tooltip under the
+    // menu button, once the menu has gone.
     void shareStation();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void refresh();
     void fitName();
     void rebuildMenu();
+    void confirmShare();
 
     RadioStore *radio_;
     std::optional<Station> station_;
@@ -72,6 +79,9 @@ private:
     StudioButton *favorite_;
     StudioButton *more_;
     QMenu *menu_;
+    QTimer *shareConfirmation_;
+    QPointer<QWindow> focusWatched_; // the window whose focus coming back shows the confirmation
+    QDeadlineTimer focusAwaited_;
 
     Refresher *refresher_;
     QVariantAnimation *entrance_;

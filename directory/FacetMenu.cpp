@@ -355,6 +355,15 @@ FacetPopup::FacetPopup(FacetMenu *menu)
     search_->installEventFilter(this);
     layout->addWidget(search_);
     connect(search_, &QLineEdit::textChanged, model_, &FacetChoiceModel::setQuery);
+    // After each keystroke the first match is the current row, so Return
+    // picks it: the all row for an empty field, no row when nothing matches.
+    connect(search_, &QLineEdit::textEdited, this, [this](const QString &text) {
+        model_->setQuery(text);
+        const QModelIndex first = text.isEmpty() ? model_->index(0) : model_->index(1);
+        list_->setCurrentIndex(first);
+        if (first.isValid())
+            list_->scrollTo(first);
+    });
 
     list_->setModel(model_);
     list_->setItemDelegate(new FacetChoiceDelegate(list_));

@@ -257,6 +257,14 @@ void StationDirectory::build()
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(list_->viewport()->mapToGlobal(position));
     });
+    // The row the keyboard stands on is the chosen row, however it got there:
+    // the arrows, the focus arriving on a list with no current row, a new page.
+    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
+        if (syncingSelection_ || !(model_->flags(current) & Qt::ItemIsSelectable))
+            return;
+        if (!list_->selectionModel()->isSelected(current))
+            list_->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
+    });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (syncingSelection_)
             return;
@@ -492,7 +500,7 @@ void StationDirectory::showMore()
     pageSize_ += pageStep;
     model_->reload(pageSize_);
     if (fromList && firstNew < model_->stationRows())
-        list_->selectionModel()->setCurrentIndex(model_->index(firstNew), QItemSelectionModel::NoUpdate);
+        list_->selectionModel()->setCurrentIndex(model_->index(firstNew), QItemSelectionModel::ClearAndSelect);
     syncSelection();
     updateIndicator();
 }
@@ -502,13 +510,23 @@ void StationDirectory::syncSelection()
     const std::optional<Station> &selected = radio_->selected();
     const int row = selected ? model_->rowOf(selected->id) : -1;
     QItemSelectionModel *selection = list_->selectionModel();
+    // The keyboard goes on from the chosen station's row, or, when it is not
+    // listed, from no row: the focus then lands on the first row and chooses
+    // it. Only the "show more" row, which chooses nothing, keeps the keyboard.
+    const QModelIndex current = list_->currentIndex();
+    const bool onStation = model_->flags(current) & Qt::ItemIsSelectable;
+    const QModelIndex index = row >= 0 ? model_->index(row) : QModelIndex();
     syncingSelection_ = true;
-    if (row >= 0) {
-        const QModelIndex index = model_->index(row);
-        if (!selection->isSelected(index))
-            selection->select(index, QItemSelectionModel::ClearAndSelect);
-    } else if (selection->hasSelection()) {
+    if (index.isValid() && !selection->isSelected(index))
+        selection->select(index, QItemSelectionModel::ClearAndSelect);
+    else if (!index.isValid() && selection->hasSelection())
         selection->clearSelection();
+    if (current != index && (onStation || (!current.isValid() && index.isValid()))) {
+        // Following the choice made elsewhere does not scroll the list.
+        const bool autoScroll = list_->hasAutoScroll();
+        list_->setAutoScroll(false);
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        list_->setAutoScroll(autoScroll);
     }
     syncingSelection_ = false;
 }
@@ -608,11 +626,12 @@ bool StationDirectory::eventFilter(QObject *watched, QEvent *event)
         const auto *key = static_cast<QKeyEvent *>(event);
         const bool results = listArea_->currentWidget() == list_ && model_->rowCount() > 0;
         if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier && results) {
+            // The chosen station's row when it is listed (the list keeps it
+            // current), else the first result; either way the chosen one.
             list_->setFocus(Qt::TabFocusReason);
-            if (!list_->currentIndex().isValid()) {
-                const int row = radio_->selected() ? model_->rowOf(radio_->selected()->id) : -1;
-                list_->setCurrentIndex(model_->index(std::max(row, 0)));
-            }
+            if (!list_->currentIndex().isValid())
+                list_->setCurrentIndex(model_->index(0));
+            list_->scrollTo(list_->currentIndex());
             return true;
         }
         if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier) {

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTextDocument>
 
 namespace vantuli {
 
@@ -50,9 +51,22 @@ QString localized(const char *key)
     return actionText(L10n::shared().text(QString::fromUtf8(key)));
 }
 
+// A station's name as a tray item: cut short at a bounded width, so that a
+// long name does not widen the menu to the screen, and then given whole as
+// the item's tooltip.
+QAction *addStationName(QMenu *menu, const QString &name)
+{
+    menu->setToolTipsVisible(true);
+    const QString shown = menu->fontMetrics().elidedText(name, Qt::ElideRight, trayNameWidth);
+    QAction *item = menu->addAction(actionText(shown));
+    if (shown != name)
+        item->setToolTip(Qt::convertFromPlainText(name, Qt::WhiteSpaceNormal));
+    return item;
+}
+
 void addStationItem(QMenu *menu, RadioStore &radio, const Station &station)
 {
-    QAction *item = menu->addAction(actionText(station.name));
+    QAction *item = addStationName(menu, station.name);
     QObject::connect(item, &QAction::triggered, &radio, [&radio, station] { radio.start(station, 0, true); });
 }
 
@@ -81,7 +95,7 @@ void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay
     qDeleteAll(menu.findChildren<QMenu *>(Qt::FindDirectChildrenOnly));
     menu.clear();
     if (const std::optional<Station> station = radio.transportStation()) {
-        QAction *label = menu.addAction(actionText(station->name));
+        QAction *label = addStationName(&menu, station->name);
         label->setEnabled(false);
         QAction *toggle = menu.addAction(localized(radio.active() ? "停止播放" : "收听直播"));
         QObject::connect(toggle, &QAction::triggered, &radio, [&radio, station = *station] { radio.toggle(station); });

@@ -41,9 +41,13 @@ struct OverlayControls {
     QAction *clickThrough = nullptr;
 };
 
+// The widest a station's name is shown in the tray menu, in pixels.
+constexpr int trayNameWidth = 320;
+
 // Fills the tray menu: now playing, featured stations, favourites and recent
 // stations (those two only when not empty; recent cut to 10 before the ids
-// are resolved), the overlay controls, open and quit.
+// are resolved), the overlay controls, open and quit. Long station names are
+// cut short, whole in their items' tooltips.
 void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay, QAction *open, QAction *quit);
 
 // The application's commands and menus. The actions live as long as this

@@ -182,7 +182,6 @@ RadioWindow::RadioWindow(RadioStore *radio, FloatingCaptions *floating, SupportC
 {
     setObjectName(QStringLiteral("main"));
     setWindowTitle(QStringLiteral("Vantuli"));
-    setWindowIcon(QIcon(artwork(QStringLiteral("AppIcon"), QSize(256, 256))));
     showDirectory_ = storedDirectoryVisible(*settings_);
 
     root_ = new QWidget(this);

@@ -1,6 +1,5 @@
 #include "shell/VantuliApp.h"
 
-#include "look/Appearance.h"
 #include "look/Icons.h"
 #include "look/Refresher.h"
 #include "shell/AboutWindow.h"
@@ -16,6 +15,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIconEngine>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -56,17 +56,71 @@ QString trayToolTip(const RadioStore &radio)
     return QStringLiteral("Vantuli\n%1 \u2014 %2").arg(station->name, radio.status());
 }
 
-QIcon trayIconFor(bool darkPanel)
+namespace {
+
+// The signal mark on a rounded tile, drawn afresh at whatever size the tray
+// asks for. The panel's tone cannot be read, so neither a dark nor a light
+// glyph would do: the tile is a mid tone of the brand's teal that stands off
+// white and near-black panels alike, and the light mark stands off the tile.
+class TrayMarkEngine final : public QIconEngine {
+public:
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override
+    {
+        const int side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
+        const QRectF square(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0, side, side);
+        // Room for the rounded edge's antialiasing, then the mark inset on the tile.
+        const QRectF tile = square.adjusted(side / 32.0, side / 32.0, -side / 32.0, -side / 32.0);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(trayTileColor());
+        painter->drawRoundedRect(tile, tile.width() * 0.22, tile.height() * 0.22);
+        const int mark = qRound(tile.width() * 0.8);
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        const QPixmap signal = artwork(QStringLiteral("MenuSignal"), QSize(mark, mark), ratio);
+        painter->drawPixmap(QRectF(tile.center() - QPointF(mark / 2.0, mark / 2.0), QSizeF(mark, mark)), signal,
+                            QRectF(signal.rect()));
+        painter->restore();
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, pixmap.rect(), mode, state);
+        return pixmap;
+    }
+
+    // The sizes offered to a tray that takes a list of images.
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override
+    {
+        return {QSize(16, 16), QSize(22, 22), QSize(24, 24), QSize(32, 32), QSize(48, 48), QSize(64, 64)};
+    }
+
+    QIconEngine *clone() const override { return new TrayMarkEngine; }
+    QString key() const override { return QStringLiteral("VantuliTrayMark"); }
+};
+
+} // namespace
+
+QColor trayTileColor()
+{
+    return QColor(0x1a, 0x7f, 0x86);
+}
+
+QIcon trayMarkIcon()
+{
+    return QIcon(new TrayMarkEngine);
+}
+
+QIcon applicationIcon()
 {
     QIcon icon;
-    for (const int side : {16, 22, 24, 32, 48, 64}) {
-        QPixmap pixmap = artwork(QStringLiteral("MenuSignal"), QSize(side, side));
-        QPainter painter(&pixmap);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), darkPanel ? QColor(0xf5, 0xf5, 0xf5) : QColor(0x24, 0x24, 0x24));
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(artwork(QStringLiteral("AppIcon"), QSize(side, side)));
     return icon;
 }
 
@@ -76,6 +130,9 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
     : QObject(parent), settings_(options.settings ? options.settings : SettingsStore::standard()),
       quit_(options.quit ? std::move(options.quit) : std::function<void()>([] { QCoreApplication::quit(); }))
 {
+    // Every window's title bar and task-bar entry carries the application icon.
+    QApplication::setWindowIcon(applicationIcon());
+
     // The tip jar first, its listener running for the whole run.
     support_ = new SupportCatalog(options.tipStore ? options.tipStore : shippedTipStore(), this);
     support_->watch();
@@ -159,7 +216,7 @@ VantuliApp::VantuliApp(Options options, QObject *parent)
                             &RadioStore::playbackMessageChanged, &RadioStore::bufferSecondsChanged})
             connect(radio_.get(), signal, refresh, &Refresher::schedule);
         connect(&L10n::shared(), &L10n::didChange, refresh, &Refresher::schedule);
-        connect(&Appearance::shared(), &Appearance::schemeChanged, refresh, &Refresher::schedule);
+        tray_->setIcon(trayMarkIcon());
         updateTray();
         tray_->show();
     }
@@ -239,12 +296,6 @@ void VantuliApp::quit()
 
 void VantuliApp::updateTray()
 {
-    // The panel's own colour cannot be read; it follows the desktop's scheme.
-    const bool dark = Appearance::shared().dark();
-    if (trayDark_ != dark) {
-        trayDark_ = dark;
-        tray_->setIcon(trayIconFor(dark));
-    }
     tray_->setToolTip(trayToolTip(*radio_));
 }
 

@@ -18,9 +18,12 @@ namespace vantuli {
 // The tray icon's tooltip: the product name, and while there is a station
 // to act on, its name and the transport's status.
 QString trayToolTip(const RadioStore &radio);
-// The tray icon: the antenna as one flat colour, dark ink for a light panel
-// and light ink for a dark one.
-QIcon trayIconFor(bool darkPanel);
+// The tray icon: the signal mark on a rounded tile of `trayTileColor()`,
+// readable on light and dark panels, drawn at any size the tray asks for.
+QIcon trayMarkIcon();
+QColor trayTileColor();
+// The application icon at the usual sizes, for every window.
+QIcon applicationIcon();
 
 class AppMenus;
 class FloatingCaptions;
@@ -93,7 +96,6 @@ private:
     WindowRegistry *windows_ = nullptr;
     AppMenus *menus_ = nullptr;
     QSystemTrayIcon *tray_ = nullptr;
-    std::optional<bool> trayDark_;
 };
 
 } // namespace vantuli

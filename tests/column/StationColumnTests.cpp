@@ -721,8 +721,29 @@ TEST(StationColumn, EachControlDrivesItsOwnStoreCallOrFlag)
         {"masthead star", none, click("favoriteStation"), QStringLiteral("favorites=s1")},
         {"masthead web site", none, menuItem([](Column &c) { return c.masthead->stationMenu(); }, t("台方官网")),
          QStringLiteral("opened=https://example.org/s1")},
-        {"masthead share", none, menuItem([](Column &c) { return c.masthead->stationMenu(); }, t("分享电台")),
-         QStringLiteral("clipboard=https://vantuli.app/s1")},
+        {"masthead share",
+         none,
+         [&menuItem](Column &c, WidgetHarness &h) {
+             menuItem([](Column &c) { return c.masthead->stationMenu(); }, t("分享电台"))(c, h);
+             EXPECT_TRUE(waitUntil([] { return QToolTip::isVisible(); }));
+         },
+         QStringLiteral("clipboard=https://vantuli.app/s1, tooltip=") + t("已复制电台链接")},
+        // The confirmation outlives the menu's closing: the window takes the
+        // keyboard back from the menu (on X11 some time after the menu has
+        // gone), which closes any tooltip then showing.
+        {"masthead share by pointer", none,
+         [](Column &c, WidgetHarness &) {
+             child<QAbstractButton>(c.widget, "stationMenu")->click();
+             QMenu *menu = c.masthead->stationMenu();
+             ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action(menu, t("分享电台"))).center());
+             ASSERT_TRUE(waitUntil([menu] { return !menu->isVisible(); }));
+             WidgetHarness::settle();
+             QFocusEvent focusBack(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+             QCoreApplication::sendEvent(c.widget.windowHandle(), &focusBack);
+             EXPECT_TRUE(waitUntil([] { return QToolTip::isVisible(); }));
+         },
+         QStringLiteral("clipboard=https://vantuli.app/s1, tooltip=") + t("已复制电台链接")},
         {"captions switch", none, click("captionSwitch"), QStringLiteral("captions=false")},
         {"size 18", none, settingsMenu(QStringLiteral("18 pt")), QStringLiteral("size=18")},
         {"size 23", none, settingsMenu(QStringLiteral("23 pt")), QStringLiteral("size=23")},
@@ -788,9 +809,11 @@ TEST(StationColumn, EachControlDrivesItsOwnStoreCallOrFlag)
                 {QStringLiteral("sleep"), until ? QString::number(std::lround((until->secondsSince1970
                                                                                - h.clock->now().secondsSince1970) / 60))
                                                 : QStringLiteral("none")},
+                {QStringLiteral("tooltip"), QToolTip::isVisible() ? QToolTip::text() : QString()},
             };
         };
         QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QToolTip::hideText();
         urls.opened.clear();
         row.setup(column, h);
         h.settle();

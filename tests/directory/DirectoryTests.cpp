@@ -169,12 +169,75 @@ TEST_F(LongListTest, ShowMoreKeepsThePlaceAnswersTheKeyboardAndSurvivesARepeated
         QTest::keyClick(list, key);
         WidgetHarness::settle();
         EXPECT_EQ(panel().model()->stationRows(), std::min(shown + 120, 400));
-        EXPECT_EQ(list->currentIndex().row(), shown); // the first new station
+        EXPECT_EQ(list->currentIndex().row(), shown); // the first new station, also the chosen one
         EXPECT_TRUE(onScreen(shown));
+        ASSERT_TRUE(store().selected());
+        EXPECT_EQ(store().selected()->id, row(shown).data(StationListModel::StationIdRole).toString());
+        // The next Down goes on to the second new station.
+        QTest::keyClick(list, Qt::Key_Down);
+        WidgetHarness::settle();
+        EXPECT_EQ(list->currentIndex().row(), shown + 1);
+        EXPECT_EQ(store().selected()->id, row(shown + 1).data(StationListModel::StationIdRole).toString());
     }
     EXPECT_FALSE(moreShown());
     EXPECT_EQ(window.returnsPassedOn, 0);
     EXPECT_FALSE(store().current());
+}
+
+TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
+{
+    store().setFilter(LibraryFilter::All);
+    panel();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QListView *list = panel().list();
+    QLineEdit *search = panel().searchField();
+    const Station before = harness.find(QStringLiteral("s5"));
+    auto query = [&](const QString &text, int downs) {
+        return [&, text, downs] {
+            search->setFocus();
+            QTest::keyClicks(search, text);
+            WidgetHarness::settle();
+            ASSERT_GE(rows(), 2);
+            ASSERT_LT(panel().model()->rowOf(before.id), 0); // the station chosen before is not a result
+            for (int i = 0; i < downs; ++i)
+                QTest::keyClick(i == 0 ? static_cast<QWidget *>(search) : list, Qt::Key_Down);
+        };
+    };
+    const struct {
+        const char *walk;
+        std::function<void()> keys;
+        int row; // the row the keys end on
+    } walks[] = {
+        {"search, Down", query(QStringLiteral("Station 12"), 1), 0},
+        {"search, Down, Down", query(QStringLiteral("Station 12"), 2), 1},
+        {"search, Tab to the list",
+         [&] {
+             query(QStringLiteral("Station 12"), 0)();
+             QTest::keyClick(search, Qt::Key_Tab);
+             while (!list->hasFocus() && QApplication::focusWidget() != search)
+                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+         },
+         0},
+    };
+    for (const auto &walk : walks) {
+        store().stop();
+        store().setQuery(QString());
+        store().setSelected(before);
+        WidgetHarness::settle();
+        walk.keys();
+        WidgetHarness::settle();
+        ASSERT_TRUE(list->hasFocus()) << walk.walk;
+        const QModelIndex current = list->currentIndex();
+        EXPECT_EQ(current.row(), walk.row) << walk.walk;
+        EXPECT_TRUE(list->selectionModel()->isSelected(current)) << walk.walk;
+        const QString id = current.data(StationListModel::StationIdRole).toString();
+        ASSERT_TRUE(store().selected()) << walk.walk;
+        EXPECT_EQ(store().selected()->id, id) << walk.walk;
+        QTest::keyClick(list, Qt::Key_Return);
+        ASSERT_TRUE(store().current()) << walk.walk;
+        EXPECT_EQ(store().current()->id, id) << walk.walk;
+    }
 }
 
 // What the panel's controls may write: each control must change its own
@@ -275,8 +338,11 @@ TEST_F(DirectoryTest, ReturnStartsTheSelectedStationAndIsPassedOnWithoutOne)
 {
     store().setFilter(LibraryFilter::All);
     store().setSelected(std::nullopt);
-    panel().list()->setFocus();
-    QTest::keyClick(panel().list(), Qt::Key_Return);
+    // Focused by a click below the rows: no row stands chosen.
+    QListView *list = panel().list();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, list->viewport()->height() - 5));
+    ASSERT_TRUE(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Return);
     EXPECT_EQ(window.returnsPassedOn, 1);
     EXPECT_FALSE(store().current());
 
@@ -468,12 +534,13 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_EQ(countries->popup()->query(), QString());
     EXPECT_EQ(countries->popup()->model()->rowCount(), 7); // the all row and six countries
 
-    // From the keyboard: the arrows move through the rows as the listener
-    // types, Return picks the row they stand on.
+    // From the keyboard: each keystroke makes the first match the current
+    // row, the arrows move on from there, Return picks the row they stand on.
     QTest::keyClicks(countries->popup()->searchField(), QStringLiteral("r"));
     FacetChoiceModel *offered = countries->popup()->model();
     ASSERT_EQ(offered->rowCount(), 4); // the all row, France, Germany, South Korea
-    for (int r = 0; r < offered->rowCount(); ++r) {
+    EXPECT_EQ(countries->popup()->list()->currentIndex().row(), 1);
+    for (int r = 2; r < offered->rowCount(); ++r) {
         QTest::keyClick(countries->popup()->searchField(), Qt::Key_Down);
         EXPECT_EQ(countries->popup()->list()->currentIndex().row(), r);
     }
@@ -484,6 +551,37 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_FALSE(countries->isOpen());
     EXPECT_FALSE(keyed.isEmpty());
     EXPECT_EQ(store().countryFilter(), keyed);
+
+    // Typed, then Return: the first match; with none, Return picks nothing;
+    // typed away to nothing, the all row.
+    const struct {
+        QString typed;
+        std::optional<QString> picked;
+    } typings[] = {
+        {QStringLiteral("japan"), QStringLiteral("JP")},
+        {QStringLiteral("GER"), QStringLiteral("DE")},
+        {QStringLiteral("zz"), std::nullopt},
+        {QStringLiteral("x\b"), QString()},
+    };
+    for (const auto &typing : typings) {
+        store().setCountryFilter(QStringLiteral("FR"));
+        if (countries->isOpen())
+            press(); // closes it; the next press opens it with an empty field
+        WidgetHarness::settle();
+        press();
+        WidgetHarness::settle();
+        ASSERT_TRUE(countries->isOpen());
+        for (const QChar c : typing.typed) {
+            if (c == QLatin1Char('\b'))
+                QTest::keyClick(countries->popup()->searchField(), Qt::Key_Backspace);
+            else
+                QTest::keyClicks(countries->popup()->searchField(), QString(c));
+        }
+        QTest::keyClick(countries->popup()->searchField(), Qt::Key_Return);
+        WidgetHarness::settle();
+        EXPECT_EQ(countries->isOpen(), !typing.picked) << typing.typed.toStdString();
+        EXPECT_EQ(store().countryFilter(), typing.picked.value_or(QStringLiteral("FR"))) << typing.typed.toStdString();
+    }
     press();
     WidgetHarness::settle();
     ASSERT_TRUE(countries->isOpen());

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QDBusReply>
 #include <QMenu>
+#include <QTextDocumentFragment>
 #include "support/PrivateSessionBus.h"
 
 #include <QProcess>
@@ -22,6 +23,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -68,6 +70,8 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
 {
     std::vector<Station> stations = catalog(12);
     stations.at(2).name = QStringLiteral("R&B");
+    const QString endless = QStringLiteral("Radio ") + QStringLiteral("Endless Name ").repeated(40) + QStringLiteral("<FM>");
+    stations.at(7).name = endless;
     make(stations);
     RadioStore *radio = app->radio();
     QMenu &tray = *app->menus()->trayMenu();
@@ -96,10 +100,18 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     QStringList shown;
     for (QAction *action : recent->actions())
         shown.append(action->text());
-    EXPECT_EQ(shown, (QStringList{QStringLiteral("R&&B"), QStringLiteral("Station 1"), QStringLiteral("Station 2"),
-                                  QStringLiteral("Station 4"), QStringLiteral("Station 5"),
-                                  QStringLiteral("Station 6"), QStringLiteral("Station 7"),
-                                  QStringLiteral("Station 8")}));
+    ASSERT_EQ(shown.size(), 8);
+    EXPECT_EQ(shown.mid(0, 7), (QStringList{QStringLiteral("R&&B"), QStringLiteral("Station 1"), QStringLiteral("Station 2"),
+                                            QStringLiteral("Station 4"), QStringLiteral("Station 5"),
+                                            QStringLiteral("Station 6"), QStringLiteral("Station 7")}));
+    // A long name is cut short at a bounded width, whole in the item's tooltip;
+    // a name that fits has none.
+    EXPECT_TRUE(recent->toolTipsVisible());
+    EXPECT_TRUE(shown.last().endsWith(QChar(0x2026)));
+    EXPECT_LE(recent->fontMetrics().horizontalAdvance(shown.last()), trayNameWidth);
+    EXPECT_LE(recent->sizeHint().width(), 2 * trayNameWidth);
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(recent->actions().last()->toolTip()).toPlainText(), endless);
+    EXPECT_EQ(recent->actions().first()->toolTip(), QStringLiteral("R&B"));
     QMenu *favorites = submenu(tray, L10n::shared().text(QStringLiteral("收藏")));
     ASSERT_NE(favorites, nullptr);
     ASSERT_EQ(favorites->actions().size(), 1);
@@ -142,6 +154,47 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     EXPECT_EQ(quits, 1);
     // The windows go at once, before the application's end has run.
     EXPECT_FALSE(main->isVisible());
+}
+
+// WCAG's relative luminance of an sRGB colour, and the contrast of two.
+double luminance(const QColor &color)
+{
+    auto linear = [](double c) { return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) + 0.0722 * linear(color.blueF());
+}
+
+double contrast(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+TEST(TrayMarkTest, StandsOffLightAndDarkPanelsAtEverySizeTheTrayAsksFor)
+{
+    const QIcon icon = trayMarkIcon();
+    // The tile's own tone against the panels, then the mark as drawn: at
+    // least half of its square, laid on the panel, stands off it by 3:1.
+    const QColor panels[] = {Qt::white, QColor(0xf5, 0xf5, 0xf5), QColor(31, 31, 31), Qt::black};
+    for (const QColor &panel : panels)
+        EXPECT_GE(contrast(trayTileColor(), panel), 3.0) << panel.name().toStdString();
+    for (const int side : {16, 22, 24, 30, 48}) {
+        const QImage mark = icon.pixmap(QSize(side, side)).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(mark.size(), QSize(side, side));
+        for (const QColor &panel : panels) {
+            int standing = 0;
+            for (int y = 0; y < side; ++y) {
+                for (int x = 0; x < side; ++x) {
+                    const QColor pixel = mark.pixelColor(x, y);
+                    const double a = pixel.alphaF();
+                    const QColor laid = QColor::fromRgbF(float(a * pixel.redF() + (1 - a) * panel.redF()),
+                                                         float(a * pixel.greenF() + (1 - a) * panel.greenF()),
+                                                         float(a * pixel.blueF() + (1 - a) * panel.blueF()));
+                    standing += contrast(laid, panel) >= 3.0 ? 1 : 0;
+                }
+            }
+            EXPECT_GE(standing * 2, side * side) << side << " px on " << panel.name().toStdString();
+        }
+    }
 }
 
 TEST(SingleInstanceTest, SecondLaunchHandsCappedLinksOverTheBusAndEnds)

@@ -444,6 +444,11 @@ TEST_F(WindowTest, PlaceKeptAcrossRunsAboutOverTheWindowTrayNamesTheStation)
     settle();
     // Within the window frame's margins, which are known only once shown.
     EXPECT_LE((about->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 8);
+    // Every window's title bar carries the application icon.
+    for (QWidget *shown : {static_cast<QWidget *>(&main), about, app->open(QStringLiteral("support"))}) {
+        EXPECT_FALSE(shown->windowIcon().isNull()) << shown->objectName().toStdString();
+        EXPECT_EQ(shown->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+    }
 
     RadioStore *radio = app->radio();
     radio->setSelected(std::nullopt);
