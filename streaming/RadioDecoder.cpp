@@ -1,5 +1,7 @@
 #include "streaming/RadioDecoder.h"
 
+#include "streaming/FFmpegLibraries.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -615,6 +617,10 @@ private:
 RadioDecoder::RadioDecoder(const std::optional<QString> &contentType, Handler handler)
     : handler(std::move(handler))
 {
+    if (!ffmpeg::loaded()) {
+        error = librariesMissing;
+        return;
+    }
     quietenLibraries();
     hint = hintForContentType(contentType);
     if (hint != 0)

@@ -51,6 +51,7 @@ public:
     static constexpr std::int32_t paramError = -50;                               // a validation failure
     static constexpr std::int32_t unsupportedFileType = fourCharCode("typ?");     // nothing identifies the stream
     static constexpr std::int32_t invalidData = -0x41444E49;                      // FFmpeg's AVERROR_INVALIDDATA
+    static constexpr std::int32_t librariesMissing = fourCharCode("lib?");        // FFmpeg could not be loaded
 
     // File-type hints taken from the response's content type.
     static constexpr std::uint32_t mpegLayer3Hint = std::uint32_t(fourCharCode("MPG3"));

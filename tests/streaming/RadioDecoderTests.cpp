@@ -1,6 +1,9 @@
 #include "streaming/RadioDecoder.h"
 
+#include "streaming/FFmpegLibraries.h"
+#include "streaming/MonoResampler.h"
 #include "support/TestMedia.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -352,6 +355,33 @@ TEST(RadioDecoder, garbageNeverReachesTheHandler)
         EXPECT_NE(d.status, 0) << type.value_or(QStringLiteral("<none>")).toStdString();
         EXPECT_EQ(d.pcm.calls, 0);
     }
+}
+
+// Without FFmpeg's libraries the decoder fails as it does for a stream it
+// cannot decode, with the loader's reason on standard error once; nothing
+// ends the process. (A child process: this one has loaded them already.)
+TEST(RadioDecoder, missingLibrariesAreADecodingFailure)
+{
+    const QByteArray mp3 = test::readMedia(test::mediaFile(Media::mp3));
+    ASSERT_FALSE(mp3.isEmpty());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ffmpeg::setLibraryFolder(test::temporaryFolder().toStdString() + "/no-ffmpeg");
+            ::testing::internal::CaptureStderr();
+            bool failed = !ffmpeg::loaded();
+            Capture pcm;
+            for (const char *type : {"", "audio/mpeg", "application/ogg"}) {
+                RadioDecoder decoder(*type ? std::optional<QString>(QString::fromLatin1(type)) : std::nullopt,
+                                     pcm.handler());
+                failed = failed && decoder.status() != 0 && decoder.appendData(mp3) == decoder.status();
+            }
+            failed = failed && pcm.calls == 0 && !MonoResampler::make(44100, 2);
+            const QByteArray printed = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
+            std::fputs(printed.constData(), stderr);
+            std::exit(failed && printed.count("could not be loaded") == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "FFmpeg could not be loaded: .*no-ffmpeg/libavutil");
 }
 
 TEST(RadioDecoder, isolatedJunkIsSkippedButALongRunFails)
