@@ -50,6 +50,7 @@ enum Library { Util, Codec, Format, Resample };
     X(Util, av_log_set_level)                                                                                          \
     X(Util, av_malloc)                                                                                                 \
     X(Util, av_sample_fmt_is_planar)                                                                                   \
+    X(Util, av_strdup)                                                                                                 \
     X(Codec, av_get_bits_per_sample)                                                                                   \
     X(Codec, av_packet_alloc)                                                                                          \
     X(Codec, av_packet_free)                                                                                           \
@@ -246,6 +247,10 @@ void *av_malloc(size_t size)
 int av_sample_fmt_is_planar(enum AVSampleFormat sample_fmt)
 {
     return VANTULI_REAL(av_sample_fmt_is_planar)(sample_fmt);
+}
+char *av_strdup(const char *s)
+{
+    return VANTULI_REAL(av_strdup)(s);
 }
 
 // libavcodec

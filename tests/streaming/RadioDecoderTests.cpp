@@ -1,9 +1,9 @@
 #include "streaming/RadioDecoder.h"
 
+#include "LiveStreamTesting.h"
 #include "streaming/FFmpegLibraries.h"
 #include "streaming/MonoResampler.h"
 #include "support/TestMedia.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -354,6 +354,48 @@ TEST(RadioDecoder, garbageNeverReachesTheHandler)
         const Decoded d = decodeAll(noise(256 * 1024, 21), type, randomChunks(5));
         EXPECT_NE(d.status, 0) << type.value_or(QStringLiteral("<none>")).toStdString();
         EXPECT_EQ(d.pcm.calls, 0);
+    }
+}
+
+// Only what stations send is decoded: a body that another of FFmpeg's
+// demuxers would take (the game-music one takes gzip, then unpacks all it
+// gathered when it is closed) fails at once, and leaves nothing to unpack.
+TEST(RadioDecoder, otherFormatsFailAtOnceWithoutUnpacking)
+{
+    const QByteArray gzip = test::gzipOfZeros(1000 * 1000);
+    const QByteArray adpcm = test::readMedia(test::makeMedia(
+        QStringLiteral("adpcm.wav"), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050:duration=4", "-c:a",
+                                      "adpcm_ms", "-f", "wav"}));
+    ASSERT_FALSE(adpcm.isEmpty());
+    const struct {
+        const char *name;
+        QByteArray body;
+        std::optional<QString> type;
+    } cases[] = {
+        {"gzip", gzip, std::nullopt},
+        {"ID3 then gzip", id3Tag(2000) + gzip, std::nullopt},
+        {"gzip as MP3", gzip, QStringLiteral("audio/mpeg")},
+        {"ID3 then gzip as Ogg", id3Tag(2000) + gzip, QStringLiteral("application/ogg")},
+        {"another codec in WAV", adpcm, std::nullopt},
+    };
+    test::peakResidentBytes();
+    const qint64 before = test::residentBytes();
+    for (const auto &c : cases) {
+        Capture pcm;
+        std::int32_t status = 0;
+        qsizetype fed = 0;
+        {
+            RadioDecoder decoder(c.type, pcm.handler());
+            for (; fed < c.body.size() && status == 0; fed += 4096)
+                status = decoder.appendData(c.body.mid(fed, 4096));
+        }
+        EXPECT_NE(status, 0) << c.name;
+        EXPECT_LE(fed, 160 * 1024) << c.name;
+        EXPECT_EQ(pcm.calls, 0) << c.name;
+    }
+    // Generously: decoding needs a few megabytes.
+    if (const qint64 peak = test::peakResidentBytes(); peak > 0) {
+        EXPECT_LT(peak - before, 150 * 1024 * 1024);
     }
 }
 
