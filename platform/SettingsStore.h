@@ -41,7 +41,12 @@ public:
     static std::shared_ptr<SettingsStore> standard();
 };
 
-// The standard store over QSettings.
+// The standard store over QSettings, in a file only its owner may read. A
+// file QSettings would not read completely is moved aside first (next to it,
+// "<name>.unreadable-<date>"), so that saving loses nothing of it; the store
+// starts from the defaults then. A path that is not a regular file (a FIFO, a
+// device, a link to one) is never opened, nor one that cannot be read: the
+// store keeps its values in memory. Each case says so on standard error.
 class QSettingsStore final : public SettingsStore {
 public:
     explicit QSettingsStore(const QString &fileName = QString()); // empty: the user's default file
@@ -53,7 +58,8 @@ public:
     void sync() override;
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<QSettings> settings_;  // none when the file is not to be touched
+    QHash<QString, QVariant> memory_;      // the values then
     bool standard_ = true;
     mutable std::mutex mutex_;
 };

@@ -11,6 +11,9 @@
 #include <cmath>
 #include <limits>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace vantuli {
 
 namespace {
@@ -133,6 +136,13 @@ QString ListeningArchive::localURL()
 ListeningArchive::ListeningArchive(const std::optional<QString> &path)
 {
     const QByteArray name = path ? QFile::encodeName(*path) : QByteArrayLiteral(":memory:");
+    if (path) {
+        // Listening history is private: a new archive is created readable by
+        // its owner only, and SQLite gives its journal the file's mode.
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
     sqlite3 *handle = nullptr;
     const int rc = sqlite3_open_v2(name.constData(), &handle, openFlags, nullptr);
     if (rc != SQLITE_OK || !handle) {

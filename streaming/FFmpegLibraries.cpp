@@ -6,12 +6,20 @@
 // each one forwards to the real library, opened (with everything it needs)
 // on the first call. The definitions are checked against FFmpeg's own
 // headers, so a library whose interface differs fails the build.
+//
+// A library that cannot be opened does not end the process: the loader's
+// reason goes to standard error once, and from then on every FFmpeg function
+// fails as FFmpeg's own functions fail (no object, or an error code), so a
+// stream that needs them ends with its decoding failure.
+#include "streaming/FFmpegLibraries.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
+#include <libavutil/error.h>
 #include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
@@ -19,9 +27,10 @@ extern "C" {
 #include <dlfcn.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -41,6 +50,7 @@ enum Library { Util, Codec, Format, Resample };
     X(Util, av_log_set_level)                                                                                          \
     X(Util, av_malloc)                                                                                                 \
     X(Util, av_sample_fmt_is_planar)                                                                                   \
+    X(Util, av_strdup)                                                                                                 \
     X(Codec, av_get_bits_per_sample)                                                                                   \
     X(Codec, av_packet_alloc)                                                                                          \
     X(Codec, av_packet_free)                                                                                           \
@@ -83,11 +93,20 @@ enum Function { VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_INDEX) functionCount };
 #define VANTULI_STRING(x) #x
 #define VANTULI_SONAME(name, major) "lib" name ".so." VANTULI_STRING(major)
 
+// Set before the first load only (tests); empty: the loader's search path.
+std::string &libraryFolder()
+{
+    static std::string folder;
+    return folder;
+}
+
 // Opens the four libraries (the versions the headers describe) and looks up
-// every function, once; a library that cannot be opened ends the process, as
-// the dynamic loader would have at start.
+// every function, once. When a library or a function is missing, no
+// function is taken from any of them.
 struct Functions {
     std::array<void *, functionCount> address{};
+    std::array<void *, 4> handles{};
+    bool complete = false;
 
     Functions()
     {
@@ -97,41 +116,86 @@ struct Functions {
             VANTULI_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
             VANTULI_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
         };
-        std::array<void *, 4> handles{};
+        const std::string &folder = libraryFolder();
         for (size_t i = 0; i < handles.size(); ++i) {
-            handles[i] = dlopen(names[i], RTLD_NOW | RTLD_LOCAL);
-            if (!handles[i])
+            const std::string path = folder.empty() ? std::string(names[i]) : folder + '/' + names[i];
+            handles[i] = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (!handles[i]) {
                 fail(dlerror());
+                return;
+            }
         }
 #define VANTULI_FFMPEG_LOOKUP(library, name)                                                                           \
     address[name##_index] = dlsym(handles[library], #name);                                                            \
-    if (!address[name##_index])                                                                                        \
-        fail(dlerror());
+    if (!address[name##_index]) {                                                                                      \
+        fail(dlerror());                                                                                               \
+        return;                                                                                                        \
+    }
         VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_LOOKUP)
+        complete = true;
     }
 
-    [[noreturn]] static void fail(const char *error)
+    void fail(const char *error)
     {
         std::fprintf(stderr, "vantuli: FFmpeg could not be loaded: %s\n", error ? error : "unknown error");
-        std::abort();
+        address.fill(nullptr);
+        for (void *&handle : handles) {
+            if (handle)
+                dlclose(handle);
+            handle = nullptr;
+        }
     }
 };
 
-void *address(Function function)
+const Functions &functions()
 {
-    static const Functions functions; // thread-safe, on the first call
-    return functions.address[function];
+    static const Functions loaded; // thread-safe, on the first call
+    return loaded;
 }
+
+// What a function does when FFmpeg could not be loaded: what FFmpeg's own
+// function answers when it cannot do its work.
+template <typename Pointer>
+struct Unavailable;
+
+template <typename Result, typename... Arguments>
+struct Unavailable<Result (*)(Arguments...)> {
+    static Result call(Arguments...)
+    {
+        if constexpr (std::is_void_v<Result>)
+            return;
+        else if constexpr (std::is_pointer_v<Result>)
+            return nullptr;
+        else
+            return Result(AVERROR(ENOSYS));
+    }
+};
 
 template <typename Pointer>
 Pointer real(Function function)
 {
-    return reinterpret_cast<Pointer>(address(function));
+    if (void *found = functions().address[function])
+        return reinterpret_cast<Pointer>(found);
+    return &Unavailable<Pointer>::call;
 }
 
 #define VANTULI_REAL(name) real<decltype(&::name)>(name##_index)
 
 } // namespace
+
+namespace vantuli::ffmpeg {
+
+bool loaded()
+{
+    return functions().complete;
+}
+
+void setLibraryFolder(const std::string &folder)
+{
+    libraryFolder() = folder;
+}
+
+} // namespace vantuli::ffmpeg
 
 extern "C" {
 
@@ -183,6 +247,10 @@ void *av_malloc(size_t size)
 int av_sample_fmt_is_planar(enum AVSampleFormat sample_fmt)
 {
     return VANTULI_REAL(av_sample_fmt_is_planar)(sample_fmt);
+}
+char *av_strdup(const char *s)
+{
+    return VANTULI_REAL(av_strdup)(s);
 }
 
 // libavcodec

@@ -184,6 +184,7 @@ private:
     const CaptionPacing pacing_;
     std::optional<QString> contentType_;
     std::unique_ptr<RadioDecoder> decoder_;
+    bool decoding_ = false; // inside the decoder's appendData()
     const TimingHook timing_;
     const double delay_;
     const WindowHandler window_;
@@ -262,6 +263,11 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
     resampler_.reset();
     format_.reset();
     engine_.stop();
+    // The decoder, and the demuxer it may run, are closed here on the stream
+    // queue, never by the thread that drops the stream; when the run ends
+    // inside the decoder's own handler, as soon as that returns (decode()).
+    if (!decoding_)
+        decoder_.reset();
 
     if (message)
         report(StreamEvent::failed(*message));
@@ -400,9 +406,15 @@ void LiveStream::Run::receivedAudioBytes(qint64 count)
 
 void LiveStream::Run::decode(const QByteArray &bytes)
 {
+    if (ended_)
+        return;
+    decoding_ = true;
     const std::int32_t status = decoder().appendData(bytes);
+    decoding_ = false;
     if (status != 0)
         finish(DisplayMessage::key(undecodableKey));
+    if (ended_)
+        decoder_.reset(); // ended from inside the decoder's handler: closed now that it has returned
 }
 
 RadioDecoder &LiveStream::Run::decoder()

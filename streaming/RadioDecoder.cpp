@@ -1,10 +1,13 @@
 #include "streaming/RadioDecoder.h"
 
+#include "streaming/FFmpegLibraries.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
 
@@ -13,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -39,6 +43,30 @@ constexpr qint64 containerRunLimit = 16 * RadioDecoder::invalidRunLimit;
 constexpr int ioBufferSize = 4096;
 
 constexpr int id3HeaderSize = 10;
+
+// What a station's bytes may be: MP3 and AAC in ADTS frames (split by the
+// codec parsers), Ogg with Opus or Vorbis, FLAC, and WAV with linear PCM.
+// Nothing else FFmpeg knows (game music, trackers, images, subtitles,
+// playlists, ...) is ever opened on them: some of those demuxers gather the
+// whole input and unpack it in memory.
+constexpr const char *allowedFormats = "mp3,aac,ogg,flac,wav";
+constexpr const char *allowedDecoders = "mp3float,mp3,mp2float,mp2,mp1float,mp1,aac,aac_fixed,opus,libopus,vorbis,"
+                                        "libvorbis,flac,pcm_s16le,pcm_s24le,pcm_s32le,pcm_u8,pcm_f32le";
+
+// Whether a name is one of the comma-separated names of a list.
+bool listed(const char *name, std::string_view list)
+{
+    const std::string_view wanted(name);
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        if (list.substr(0, comma) == wanted)
+            return true;
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
 
 // The size of an ID3v2 tag whose header starts `bytes`, footer included;
 // 0 when the bytes are no tag header.
@@ -76,7 +104,14 @@ bool isPackedAudio(const AVInputFormat *format)
     return std::strcmp(format->name, "mp3") == 0 || std::strcmp(format->name, "aac") == 0;
 }
 
-const AVInputFormat *probeFormat(const QByteArray &data, bool last)
+// What the probe made of the first bytes: an allowed format; or none, and
+// whether they are clearly something else (refused) or do not tell yet.
+struct Probed {
+    const AVInputFormat *format = nullptr;
+    bool refused = false;
+};
+
+Probed probeFormat(const QByteArray &data, bool last)
 {
     const qsizetype size = std::min(data.size(), lastProbeSize);
     std::vector<unsigned char> buffer(size_t(size) + AVPROBE_PADDING_SIZE, 0);
@@ -89,8 +124,9 @@ const AVInputFormat *probeFormat(const QByteArray &data, bool last)
     probe.buf_size = int(size);
     int score = 0;
     const AVInputFormat *format = av_probe_input_format3(&probe, 1, &score);
-    if (format && score > threshold)
-        return format;
+    const bool refused = format && score > threshold && !listed(format->name, allowedFormats);
+    if (format && score > threshold && !refused)
+        return {format};
 
     // A stream joined mid-way starts inside a frame; packed audio is looked
     // for again from the first frame sync on.
@@ -102,10 +138,10 @@ const AVInputFormat *probeFormat(const QByteArray &data, bool last)
         score = 0;
         format = av_probe_input_format3(&probe, 1, &score);
         if (format && score > threshold && isPackedAudio(format))
-            return format;
+            return {format};
         break;
     }
-    return nullptr;
+    return {nullptr, refused};
 }
 
 // The MPEG audio decoder for the layer a frame header names; none when the
@@ -281,6 +317,16 @@ private:
             return AVERROR(ENOMEM);
         }
         context->pb = io;
+        // FFmpeg refuses to open any other demuxer, or any other decoder
+        // inside it, on these bytes.
+        context->format_whitelist = av_strdup(allowedFormats);
+        context->codec_whitelist = av_strdup(allowedDecoders);
+        if (!context->format_whitelist || !context->codec_whitelist) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+            avformat_free_context(context);
+            return AVERROR(ENOMEM);
+        }
         context->interrupt_callback.callback = &interrupted;
         context->interrupt_callback.opaque = this;
         // Demuxers that look into their packets for the real codec (PCM that
@@ -471,7 +517,9 @@ private:
         if (pending.size() < nextProbe && pending.size() < lastProbeSize)
             return 0;
         const bool last = pending.size() >= lastProbeSize;
-        const AVInputFormat *format = probeFormat(pending, last);
+        const auto [format, refused] = probeFormat(pending, last);
+        if (refused)
+            return unsupportedFileType;
         if (!format) {
             if (last)
                 return unsupportedFileType;
@@ -615,6 +663,10 @@ private:
 RadioDecoder::RadioDecoder(const std::optional<QString> &contentType, Handler handler)
     : handler(std::move(handler))
 {
+    if (!ffmpeg::loaded()) {
+        error = librariesMissing;
+        return;
+    }
     quietenLibraries();
     hint = hintForContentType(contentType);
     if (hint != 0)
@@ -715,7 +767,9 @@ bool RadioDecoder::openCodec(const AVCodecParameters *parameters, int codecId, c
     }
     converter = avcodec_alloc_context3(codec);
     frame = av_frame_alloc();
-    if (!converter || !frame) {
+    if (converter)
+        converter->codec_whitelist = av_strdup(allowedDecoders);
+    if (!converter || !frame || !converter->codec_whitelist) {
         error = AVERROR(ENOMEM);
         return false;
     }

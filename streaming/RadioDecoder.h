@@ -31,8 +31,9 @@ constexpr std::int32_t fourCharCode(const char (&code)[5])
 // It works as a push model over FFmpeg: appendData() never waits for more
 // bytes; whatever the bytes so far decode to is handed to the handler before
 // appendData() returns, the rest waits for the next chunk. MP3 and AAC in ADTS
-// frames are split with the codec parsers; other formats that FFmpeg's probe
-// identifies (Ogg, FLAC, WAV, ...) run through their demuxer.
+// frames are split with the codec parsers; Ogg (Opus, Vorbis), FLAC and WAV
+// (linear PCM) run through their demuxer. Any other format, or another codec
+// inside these containers, cannot be decoded.
 //
 // Failures are sticky: once appendData() answers a non-zero status it answers
 // that status for good and the handler is never called again.
@@ -51,6 +52,7 @@ public:
     static constexpr std::int32_t paramError = -50;                               // a validation failure
     static constexpr std::int32_t unsupportedFileType = fourCharCode("typ?");     // nothing identifies the stream
     static constexpr std::int32_t invalidData = -0x41444E49;                      // FFmpeg's AVERROR_INVALIDDATA
+    static constexpr std::int32_t librariesMissing = fourCharCode("lib?");        // FFmpeg could not be loaded
 
     // File-type hints taken from the response's content type.
     static constexpr std::uint32_t mpegLayer3Hint = std::uint32_t(fourCharCode("MPG3"));

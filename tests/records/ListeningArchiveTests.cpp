@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -531,4 +532,13 @@ TEST(ListeningArchive, LocalURLMakesItsFolder)
     EXPECT_EQ(Archive::localURL(), url); // an existing folder is fine
     Archive archive(url);
     EXPECT_TRUE(QFileInfo::exists(url));
+    // Listening history is private: the file and its journal are the owner's only.
+    archive.write("BEGIN IMMEDIATE", {});
+    archive.begin(TestStation{"p", "Private", ""}, 0, Date{1});
+    for (const QString &file : {url, url + "-journal"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &info), 0) << file.toStdString();
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << file.toStdString();
+    }
+    archive.write("COMMIT", {});
 }

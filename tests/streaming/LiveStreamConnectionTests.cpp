@@ -124,6 +124,7 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     server.serve("/downgrade", HttpsTestServer::Response::redirect(server.plainUrl("/live.mp3")));
     server.serve("/finite.mp3", HttpsTestServer::Response::ok(tone.left(64000), "audio/mpeg"));
     server.serve("/garbage.mp3", HttpsTestServer::Response::ok(garbage, "audio/mpeg"));
+    server.serve("/packed.gz", HttpsTestServer::Response::ok(gzipOfZeros(1000 * 1000), "application/octet-stream"));
     server.serve("/switching.aac", liveStream(switching, 4, "audio/aac"));
     server.serve("/never", [](const HttpsTestServer::Request &) {
         HttpsTestServer::Response r = HttpsTestServer::Response::ok("", "audio/mpeg");
@@ -159,6 +160,7 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.plainUrl("/live.mp3"), refused},
         {server.url("/finite.mp3"), "直播连接已结束，可以重新连接。"},
         {server.url("/garbage.mp3"), "当前音源无法解码。可重试或使用台方官网。"},
+        {server.url("/packed.gz"), "当前音源无法解码。可重试或使用台方官网。"},
         {server.url("/switching.aac"), "音频格式已变化，请重新连接。"},
         {server.url("/page.html"), "当前音源无法解码。可重试或使用台方官网。"},
         {server.url("/header-lines"), refused},
@@ -175,6 +177,7 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
         Recorder events;
+        peakResidentBytes();
         const qint64 before = residentBytes();
         qint64 peak = before;
         auto stream = std::make_unique<LiveStream>(events.parameters());
@@ -192,6 +195,11 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         EXPECT_EQ(all.back().message->kind(), c.kind);
         if (c.url.path() == "/finite.mp3") {
             EXPECT_EQ(stream->transfer().bytes, 64000);
+        }
+        // Also while the run's state goes, which sampling cannot see.
+        stream.reset();
+        if (const qint64 high = peakResidentBytes(); high > 0) {
+            EXPECT_LT(high - before, memoryBound);
         }
     }
     // No request ever left in plain text.

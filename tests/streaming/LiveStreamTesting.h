@@ -223,6 +223,67 @@ inline qint64 residentBytes()
     return fields.size() > 1 ? fields[1].toLongLong() * qint64(::sysconf(_SC_PAGESIZE)) : 0;
 }
 
+// The highest resident memory of this process since the last call, in bytes
+// (the kernel's high-water mark, reset by each call): it catches a peak that
+// comes and goes inside one call, where sampling residentBytes() cannot. 0
+// under AddressSanitizer, and where the kernel cannot reset the mark.
+inline qint64 peakResidentBytes()
+{
+    if (residentBytes() == 0)
+        return 0;
+    qint64 peak = 0;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                peak = line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+    }
+    QFile reset(QStringLiteral("/proc/self/clear_refs"));
+    if (!reset.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || reset.write("5") != 1)
+        return 0;
+    return peak;
+}
+
+// The first `size` bytes of a gzip member that unpacks to 258 zero bytes for
+// every two bits (a gigabyte for a megabyte), cut off as a live stream is:
+// one block of its own codes, in which "258 bytes from 1 byte back" is "00".
+inline QByteArray gzipOfZeros(qsizetype size)
+{
+    QByteArray out("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+    quint32 bits = 0;
+    int count = 0;
+    const auto put = [&](quint32 value, int n) { // fields go least significant bit first
+        bits |= value << count;
+        for (count += n; count >= 8; count -= 8, bits >>= 8)
+            out.append(char(bits & 0xFF));
+    };
+    const auto code = [&](quint32 value, int n) { // codes go most significant bit first
+        for (int i = n - 1; i >= 0; --i)
+            put((value >> i) & 1, 1);
+    };
+    put(1, 1);      // the last block,
+    put(2, 2);      // with codes of its own:
+    put(29, 5);     // 286 literal/length codes,
+    put(0, 5);      // one distance code,
+    put(14, 4);     // 18 code length codes, in their order 16, 17, 18, 0, 8, ..., 2, 14, 1:
+    for (int length : {0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2})
+        put(quint32(length), 3); // "zeros" 0, "1" 10, "2" 11
+    const auto zeros = [&](int n) { code(0, 1); put(quint32(n - 11), 7); };
+    code(3, 2);     // literal 0: 2 bits
+    zeros(138);
+    zeros(117);
+    code(3, 2);     // end of block: 2 bits
+    zeros(28);
+    code(2, 2);     // length 258: 1 bit
+    code(2, 2);     // distance 1: 1 bit
+    code(2, 2);     // literal 0; from here on every "00" repeats 258 of them
+    if (count > 0)
+        put(0, 8 - count);
+    out.append(QByteArray(size - out.size(), '\0'));
+    return out;
+}
+
 // A live HLS station of one-second ADTS segments under `folder`: the
 // playlist's newest segment moves on `speed` segments per second of real
 // time, with a five-segment window.

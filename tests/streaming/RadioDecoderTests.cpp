@@ -1,5 +1,8 @@
 #include "streaming/RadioDecoder.h"
 
+#include "LiveStreamTesting.h"
+#include "streaming/FFmpegLibraries.h"
+#include "streaming/MonoResampler.h"
 #include "support/TestMedia.h"
 
 #include <gtest/gtest.h>
@@ -352,6 +355,75 @@ TEST(RadioDecoder, garbageNeverReachesTheHandler)
         EXPECT_NE(d.status, 0) << type.value_or(QStringLiteral("<none>")).toStdString();
         EXPECT_EQ(d.pcm.calls, 0);
     }
+}
+
+// Only what stations send is decoded: a body that another of FFmpeg's
+// demuxers would take (the game-music one takes gzip, then unpacks all it
+// gathered when it is closed) fails at once, and leaves nothing to unpack.
+TEST(RadioDecoder, otherFormatsFailAtOnceWithoutUnpacking)
+{
+    const QByteArray gzip = test::gzipOfZeros(1000 * 1000);
+    const QByteArray adpcm = test::readMedia(test::makeMedia(
+        QStringLiteral("adpcm.wav"), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050:duration=4", "-c:a",
+                                      "adpcm_ms", "-f", "wav"}));
+    ASSERT_FALSE(adpcm.isEmpty());
+    const struct {
+        const char *name;
+        QByteArray body;
+        std::optional<QString> type;
+    } cases[] = {
+        {"gzip", gzip, std::nullopt},
+        {"ID3 then gzip", id3Tag(2000) + gzip, std::nullopt},
+        {"gzip as MP3", gzip, QStringLiteral("audio/mpeg")},
+        {"ID3 then gzip as Ogg", id3Tag(2000) + gzip, QStringLiteral("application/ogg")},
+        {"another codec in WAV", adpcm, std::nullopt},
+    };
+    test::peakResidentBytes();
+    const qint64 before = test::residentBytes();
+    for (const auto &c : cases) {
+        Capture pcm;
+        std::int32_t status = 0;
+        qsizetype fed = 0;
+        {
+            RadioDecoder decoder(c.type, pcm.handler());
+            for (; fed < c.body.size() && status == 0; fed += 4096)
+                status = decoder.appendData(c.body.mid(fed, 4096));
+        }
+        EXPECT_NE(status, 0) << c.name;
+        EXPECT_LE(fed, 160 * 1024) << c.name;
+        EXPECT_EQ(pcm.calls, 0) << c.name;
+    }
+    // Generously: decoding needs a few megabytes.
+    if (const qint64 peak = test::peakResidentBytes(); peak > 0) {
+        EXPECT_LT(peak - before, 150 * 1024 * 1024);
+    }
+}
+
+// Without FFmpeg's libraries the decoder fails as it does for a stream it
+// cannot decode, with the loader's reason on standard error once; nothing
+// ends the process. (A child process: this one has loaded them already.)
+TEST(RadioDecoder, missingLibrariesAreADecodingFailure)
+{
+    const QByteArray mp3 = test::readMedia(test::mediaFile(Media::mp3));
+    ASSERT_FALSE(mp3.isEmpty());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ffmpeg::setLibraryFolder(test::temporaryFolder().toStdString() + "/no-ffmpeg");
+            ::testing::internal::CaptureStderr();
+            bool failed = !ffmpeg::loaded();
+            Capture pcm;
+            for (const char *type : {"", "audio/mpeg", "application/ogg"}) {
+                RadioDecoder decoder(*type ? std::optional<QString>(QString::fromLatin1(type)) : std::nullopt,
+                                     pcm.handler());
+                failed = failed && decoder.status() != 0 && decoder.appendData(mp3) == decoder.status();
+            }
+            failed = failed && pcm.calls == 0 && !MonoResampler::make(44100, 2);
+            const QByteArray printed = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
+            std::fputs(printed.constData(), stderr);
+            std::exit(failed && printed.count("could not be loaded") == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "FFmpeg could not be loaded: .*no-ffmpeg/libavutil");
 }
 
 TEST(RadioDecoder, isolatedJunkIsSkippedButALongRunFails)
