@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include <cerrno>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +46,12 @@ private:
 
 SingleInstance::SingleInstance() : SingleInstance(Channel{}) {}
 
-SingleInstance::SingleInstance(Channel channel, QObject *parent) : QObject(parent), channel_(std::move(channel)) {}
+SingleInstance::SingleInstance(Channel channel, QObject *parent) : QObject(parent), channel_(std::move(channel))
+{
+    handOnTimer_.setSingleShot(true);
+    handOnTimer_.setInterval(0);
+    connect(&handOnTimer_, &QTimer::timeout, this, &SingleInstance::handOn);
+}
 
 SingleInstance::~SingleInstance()
 {
@@ -223,17 +229,45 @@ void SingleInstance::readFrom(QLocalSocket *socket)
 
 void SingleInstance::deliver(const QStringList &links)
 {
-    if (links.isEmpty()) {
-        emit activationRequested();
-        return;
-    }
+    QList<QUrl> requests;
+    if (links.isEmpty())
+        requests.append(QUrl());
     for (const QString &link : links.mid(0, maximumLinks)) {
         if (link.size() > maximumLinkBytes)
             continue;
         const QUrl url(link, QUrl::StrictMode);
         if (url.isValid())
-            emit linkReceived(url);
+            requests.append(url);
     }
+    for (const QUrl &request : requests) {
+        // One activation waiting is as good as many.
+        if (request.isEmpty() && waiting_.contains(request))
+            continue;
+        if (waiting_.size() >= maximumLinks) {
+            ++dropped_;
+            continue;
+        }
+        waiting_.append(request);
+    }
+    if (!waiting_.isEmpty())
+        handOnTimer_.start();
+}
+
+void SingleInstance::handOn()
+{
+    if (waiting_.isEmpty())
+        return;
+    const QUrl request = waiting_.takeFirst();
+    if (!waiting_.isEmpty()) {
+        handOnTimer_.start();
+    } else if (dropped_ > 0) {
+        std::fprintf(stderr, "vantuli: %d links came faster than they could be opened and were dropped\n", dropped_);
+        dropped_ = 0;
+    }
+    if (request.isEmpty())
+        emit activationRequested();
+    else
+        emit linkReceived(request);
 }
 
 } // namespace vantuli

@@ -5,6 +5,9 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <QList>
+#include <QTimer>
+
 #include <optional>
 
 class QLocalServer;
@@ -26,7 +29,10 @@ namespace vantuli {
 // What one request may carry is capped: a link longer than `maximumLinkBytes`
 // is dropped, and at most `maximumLinks` are taken from one call or one
 // connection (a socket connection is closed after that, or as soon as a line
-// grows past the cap without ending).
+// grows past the cap without ending). Requests are handed on one per pass of
+// the event loop, and at most `maximumLinks` wait: a flood of calls cannot
+// hold the main thread, and what arrives beyond that is dropped with a
+// warning.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -80,13 +86,19 @@ private:
     bool listenOnSocket();
     bool handOverOnSocket(const QStringList &links, int timeoutMs) const;
     void readFrom(QLocalSocket *socket);
-    // Emits one request per acceptable link, or an activation for none.
+    // Queues one request per acceptable link, or an activation for none.
     void deliver(const QStringList &links);
+    // Hands on the oldest waiting request.
+    void handOn();
 
     Channel channel_;
     bool onBus_ = false;
     QString socketPath_;
     QLocalServer *server_ = nullptr;
+    // Waiting requests; an empty address stands for an activation.
+    QList<QUrl> waiting_;
+    int dropped_ = 0;
+    QTimer handOnTimer_;
 };
 
 } // namespace vantuli

@@ -15,6 +15,7 @@
 #include <QDBusReply>
 #include <QMenu>
 #include "support/PrivateSessionBus.h"
+#include "support/Responsiveness.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -22,6 +23,7 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -178,6 +180,44 @@ TEST(SingleInstanceTest, SecondLaunchHandsCappedLinksOverTheBusAndEnds)
     EXPECT_EQ(links.size(), SingleInstance::maximumLinks - 1);
 }
 
+// A flood of calls on the bus, each link costing the main thread what it
+// costs a window: what may wait for the main thread is capped, so it keeps
+// answering.
+TEST(SingleInstanceTest, LinkFloodOnTheBusLeavesTheMainThreadAnswering)
+{
+    if (!PrivateSessionBus::available)
+        GTEST_SKIP() << "no dbus-daemon for a private session bus";
+    SingleInstance first;
+    ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
+    int received = 0;
+    QObject::connect(&first, &SingleInstance::linkReceived, [&](const QUrl &) {
+        ++received;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    });
+    Responsiveness answers(std::chrono::seconds(1));
+    std::atomic<bool> sent{false};
+    std::thread flood([&] {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("flood"));
+        auto open = [](int i) {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QString::fromLatin1(SingleInstance::busName), QString::fromLatin1(SingleInstance::objectPath),
+                QStringLiteral("org.freedesktop.Application"), QStringLiteral("Open"));
+            call << QStringList{QStringLiteral("vantuli://station/s%1").arg(i)} << QVariantMap();
+            return call;
+        };
+        for (int i = 0; i < 5000; ++i)
+            bus.send(open(i));
+        // Calls on one connection are taken in order: this one answered, all were.
+        bus.call(open(5000), QDBus::Block, 120000);
+        sent = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return sent.load(); }, std::chrono::seconds(120)));
+    flood.join();
+    QDBusConnection::disconnectFromBus(QStringLiteral("flood"));
+    EXPECT_TRUE(waitUntil([&] { return received >= SingleInstance::maximumLinks; }));
+    EXPECT_EQ(answers.finish(), 0) << "the links held the main thread";
+}
+
 // Without a bus: a socket only in a private folder, and what one connection
 // may send is capped.
 TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
@@ -271,6 +311,7 @@ TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
         ASSERT_TRUE(sender.waitForConnected(5000));
         sender.write(flood.bytes);
         EXPECT_TRUE(waitUntil([&] { return sender.state() == QLocalSocket::UnconnectedState; }));
+        waitUntil([&] { return links.size() >= flood.links; });
         WidgetHarness::settle();
         EXPECT_EQ(links.size(), flood.links);
     }
