@@ -207,7 +207,7 @@ int main(int argc, char **argv)
                      instance.channelName().toLocal8Bit().constData());
         return 1;
     case vantuli::SingleInstance::Claim::Unguarded:
-        std::fprintf(stderr, "vantuli: no session bus and no private runtime folder; "
+        std::fprintf(stderr, "vantuli: no session bus and no private runtime or cache folder; "
                              "running without the single-instance guard\n");
         break;
     }
