@@ -3,6 +3,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusReply>
 #include <QDeadlineTimer>
@@ -12,11 +13,13 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSysInfo>
+#include <QThread>
 #include <QVariantMap>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -29,10 +32,24 @@ namespace {
 constexpr const char *applicationInterface = "org.freedesktop.Application";
 // The most a socket connection may send: the allowed lines at their longest.
 constexpr qint64 socketBufferBytes = SingleInstance::maximumLinkBytes + 16;
+// How often a launch that was not answered looks whether the channel is free.
+constexpr qint64 retryMilliseconds = 100;
 
 int remaining(const QDeadlineTimer &deadline)
 {
     return int(std::max<qint64>(0, deadline.remainingTime()));
+}
+
+// Tries until `attempt` succeeds or `timeoutMs` has passed.
+bool retryFor(int timeoutMs, const std::function<bool()> &attempt)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!attempt()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(std::min<qint64>(retryMilliseconds, remaining(deadline)));
+    }
+    return true;
 }
 
 bool fitsSocketAddress(const QString &path)
@@ -90,11 +107,24 @@ public:
     explicit ApplicationAdaptor(SingleInstance *instance) : QDBusAbstractAdaptor(instance), instance_(instance) {}
 
 public slots:
-    void Activate(const QVariantMap &) { instance_->deliver({}); }
-    void Open(const QStringList &uris, const QVariantMap &) { instance_->deliver(uris); }
+    void Activate(const QVariantMap &, const QDBusMessage &message) { answer(message, {}); }
+    void Open(const QStringList &uris, const QVariantMap &, const QDBusMessage &message) { answer(message, uris); }
     void ActivateAction(const QString &, const QVariantList &, const QVariantMap &) {}
 
 private:
+    void answer(const QDBusMessage &message, const QStringList &links)
+    {
+        if (instance_->released_) {
+            // A call that came in before the name was let go: the launch
+            // that made it is told so and runs itself.
+            message.setDelayedReply(true);
+            QDBusConnection::sessionBus().send(
+                message.createErrorReply(QDBusError::Failed, QStringLiteral("the application is quitting")));
+            return;
+        }
+        instance_->deliver(links);
+    }
+
     SingleInstance *instance_;
 };
 
@@ -121,7 +151,10 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &links, int timeou
     if (channel_.bus && QDBusConnection::sessionBus().isConnected()) {
         if (listenOnBus())
             return Claim::First;
-        return handOverOnBus(links, timeoutMs) ? Claim::HandedOver : Claim::Unanswered;
+        if (handOverOnBus(links, timeoutMs))
+            return Claim::HandedOver;
+        // The holder may be quitting, and lets go of the name as it starts to.
+        return retryFor(timeoutMs, [this] { return listenOnBus(); }) ? Claim::First : Claim::Unanswered;
     }
     if (!channel_.socketPath.isEmpty()) {
         socketPath_ = channel_.socketPath;
@@ -133,7 +166,30 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &links, int timeou
     }
     if (listenOnSocket())
         return Claim::First;
-    return handOverOnSocket(links, timeoutMs) ? Claim::HandedOver : Claim::Unanswered;
+    if (handOverOnSocket(links, timeoutMs))
+        return Claim::HandedOver;
+    return retryFor(timeoutMs, [this] { return listenOnSocket(); }) ? Claim::First : Claim::Unanswered;
+}
+
+void SingleInstance::release()
+{
+    if (released_)
+        return;
+    released_ = true;
+    waiting_.clear();
+    handOnTimer_.stop();
+    if (onBus_) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        bus.unregisterService(QString::fromLatin1(busName));
+        bus.unregisterObject(QString::fromLatin1(objectPath));
+        onBus_ = false;
+    }
+    if (server_) {
+        while (!connections_.isEmpty())
+            forget(connections_.first());
+        delete server_; // removes the socket
+        server_ = nullptr;
+    }
 }
 
 QString SingleInstance::channelName() const
@@ -191,17 +247,17 @@ std::optional<QString> SingleInstance::fallbackSocketPath()
 bool SingleInstance::listenOnBus()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    auto *adaptor = new ApplicationAdaptor(this);
-    if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors)) {
-        delete adaptor;
+    // The adaptor stays for the object's life, as the bus library expects;
+    // a launch may try to take the name more than once.
+    if (!findChild<ApplicationAdaptor *>())
+        new ApplicationAdaptor(this);
+    if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors))
         return false;
-    }
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = bus.interface()->registerService(
         QString::fromLatin1(busName), QDBusConnectionInterface::DontQueueService,
         QDBusConnectionInterface::DontAllowReplacement);
     if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
         bus.unregisterObject(QString::fromLatin1(objectPath));
-        delete adaptor;
         return false;
     }
     onBus_ = true;
@@ -343,6 +399,8 @@ void SingleInstance::readFrom(QLocalSocket *socket)
 
 void SingleInstance::deliver(const QStringList &links)
 {
+    if (released_)
+        return;
     QList<QUrl> requests;
     if (links.isEmpty())
         requests.append(QUrl());

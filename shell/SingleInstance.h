@@ -29,6 +29,10 @@ namespace vantuli {
 // single-instance guard. A socket is taken over only when connecting to it is
 // refused: one whose owner is alive, however slow, is left alone.
 //
+// A launch whose request goes unanswered waits (as long again as it waited
+// for the answer) for the running instance to let go of the channel, which it
+// does as soon as it starts to quit (`release`), and then runs itself.
+//
 // What one request may carry is capped: a link longer than `maximumLinkBytes`
 // is dropped, and at most `maximumLinks` are taken from one call or one
 // connection (a socket connection is closed after that, or as soon as a line
@@ -69,6 +73,9 @@ public:
 
     // Becomes the running instance, or hands `links` to the one that runs.
     Claim claim(const QStringList &links, int timeoutMs = 3000);
+    // Lets go of the channel, so that a launch from now on runs itself;
+    // nothing is handed on any more. Called when quitting starts.
+    void release();
 
     // True when `path` is a folder (not a link to one) owned by this user
     // that no one else may read, write or enter.
@@ -105,6 +112,7 @@ private:
 
     Channel channel_;
     bool onBus_ = false;
+    bool released_ = false;
     QString socketPath_;
     QLocalServer *server_ = nullptr;
     QList<QLocalSocket *> connections_;

@@ -219,6 +219,10 @@ int main(int argc, char **argv)
                      [&vantuliApp] { vantuliApp.open(QStringLiteral("main")); });
     QObject::connect(&instance, &vantuli::SingleInstance::linkReceived, &vantuliApp,
                      [&vantuliApp](const QUrl &url) { vantuliApp.openLink(url); });
+    // Quitting can take seconds (recognition ends last): a launch meanwhile
+    // runs itself rather than hand its request to an application that goes.
+    QObject::connect(vantuliApp.radio(), &vantuli::RadioStore::terminating, &instance,
+                     &vantuli::SingleInstance::release);
 
     QWidget *window = vantuliApp.open(QStringLiteral("main"));
     reportPhase("window");

@@ -13,6 +13,7 @@
 #include <QDBusInterface>
 #include <QFile>
 #include <QDBusReply>
+#include <QDBusVirtualObject>
 #include <QMenu>
 #include "support/PrivateSessionBus.h"
 #include "support/Responsiveness.h"
@@ -28,6 +29,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -262,6 +264,71 @@ TEST(SingleInstanceTest, LinkFloodOnTheBusLeavesTheMainThreadAnswering)
     EXPECT_EQ(answers.finish(), 0) << "the links held the main thread";
 }
 
+// A launch while the running instance quits gets a window of its own: the
+// instance let go of the name as quitting started, or (a holder that takes
+// the call and goes without answering) the launch waits for the name.
+TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
+{
+    if (!PrivateSessionBus::available)
+        GTEST_SKIP() << "no dbus-daemon for a private session bus";
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    auto start = [&](QProcess &program) {
+        program.setProcessEnvironment(programEnvironment(root.path()));
+        program.start(QStringLiteral(VANTULI_PROGRAM), {});
+    };
+    auto stop = [](QProcess &program) {
+        program.terminate();
+        if (!program.waitForFinished(30000)) {
+            program.kill();
+            program.waitForFinished();
+        }
+    };
+    {
+        SingleInstance first;
+        ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
+        first.release();
+        // This thread stays busy quitting: it answers nothing from here on.
+        QProcess launch;
+        start(launch);
+        EXPECT_TRUE(waitForFirstPaint(launch));
+        stop(launch);
+    }
+    {
+        struct Holder final : QDBusVirtualObject {
+            QString introspect(const QString &) const override { return {}; }
+            bool handleMessage(const QDBusMessage &message, const QDBusConnection &) override
+            {
+                const std::lock_guard lock(mutex);
+                calls.push_back(message);
+                return true;
+            }
+            std::mutex mutex;
+            std::vector<QDBusMessage> calls;
+        } holder;
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("holder"));
+        const auto disconnect = qScopeGuard([&] {
+            bus.unregisterObject(QString::fromLatin1(SingleInstance::objectPath));
+            QDBusConnection::disconnectFromBus(QStringLiteral("holder"));
+        });
+        ASSERT_TRUE(bus.registerVirtualObject(QString::fromLatin1(SingleInstance::objectPath), &holder));
+        ASSERT_TRUE(bus.registerService(QString::fromLatin1(SingleInstance::busName)));
+        QProcess launch;
+        start(launch);
+        ASSERT_TRUE(waitUntil([&] {
+            const std::lock_guard lock(holder.mutex);
+            return !holder.calls.empty();
+        }, std::chrono::seconds(60)));
+        bus.unregisterService(QString::fromLatin1(SingleInstance::busName));
+        {
+            const std::lock_guard lock(holder.mutex);
+            bus.send(holder.calls.front().createErrorReply(QDBusError::Failed, QStringLiteral("quitting")));
+        }
+        EXPECT_TRUE(waitForFirstPaint(launch));
+        stop(launch);
+    }
+}
+
 // Without a bus: a socket only in a private folder, and what one connection
 // may send is capped.
 TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
@@ -463,6 +530,10 @@ TEST(SingleInstanceTest, SocketKeptWhileItsOwnerLives)
         EXPECT_TRUE(waitUntil([&] { return links.size() == 2; }));
         EXPECT_EQ(links.last(), QStringLiteral("vantuli://station/s3"));
     }
+    // Once it lets go (quitting), a launch runs itself.
+    first.release();
+    EXPECT_EQ(launch(QStringLiteral("vantuli://station/s4"), 3000), SingleInstance::Claim::First);
+    EXPECT_EQ(links.size(), 2);
 }
 
 // No bus, a relative runtime folder and the cache folder's place squatted:
