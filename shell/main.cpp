@@ -210,7 +210,7 @@ int main(int argc, char **argv)
                      instance.channelName().toLocal8Bit().constData());
         return 1;
     case vantuli::SingleInstance::Claim::Unguarded:
-        std::fprintf(stderr, "vantuli: no session bus and no private runtime folder; "
+        std::fprintf(stderr, "vantuli: no session bus and no private runtime or cache folder; "
                              "running without the single-instance guard\n");
         break;
     }
@@ -222,6 +222,10 @@ int main(int argc, char **argv)
                      [&vantuliApp] { vantuliApp.open(QStringLiteral("main")); });
     QObject::connect(&instance, &vantuli::SingleInstance::linkReceived, &vantuliApp,
                      [&vantuliApp](const QUrl &url) { vantuliApp.openLink(url); });
+    // Quitting can take seconds (recognition ends last): a launch meanwhile
+    // runs itself rather than hand its request to an application that goes.
+    QObject::connect(vantuliApp.radio(), &vantuli::RadioStore::terminating, &instance,
+                     &vantuli::SingleInstance::release);
 
     QWidget *window = vantuliApp.open(QStringLiteral("main"));
     reportPhase("window");

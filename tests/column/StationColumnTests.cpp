@@ -1,6 +1,7 @@
 // The station column: masthead, caption desk and transport over a real store,
 // driven through the store probe and by clicks.
 
+#include "support/Responsiveness.h"
 #include "support/TestSupport.h"
 #include "support/WidgetHarness.h"
 
@@ -31,10 +32,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <future>
-#include <thread>
 
 using namespace vantuli;
 using namespace vantuli::test;
@@ -94,42 +92,6 @@ struct Column {
     StationMasthead *masthead;
     CaptionDesk *desk;
     PlayerTransport *transport;
-};
-
-// Asks the main thread for an answer every few milliseconds from another
-// thread and counts the asks it left waiting past a generous bound.
-class Responsiveness {
-public:
-    Responsiveness()
-    {
-        thread_ = std::thread([this] {
-            while (!done_) {
-                auto answered = std::make_shared<std::promise<void>>();
-                std::future<void> answer = answered->get_future();
-                QMetaObject::invokeMethod(qApp, [answered] { answered->set_value(); }, Qt::QueuedConnection);
-                if (answer.wait_for(std::chrono::seconds(2)) != std::future_status::ready)
-                    ++late_;
-                answer.wait();
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            ended_ = true;
-        });
-    }
-    // The asks answered late.
-    int finish()
-    {
-        done_ = true;
-        while (!ended_) // the last ask is answered by this loop
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        thread_.join();
-        return late_;
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> ended_{false};
-    std::atomic<int> late_{0};
-    std::thread thread_;
 };
 
 std::vector<Caption> captions(int count, const QString &prefix = QStringLiteral("Line"))
