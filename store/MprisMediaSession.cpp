@@ -1,6 +1,8 @@
 #include "store/MprisMediaSession.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QStringList>
@@ -119,9 +121,20 @@ MprisMediaSession::MprisMediaSession(QDBusConnection connection, QObject *parent
         return;
     if (!connection_.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors))
         return;
+    // When the name is held (by an instance still quitting after a quick
+    // relaunch), wait in the bus's queue for it rather than give up: the bus
+    // hands it over the moment that process lets go. The plain claim comes
+    // first, so that calls this process makes to its own player are answered
+    // directly rather than through the bus.
     if (!connection_.registerService(QString::fromLatin1(serviceName))) {
-        connection_.unregisterObject(QString::fromLatin1(objectPath));
-        return;
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> queued =
+            connection_.interface()->registerService(QString::fromLatin1(serviceName),
+                                                     QDBusConnectionInterface::QueueService,
+                                                     QDBusConnectionInterface::DontAllowReplacement);
+        if (!queued.isValid() || queued.value() == QDBusConnectionInterface::ServiceNotRegistered) {
+            connection_.unregisterObject(QString::fromLatin1(objectPath));
+            return;
+        }
     }
     registered_ = true;
 }

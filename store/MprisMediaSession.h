@@ -17,8 +17,9 @@ namespace vantuli {
 // player on the session bus under "org.mpris.MediaPlayer2.vantuli" at
 // "/org/mpris/MediaPlayer2". Play, Pause and PlayPause run the registered
 // handlers; Stop counts as Pause. The stream is live, so there is no length,
-// no seeking and no track list. Without a bus (or when the name is taken) the
-// session keeps its state and does nothing else.
+// no seeking and no track list. Without a bus the session keeps its state and
+// does nothing else. While another process holds the name (an instance still
+// quitting), the session waits in the bus's queue and takes over when it goes.
 //
 // Lives on the main thread; bus calls arrive there.
 class MprisMediaSession final : public QObject, public MediaSession {
@@ -46,7 +47,7 @@ public:
                                QObject *parent = nullptr);
     ~MprisMediaSession() override;
 
-    // True while the player is on the bus.
+    // True while the player is on the bus, or queued for its name.
     bool registered() const { return registered_; }
 
     qint64 addTarget(Command command, Handler handler) override;

@@ -127,6 +127,27 @@ TEST_F(MprisTest, EveryChangeIsAnnouncedToAFollowingClient)
               QStringLiteral("file:///tmp/cover.png"));
 }
 
+TEST_F(MprisTest, APlayerStartedWhileTheNameIsHeldTakesItOverWhenItIsFreed)
+{
+    // Another connection holds the name, as an instance that is still quitting does.
+    QDBusConnection holder = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("holder"));
+    const QString name = QString::fromLatin1(MprisMediaSession::serviceName);
+    ASSERT_TRUE(holder.registerService(name));
+
+    auto session = std::make_shared<MprisMediaSession>();
+    ASSERT_TRUE(session->registered());
+    session->setPlaybackState(MediaSession::PlaybackState::Playing);
+    EXPECT_EQ(QDBusConnection::sessionBus().interface()->serviceOwner(name).value(), holder.baseService());
+
+    holder.unregisterService(name);
+    QDBusConnection::disconnectFromBus(QStringLiteral("holder"));
+    ASSERT_TRUE(waitUntil([&] {
+        return QDBusConnection::sessionBus().interface()->serviceOwner(name).value() ==
+               QDBusConnection::sessionBus().baseService();
+    }));
+    EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Playing"));
+}
+
 TEST_F(MprisTest, WithoutABusThereIsNoPlayerAndNoError)
 {
     const QDBusConnection nowhere =
