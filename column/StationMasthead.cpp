@@ -237,19 +237,18 @@ StationMasthead::StationMasthead(RadioStore *radio, QWidget *parent) : QWidget(p
     column->addLayout(controls);
     column->addStretch(1);
 
-    starSwap_ = new QVariantAnimation(this);
-    starSwap_->setObjectName(QStringLiteral("favoriteSwap"));
-    starSwap_->setDuration(200);
-    starSwap_->setEasingCurve(QEasingCurve::InOutQuad);
-    starSwap_->setStartValue(0.0);
-    starSwap_->setEndValue(1.0);
-
-    entrance_ = new QVariantAnimation(this);
-    entrance_->setObjectName(QStringLiteral("stationNameTransition"));
-    entrance_->setDuration(200);
-    entrance_->setEasingCurve(QEasingCurve::InOutQuad);
-    entrance_->setStartValue(0.0);
-    entrance_->setEndValue(1.0);
+    // Both run 0 -> 1 over 0.2 s; the painters read their progress.
+    const auto transition = [this](const char *name) {
+        auto *animation = new QVariantAnimation(this);
+        animation->setObjectName(QString::fromLatin1(name));
+        animation->setDuration(200);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+        animation->setStartValue(0.0);
+        animation->setEndValue(1.0);
+        return animation;
+    };
+    starSwap_ = transition("favoriteSwap");
+    entrance_ = transition("stationNameTransition");
     connect(entrance_, &QVariantAnimation::valueChanged, this,
             [this](const QVariant &value) { nameEffect_->setProgress(value.toDouble()); });
 
