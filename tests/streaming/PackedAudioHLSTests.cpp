@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 
 #include <gtest/gtest.h>
 
@@ -162,18 +161,14 @@ public:
 
     ~Client()
     {
-        queue_.sync([this] {
-            task_.reset();
-            delete session_;
-        });
+        queue_.sync([this] { task_.reset(); });
     }
 
     void play(const QUrl &url, bool warmStart)
     {
         queue_.sync([this, url, warmStart] {
-            session_ = new QNetworkAccessManager(queue_.context());
             task_ = PackedAudioHLS::play(
-                url, session_, configuration, warmStart,
+                url, configuration, warmStart,
                 [this](const QByteArray &bytes) {
                     EXPECT_TRUE(queue_.isCurrent());
                     std::lock_guard guard(lock_);
@@ -243,7 +238,6 @@ public:
 
 private:
     SerialQueue queue_{QStringLiteral("test.stream")};
-    QNetworkAccessManager *session_ = nullptr;
     std::unique_ptr<PackedAudioHLS::Task> task_;
     mutable std::mutex lock_;
     std::vector<QByteArray> outputs_;
