@@ -346,10 +346,11 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
             return;
     }
     if (!failure) {
-        // A response that ended without a sound was not audio (an HTML page,
-        // say): that is what the listener is told, not that a live
+        // A text response (an HTML page, say) that ended without a sound was
+        // not audio: that is what the listener is told, not that a live
         // connection ended.
-        if (!firstPCMAt_ && transfer().bytes > 0)
+        const bool text = contentType_ && contentType_->startsWith(QLatin1String("text/"), Qt::CaseInsensitive);
+        if (!firstPCMAt_ && transfer().bytes > 0 && text)
             finish(DisplayMessage::key(undecodableKey));
         else
             finish(DisplayMessage::key(connectionEndedKey));

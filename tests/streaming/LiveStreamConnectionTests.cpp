@@ -222,6 +222,8 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     whole.chunked = true;
     whole.close = true;
     server.serve("/whole.mp3", whole);
+    // Too little to make a sound, and not said to be text.
+    server.serve("/short.mp3", HttpsTestServer::Response::ok(tone.left(300), "audio/mpeg"));
 
     struct Case {
         QUrl url;
@@ -253,6 +255,7 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.url("/chunk-overflow"), connectionLost, DisplayMessage::Kind::Verbatim, 0},
         {server.url("/chunk-fault"), connectionLost, DisplayMessage::Kind::Verbatim, 32000},
         {server.url("/whole.mp3"), ended},
+        {server.url("/short.mp3"), ended, DisplayMessage::Kind::Key, 300},
     };
     // Whatever a server sends, the run's memory stays bounded (generously:
     // a run needs a few megabytes).
