@@ -348,7 +348,7 @@ private:
                                      });
     }
 
-    // The first playlist with a warm start: the last two segments at once, the
+    // The first playlist with a warm start: the last two segments together, the
     // earlier one optional, handed over together as one block.
     void warm(const QUrl &earlier, const QUrl &last, qint64 end)
     {
@@ -357,21 +357,8 @@ private:
         lastPayload_.reset();
         earlierDone_ = false;
         std::weak_ptr<Loop> weak = weak_from_this();
-        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
-            auto self = weak.lock();
-            if (!self || !self->running_)
-                return;
-            self->earlierFetch_.reset();
-            self->earlierDone_ = true;
-            if (!fetched.error) {
-                try {
-                    self->earlierPayload_ = audio(fetched.body);
-                } catch (const UrlError &) {
-                    // A refused payload is left out.
-                }
-            }
-            self->warmFetched();
-        });
+        // The session has one connection per host: the last segment goes
+        // first, and the optional earlier one is the one that waits for it.
         segmentFetch_ = Fetch::start(session_, last, segmentLimit, configuration_, [weak](Fetched fetched) {
             auto self = weak.lock();
             if (!self || !self->running_)
@@ -386,6 +373,21 @@ private:
             } catch (const UrlError &error) {
                 self->fail(error);
                 return;
+            }
+            self->warmFetched();
+        });
+        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
+            auto self = weak.lock();
+            if (!self || !self->running_)
+                return;
+            self->earlierFetch_.reset();
+            self->earlierDone_ = true;
+            if (!fetched.error) {
+                try {
+                    self->earlierPayload_ = audio(fetched.body);
+                } catch (const UrlError &) {
+                    // A refused payload is left out.
+                }
             }
             self->warmFetched();
         });
