@@ -403,6 +403,8 @@ void StreamRequest::transferred(int code)
         fail(Failure::tooManyRedirects);
         return;
     case CURLE_FILESIZE_EXCEEDED:
+        // Refused on its whole head: the owner hears of the response first.
+        headKnown_ = true;
         fail(Failure::tooLarge);
         return;
     case CURLE_WEIRD_SERVER_REPLY:
@@ -458,14 +460,14 @@ void StreamRequest::notify()
 }
 
 // Tells the owner what happened since the last time, in order: the final
-// head, body bytes, the end. A response without a body has its head known
-// once the transfer completed.
+// head, body bytes, the end. The final head is known with the first body
+// bytes, or once the transfer completed or was refused on its head.
 void StreamRequest::deliver()
 {
     notifying_ = false;
     if (cancelled_)
         return;
-    if (!responded_ && (bodyStarted_ || (ended_ && !failure_))) {
+    if (!responded_ && (bodyStarted_ || headKnown_ || (ended_ && !failure_))) {
         responded_ = true;
         long status = 0;
         char *url = nullptr;

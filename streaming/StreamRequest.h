@@ -164,6 +164,7 @@ private:
     qint64 received_ = 0;
     bool paused_ = false;
     bool bodyStarted_ = false;
+    bool headKnown_ = false; // the final head arrived, though no body follows
 
     // The end, and what the owner has heard of.
     bool ended_ = false;
