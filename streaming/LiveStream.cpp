@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QTimer>
 
@@ -49,9 +48,9 @@ constexpr double flushInterval = 0.4;
 constexpr double timingInterval = 0.25;
 
 // What is held undecoded is bounded whatever the server's speed: the request
-// buffers at most StreamRequest::bufferLimit bytes (then the socket's flow
-// control slows the server down), and bytes are taken from it in slices of
-// this size, only while the pending audio is under its cap.
+// buffers at most StreamRequest::bufferLimit bytes (then it pauses, and TCP's
+// flow control slows the server down), and bytes are taken from it in slices
+// of this size, only while the pending audio is under its cap.
 constexpr qint64 readSlice = 16 * 1024;
 
 // Seconds of the monotonic clock.
@@ -152,8 +151,7 @@ private:
     // Connection.
     StreamConfiguration configuration_;
     bool started_ = false;
-    QNetworkAccessManager *session_ = nullptr; // HLS only; lives on io, a child of its context
-    QPointer<StreamRequest> request_;           // plain stream only; lives on io
+    QPointer<StreamRequest> request_; // plain stream only; lives on io
     bool accepted_ = false;
     std::unique_ptr<PackedAudioHLS::Task> playlistTask_;
     QTimer *clock_ = nullptr;
@@ -204,11 +202,10 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
     engine_.setVolume(volume);
 
     if (isPlaylist(url)) {
-        session_ = new QNetworkAccessManager(io_->context());
         segmentedSentences_ = sentencePacing();
         contentType_ = QStringLiteral("audio/aac");
         playlistTask_ = PackedAudioHLS::play(
-            url, session_, configuration_, segmentedSentences_,
+            url, configuration_, segmentedSentences_,
             [this](const QByteArray &audio) {
                 if (ended_)
                     return;
@@ -247,15 +244,11 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
         clock_->deleteLater();
         clock_ = nullptr;
     }
-    playlistTask_.reset(); // before the session it uses
+    playlistTask_.reset();
     if (request_) {
         request_->cancel();
         request_->deleteLater();
         request_ = nullptr;
-    }
-    if (session_) {
-        session_->deleteLater();
-        session_ = nullptr;
     }
 
     pending_.clear();
@@ -292,9 +285,8 @@ void LiveStream::Run::openPlain(const QUrl &url)
         finish(DisplayMessage::key(refusedKey));
         return;
     }
-    // Its own client rather than the general one: it bounds what a server
-    // may send before the body, follows redirect chains (only to https) and
-    // reads the body only as fast as the audio is taken.
+    // The body is taken only as fast as the audio is: the request holds the
+    // server back meanwhile.
     StreamRequest::Handlers handlers;
     handlers.responded = [this](int status, const QUrl &at, const QByteArray &type) { responded(status, at, type); };
     handlers.readable = [this] { readBody(); };
@@ -360,10 +352,11 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
             return;
     }
     if (!failure) {
-        // A response that ended without a sound was not audio (an HTML page,
-        // say): that is what the listener is told, not that a live
+        // A text response (an HTML page, say) that ended without a sound was
+        // not audio: that is what the listener is told, not that a live
         // connection ended.
-        if (!firstPCMAt_ && transfer().bytes > 0)
+        const bool text = contentType_ && contentType_->startsWith(QLatin1String("text/"), Qt::CaseInsensitive);
+        if (!firstPCMAt_ && transfer().bytes > 0 && text)
             finish(DisplayMessage::key(undecodableKey));
         else
             finish(DisplayMessage::key(connectionEndedKey));
@@ -378,6 +371,9 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
         return;
     case StreamRequest::Failure::tooManyRedirects:
         finish(DisplayMessage::verbatim(UrlError::describe(UrlError::httpTooManyRedirects)));
+        return;
+    case StreamRequest::Failure::tooLarge:
+        finish(DisplayMessage::verbatim(UrlError::describe(UrlError::dataLengthExceedsMaximum)));
         return;
     case StreamRequest::Failure::transport:
         finish(DisplayMessage::verbatim(UrlError::describe(request_->transportError())));

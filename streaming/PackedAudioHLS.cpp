@@ -2,13 +2,10 @@
 
 #include "streaming/StreamRequest.h"
 
-#include <QNetworkAccessManager>
 #include <QPointer>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <cassert>
 #include <optional>
 
 namespace vantuli::PackedAudioHLS {
@@ -51,19 +48,18 @@ struct Fetched {
     QUrl url; // the response's final URL, after redirects
 };
 
-// One GET of a playlist or segment, with its size limit and idle time-out,
-// over the stream client (which bounds what a server sends before the body).
+// One GET of a playlist or segment, with its size limit and idle time-out.
 // The completion is called once, never from start() itself; cancel() (or
 // dropping the object) ends the transfer without calling it.
 class Fetch : public std::enable_shared_from_this<Fetch> {
 public:
     using Done = std::function<void(Fetched)>;
 
-    static std::shared_ptr<Fetch> start(QNetworkAccessManager *session, const QUrl &url, qint64 limit,
+    static std::shared_ptr<Fetch> start(StreamSession *session, const QUrl &url, qint64 limit,
                                         const StreamConfiguration &configuration, Done done)
     {
-        auto fetch = std::shared_ptr<Fetch>(new Fetch(limit, std::move(done)));
-        fetch->begin(session, url, configuration);
+        auto fetch = std::shared_ptr<Fetch>(new Fetch(std::move(done)));
+        fetch->begin(session, url, limit, configuration);
         return fetch;
     }
 
@@ -78,10 +74,9 @@ public:
     }
 
 private:
-    Fetch(qint64 limit, Done done) : limit_(limit), done_(std::move(done)) {}
+    explicit Fetch(Done done) : done_(std::move(done)) {}
 
-    // The session only gives the requests their thread.
-    void begin(QNetworkAccessManager *session, const QUrl &url, const StreamConfiguration &configuration)
+    void begin(StreamSession *session, const QUrl &url, qint64 limit, const StreamConfiguration &configuration)
     {
         std::weak_ptr<Fetch> weak = weak_from_this();
         if (url.scheme() != QLatin1String("https")) {
@@ -105,9 +100,10 @@ private:
             if (auto self = weak.lock())
                 self->requestFinished(failure);
         };
+        // The request holds the body to its limit, an announced one included.
         request_ = new StreamRequest(configuration,
                                      StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)),
-                                     std::move(handlers), session);
+                                     std::move(handlers), session, session, limit);
         request_->get(url, {});
     }
 
@@ -122,13 +118,9 @@ private:
     void readBody()
     {
         while (!finished_ && request_) {
-            const QByteArray part = request_->read(limit_ - body_.size() + 1);
+            const QByteArray part = request_->read(StreamRequest::bufferLimit);
             if (part.isEmpty())
                 return;
-            if (part.size() > limit_ - body_.size()) {
-                complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
-                return;
-            }
             body_ += part;
         }
     }
@@ -151,6 +143,9 @@ private:
             return;
         case StreamRequest::Failure::tooManyRedirects:
             complete(UrlError::make(UrlError::httpTooManyRedirects));
+            return;
+        case StreamRequest::Failure::tooLarge:
+            complete(UrlError::make(UrlError::dataLengthExceedsMaximum));
             return;
         case StreamRequest::Failure::transport:
             complete(UrlError::make(request_->transportError()));
@@ -182,7 +177,6 @@ private:
         }
     }
 
-    qint64 limit_;
     Done done_;
     QPointer<StreamRequest> request_;
     QUrl url_;
@@ -194,16 +188,24 @@ private:
 
 class Task::Loop : public std::enable_shared_from_this<Loop> {
 public:
-    Loop(const QUrl &url, QNetworkAccessManager *session, const StreamConfiguration &configuration,
-         bool warmStart, Output output, Failure failed, Wanted wanted)
-        : given_(url), current_(url), session_(session), configuration_(configuration),
-          warmStart_(warmStart), output_(std::move(output)), failed_(std::move(failed)), wanted_(std::move(wanted))
+    Loop(const QUrl &url, const StreamConfiguration &configuration, bool warmStart, Output output, Failure failed,
+         Wanted wanted)
+        : given_(url), current_(url), configuration_(configuration), warmStart_(warmStart),
+          output_(std::move(output)), failed_(std::move(failed)), wanted_(std::move(wanted))
     {
-        timer_ = new QTimer(session);
+        session_ = new StreamSession(nullptr, 1);
+        timer_ = new QTimer(session_);
         timer_->setSingleShot(true);
     }
 
-    ~Loop() { cancel(); }
+    // The loop may go from inside a handler of one of the session's
+    // requests: the session goes once control is back in the event loop.
+    ~Loop()
+    {
+        cancel();
+        if (session_)
+            session_->deleteLater();
+    }
 
     void start()
     {
@@ -346,7 +348,7 @@ private:
                                      });
     }
 
-    // The first playlist with a warm start: the last two segments at once, the
+    // The first playlist with a warm start: the last two segments together, the
     // earlier one optional, handed over together as one block.
     void warm(const QUrl &earlier, const QUrl &last, qint64 end)
     {
@@ -355,21 +357,8 @@ private:
         lastPayload_.reset();
         earlierDone_ = false;
         std::weak_ptr<Loop> weak = weak_from_this();
-        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
-            auto self = weak.lock();
-            if (!self || !self->running_)
-                return;
-            self->earlierFetch_.reset();
-            self->earlierDone_ = true;
-            if (!fetched.error) {
-                try {
-                    self->earlierPayload_ = audio(fetched.body);
-                } catch (const UrlError &) {
-                    // A refused payload is left out.
-                }
-            }
-            self->warmFetched();
-        });
+        // The session has one connection per host: the last segment goes
+        // first, and the optional earlier one is the one that waits for it.
         segmentFetch_ = Fetch::start(session_, last, segmentLimit, configuration_, [weak](Fetched fetched) {
             auto self = weak.lock();
             if (!self || !self->running_)
@@ -384,6 +373,21 @@ private:
             } catch (const UrlError &error) {
                 self->fail(error);
                 return;
+            }
+            self->warmFetched();
+        });
+        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
+            auto self = weak.lock();
+            if (!self || !self->running_)
+                return;
+            self->earlierFetch_.reset();
+            self->earlierDone_ = true;
+            if (!fetched.error) {
+                try {
+                    self->earlierPayload_ = audio(fetched.body);
+                } catch (const UrlError &) {
+                    // A refused payload is left out.
+                }
             }
             self->warmFetched();
         });
@@ -431,7 +435,7 @@ private:
 
     const QUrl given_;
     QUrl current_;
-    QPointer<QNetworkAccessManager> session_;
+    QPointer<StreamSession> session_;
     const StreamConfiguration configuration_;
     const bool warmStart_;
     const Output output_;
@@ -485,13 +489,11 @@ double Task::targetDuration() const
     return loop_ ? loop_->announcedTarget() : 0;
 }
 
-std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,
-                           const StreamConfiguration &configuration, bool warmStart, Output output,
+std::unique_ptr<Task> play(const QUrl &url, const StreamConfiguration &configuration, bool warmStart, Output output,
                            Failure failed, Wanted wanted)
 {
-    assert(session && session->thread() == QThread::currentThread());
-    auto loop = std::make_shared<Task::Loop>(url, session, configuration, warmStart, std::move(output),
-                                             std::move(failed), std::move(wanted));
+    auto loop = std::make_shared<Task::Loop>(url, configuration, warmStart, std::move(output), std::move(failed),
+                                             std::move(wanted));
     loop->start();
     return std::make_unique<Task>(std::move(loop));
 }

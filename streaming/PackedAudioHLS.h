@@ -9,8 +9,6 @@
 #include <functional>
 #include <memory>
 
-class QNetworkAccessManager;
-
 namespace vantuli::PackedAudioHLS {
 
 // Largest playlist and segment bodies accepted, in bytes (a body of exactly
@@ -31,7 +29,7 @@ double reloadDelay(double target, bool warmStart);
 
 // One running live loop. Dropping it, or calling cancel(), stops it at once:
 // open requests are aborted, the pending wait is dropped, and neither output
-// nor failure is reported afterwards. Use it on the session's thread only.
+// nor failure is reported afterwards. Use it on the thread that started it only.
 class Task {
 public:
     class Loop;
@@ -68,11 +66,12 @@ using Wanted = std::function<bool()>;
 // `failed`; it never retries. With `wanted`, a segment is fetched only while
 // it answers true, so a fast server cannot fill memory.
 //
-// Must be called on the thread `session` lives on (the stream's queue); every
-// request, wait and callback happens there, and nothing blocks that thread.
-// The task must be cancelled or dropped before the session is destroyed.
-std::unique_ptr<Task> play(const QUrl &url, QNetworkAccessManager *session,
-                           const StreamConfiguration &configuration, bool warmStart, Output output,
+// The requests of a run share one session, whose kept-alive connection (one
+// per host) carries the playlist reloads and the segments.
+//
+// Must be called on an event-loop thread (the stream's queue); every request,
+// wait and callback happens there, and nothing blocks that thread.
+std::unique_ptr<Task> play(const QUrl &url, const StreamConfiguration &configuration, bool warmStart, Output output,
                            Failure failed, Wanted wanted = {});
 
 } // namespace vantuli::PackedAudioHLS

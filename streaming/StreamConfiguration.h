@@ -1,9 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
-#include <QNetworkRequest>
 #include <QSslCertificate>
-#include <QSslConfiguration>
 
 #include <algorithm>
 #include <functional>
@@ -17,6 +16,11 @@ namespace vantuli {
 struct StreamConfiguration {
     // Trusted in addition to the system's certificate authorities.
     QList<QSslCertificate> caCertificates;
+
+    // Host names answered without asking the resolver, each entry as
+    // "host:port:address[,address...]". Tests point a name at addresses of
+    // their own choice here.
+    QList<QByteArray> hostAddresses;
 
     // Turns a wait the streaming code wants (seconds, e.g. an HLS reload
     // delay) into the wait it takes. Empty: waits as asked. Tests shorten
@@ -35,33 +39,6 @@ struct StreamConfiguration {
     {
         const double ms = std::clamp(seconds * 1000.0, 0.0, 2.0e9);
         return static_cast<int>(ms + 0.5);
-    }
-
-    // Makes a request ephemeral and safe: no cookies loaded or saved, nothing
-    // cached, redirects followed only when they stay as safe (never from https
-    // to http, so no plain-text request is sent), and the extra CAs trusted.
-    void prepare(QNetworkRequest &request) const
-    {
-        request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-        request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-        request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                             QNetworkRequest::NoLessSafeRedirectPolicy);
-        if (!caCertificates.isEmpty())
-            request.setSslConfiguration(sslConfiguration());
-    }
-
-    // The default TLS configuration, with the extra CAs trusted.
-    QSslConfiguration sslConfiguration() const
-    {
-        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-        if (!caCertificates.isEmpty()) {
-            static const QList<QSslCertificate> system = QSslConfiguration::systemCaCertificates();
-            QList<QSslCertificate> trusted = system;
-            trusted += caCertificates;
-            ssl.setCaCertificates(trusted);
-        }
-        return ssl;
     }
 };
 

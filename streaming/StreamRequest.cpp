@@ -2,53 +2,213 @@
 
 #include "streaming/HlsPlaylist.h"
 
-#include <QSslSocket>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <climits>
+#include <mutex>
 
 namespace vantuli {
 
 namespace {
 
-bool isRedirect(int status)
+void initialiseCurl()
 {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// A socket failure as a URL error code, as the HLS client describes its own.
-int urlErrorOf(QAbstractSocket::SocketError error)
+// A libcurl failure as a URL error code, as the HLS client describes its own.
+int urlErrorOf(CURLcode code)
 {
-    switch (error) {
-    case QAbstractSocket::HostNotFoundError:
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
         return UrlError::cannotFindHost;
-    case QAbstractSocket::ConnectionRefusedError:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_PROXY:
         return UrlError::cannotConnectToHost;
-    case QAbstractSocket::RemoteHostClosedError:
-    case QAbstractSocket::NetworkError:
-        return UrlError::networkConnectionLost;
-    case QAbstractSocket::SocketTimeoutError:
+    case CURLE_OPERATION_TIMEDOUT:
         return UrlError::timedOut;
-    case QAbstractSocket::SslHandshakeFailedError:
-    case QAbstractSocket::SslInternalError:
-    case QAbstractSocket::SslInvalidUserDataError:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+        return UrlError::networkConnectionLost;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
         return UrlError::secureConnectionFailed;
+    case CURLE_URL_MALFORMAT:
+        return UrlError::badURL;
     default:
         return UrlError::unknown;
     }
 }
 
-QByteArray withoutLineEnd(QByteArray line)
-{
-    while (line.endsWith('\n') || line.endsWith('\r'))
-        line.chop(1);
-    return line;
-}
-
 } // namespace
 
-StreamRequest::StreamRequest(const StreamConfiguration &configuration, int idleTimeoutMs, Handlers handlers,
-                             QObject *parent)
-    : QObject(parent), configuration_(configuration), idleTimeoutMs_(idleTimeoutMs), handlers_(std::move(handlers))
+// libcurl's callbacks. They only record what libcurl hands over; the owner
+// of a request hears of it once control is back in the event loop.
+struct CurlCallbacks {
+    static int socket(CURL *, curl_socket_t socket, int what, void *session, void *)
+    {
+        static_cast<StreamSession *>(session)->watch(socket, what);
+        return 0;
+    }
+
+    static int timer(CURLM *, long milliseconds, void *session)
+    {
+        QTimer *timer = static_cast<StreamSession *>(session)->timer_;
+        if (milliseconds < 0)
+            timer->stop();
+        else
+            timer->start(int(std::min<long>(milliseconds, INT_MAX)));
+        return 0;
+    }
+
+    static size_t header(char *, size_t size, size_t count, void *request)
+    {
+        return static_cast<StreamRequest *>(request)->headerLine(size * count);
+    }
+
+    static size_t body(char *data, size_t size, size_t count, void *request)
+    {
+        return static_cast<StreamRequest *>(request)->body(data, size * count);
+    }
+
+    // Trusts the configuration's certificates in addition to the system's.
+    static CURLcode sslContext(CURL *, void *context, void *request)
+    {
+        X509_STORE *store = SSL_CTX_get_cert_store(static_cast<SSL_CTX *>(context));
+        for (const QByteArray &der : static_cast<StreamRequest *>(request)->authorities_) {
+            const auto *bytes = reinterpret_cast<const unsigned char *>(der.constData());
+            if (X509 *certificate = d2i_X509(nullptr, &bytes, long(der.size()))) {
+                X509_STORE_add_cert(store, certificate);
+                X509_free(certificate);
+            }
+        }
+        return CURLE_OK;
+    }
+};
+
+// --- Session -------------------------------------------------------------------
+
+StreamSession::StreamSession(QObject *parent, int connectionsPerHost) : QObject(parent)
 {
+    initialiseCurl();
+    multi_ = curl_multi_init();
+    timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
+    connect(timer_, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlCallbacks::socket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &CurlCallbacks::timer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    if (connectionsPerHost > 0)
+        curl_multi_setopt(multi_, CURLMOPT_MAX_HOST_CONNECTIONS, long(connectionsPerHost));
+}
+
+StreamSession::~StreamSession()
+{
+    const std::set<StreamRequest *> requests = requests_;
+    for (StreamRequest *request : requests)
+        request->cancel();
+    timer_->stop();
+    curl_multi_cleanup(multi_);
+}
+
+void StreamSession::add(StreamRequest *request)
+{
+    requests_.insert(request);
+    curl_multi_add_handle(multi_, request->easy_);
+}
+
+void StreamSession::remove(StreamRequest *request)
+{
+    if (requests_.erase(request) > 0)
+        curl_multi_remove_handle(multi_, request->easy_);
+}
+
+void StreamSession::watch(int socket, int what)
+{
+    if (what == CURL_POLL_REMOVE) {
+        const auto it = watches_.find(socket);
+        if (it == watches_.end())
+            return;
+        // The notifier may be the one whose signal is running: it goes once
+        // control is back in the event loop, and libcurl closes the socket.
+        for (QSocketNotifier *notifier : {it->second.read, it->second.write}) {
+            if (notifier) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+        }
+        watches_.erase(it);
+        return;
+    }
+    Watch &watch = watches_[socket];
+    watchFor(watch.read, socket, what & CURL_POLL_IN, false);
+    watchFor(watch.write, socket, what & CURL_POLL_OUT, true);
+}
+
+void StreamSession::watchFor(QSocketNotifier *&notifier, int socket, bool wanted, bool write)
+{
+    if (!wanted) {
+        if (notifier)
+            notifier->setEnabled(false);
+        return;
+    }
+    if (!notifier) {
+        notifier = new QSocketNotifier(socket, write ? QSocketNotifier::Write : QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [this, socket, write] { act(socket, write ? CURL_CSELECT_OUT : CURL_CSELECT_IN); });
+    }
+    notifier->setEnabled(true);
+}
+
+void StreamSession::act(int socket, int events)
+{
+    int running = 0;
+    curl_multi_socket_action(multi_, socket, events, &running);
+    collect();
+}
+
+void StreamSession::collect()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi_, &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        const CURLcode result = message->data.result;
+        char *owner = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+        if (auto *request = reinterpret_cast<StreamRequest *>(owner))
+            request->transferred(result);
+    }
+}
+
+// --- Request -------------------------------------------------------------------
+
+StreamRequest::StreamRequest(const StreamConfiguration &configuration, int idleTimeoutMs, Handlers handlers,
+                             QObject *parent, StreamSession *session, qint64 bodyLimit)
+    : QObject(parent), configuration_(configuration), idleTimeoutMs_(idleTimeoutMs),
+      handlers_(std::move(handlers)), bodyLimit_(bodyLimit), session_(session)
+{
+    if (!session_)
+        session_ = new StreamSession(this);
+    for (const QSslCertificate &certificate : configuration_.caCertificates)
+        authorities_.append(certificate.toDer());
     idle_ = new QTimer(this);
     idle_->setSingleShot(true);
     connect(idle_, &QTimer::timeout, this, [this] { fail(Failure::transport, UrlError::timedOut); });
@@ -57,350 +217,287 @@ StreamRequest::StreamRequest(const StreamConfiguration &configuration, int idleT
 StreamRequest::~StreamRequest()
 {
     cancel();
+    if (easy_)
+        curl_easy_cleanup(easy_);
+    curl_slist_free_all(static_cast<curl_slist *>(headerList_));
+    curl_slist_free_all(static_cast<curl_slist *>(aliasList_));
+    curl_slist_free_all(static_cast<curl_slist *>(resolveList_));
 }
 
 void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers)
 {
-    if (phase_ != Phase::idle)
+    if (started_ || cancelled_ || !session_)
         return;
-    headers_ = headers;
-    open(url);
+    started_ = true;
+    easy_ = curl_easy_init();
+    if (!easy_) {
+        fail(Failure::transport, UrlError::unknown);
+        return;
+    }
+    CURL *easy = easy_;
+    const QByteArray target = url.toEncoded();
+    curl_easy_setopt(easy, CURLOPT_URL, target.constData());
+    curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // Nothing is ever sent in plain text, not even after a redirect.
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, redirectLimit);
+    // HTTP/1.1: a paused transfer leaves the server's bytes in the socket,
+    // and TCP holds the server back (HTTP/2 would let a whole stream window
+    // arrive first).
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+    // The head callback sees the server's responses, not a proxy's.
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+
+    curl_slist *aliases = curl_slist_append(nullptr, "ICY 200");
+    aliasList_ = aliases;
+    curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, aliases);
+    curl_slist *fields = nullptr;
+    for (const auto &[name, value] : headers)
+        fields = curl_slist_append(fields, QByteArray(name + ": " + value).constData());
+    headerList_ = fields;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, fields);
+
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &CurlCallbacks::header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlCallbacks::body);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (bodyLimit_ > 0)
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(bodyLimit_));
+    // The system store as its hashed directory, where OpenSSL looks up the
+    // one issuer it needs, rather than the whole bundle parsed again for
+    // every connection (some 20 ms before each station's first byte).
+    char *directory = nullptr;
+    if (curl_easy_getinfo(easy, CURLINFO_CAPATH, &directory) == CURLE_OK && directory && *directory)
+        curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    if (!authorities_.isEmpty()) {
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::sslContext);
+        curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+        // The certificates go into the context's own store, never into one
+        // that libcurl keeps for later connections.
+        curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    }
+    if (!configuration_.hostAddresses.isEmpty()) {
+        curl_slist *resolve = nullptr;
+        for (const QByteArray &entry : configuration_.hostAddresses)
+            resolve = curl_slist_append(resolve, entry.constData());
+        resolveList_ = resolve;
+        curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve);
+    }
+
+    running_ = true;
+    restartIdle();
+    session_->add(this);
 }
 
-void StreamRequest::open(const QUrl &url)
+size_t StreamRequest::headerLine(size_t size)
 {
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-        socket_->deleteLater();
-    }
-    url_ = url;
-    phase_ = Phase::connecting;
-    socket_ = new QSslSocket(this);
-    socket_->setReadBufferSize(bufferLimit);
-    QSslConfiguration ssl = configuration_.sslConfiguration();
-    ssl.setAllowedNextProtocols({QByteArrayLiteral("http/1.1")});
-    socket_->setSslConfiguration(ssl);
-
-    connect(socket_, &QSslSocket::encrypted, this, [this] {
-        connected_ = true;
-        phase_ = Phase::head;
+    // A redirect starts the heads of the next hop.
+    long hop = 0;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &hop);
+    if (hop != hop_) {
+        hop_ = hop;
         headBytes_ = 0;
-        status_ = 0;
-        QByteArray host = url_.host(QUrl::FullyEncoded).toLatin1();
-        if (host.contains(':'))
-            host = '[' + host + ']';
-        if (url_.port(443) != 443)
-            host += ':' + QByteArray::number(url_.port());
-        QByteArray target = url_.path(QUrl::FullyEncoded).toLatin1();
-        if (target.isEmpty())
-            target = "/";
-        if (url_.hasQuery())
-            target += '?' + url_.query(QUrl::FullyEncoded).toLatin1();
-        QByteArray request = "GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\n";
-        for (const auto &[name, value] : headers_)
-            request += name + ": " + value + "\r\n";
-        request += "Accept: */*\r\nConnection: close\r\n\r\n";
-        socket_->write(request);
-        restartIdle();
-    });
-    connect(socket_, &QSslSocket::readyRead, this, [this] { received(); });
-    connect(socket_, &QSslSocket::disconnected, this, [this] { disconnected(); });
-    connect(socket_, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        // The server closing the connection is how some bodies end.
-        if (error != QAbstractSocket::RemoteHostClosedError)
-            fail(Failure::transport, urlErrorOf(error));
-    });
+    }
+    headBytes_ += qint64(size);
+    if (headBytes_ > headLimit) {
+        aborted_ = Failure::refused;
+        return 0;
+    }
+    connected_ = true;
     restartIdle();
-    socket_->connectToHostEncrypted(url.host(QUrl::FullyEncoded), quint16(url.port(443)));
+    return size;
 }
 
-void StreamRequest::restartIdle()
+size_t StreamRequest::body(const char *data, size_t size)
 {
-    if (phase_ != Phase::done)
-        idle_->start(idleTimeoutMs_);
-}
-
-void StreamRequest::received()
-{
-    restartIdle();
-    if (phase_ == Phase::head && !readHead())
-        return;
-    if (phase_ == Phase::body && hasBody() && handlers_.readable)
-        handlers_.readable();
-}
-
-// Reads the lines of the head that have arrived. False when the request
-// failed or went on to another hop.
-bool StreamRequest::readHead()
-{
-    while (phase_ == Phase::head) {
-        if (!socket_->canReadLine()) {
-            // The line under way may not outgrow what is left of the limit.
-            if (headBytes_ + socket_->bytesAvailable() > headLimit) {
-                fail(Failure::refused);
-                return false;
-            }
-            return true;
-        }
-        const QByteArray line = socket_->readLine();
-        headBytes_ += line.size();
-        if (headBytes_ > headLimit) {
-            fail(Failure::refused);
-            return false;
-        }
-        if (!headLine(withoutLineEnd(line)))
-            return false;
+    if (bodyLimit_ > 0 && received_ + qint64(size) > bodyLimit_) {
+        aborted_ = Failure::tooLarge;
+        return 0;
     }
-    return phase_ == Phase::body;
-}
-
-bool StreamRequest::headLine(const QByteArray &line)
-{
-    if (status_ == 0) {
-        // "HTTP/1.x NNN reason", or "ICY NNN reason" from SHOUTCAST servers,
-        // which otherwise answer as HTTP/1.0 does.
-        const QList<QByteArray> parts = line.split(' ');
-        bool ok = false;
-        const int status = parts.value(1).toInt(&ok);
-        const bool known = line.startsWith("HTTP/1.") || parts.value(0) == "ICY";
-        if (!known || parts.value(1).size() != 3 || !ok || status < 100) {
-            fail(Failure::badResponse);
-            return false;
-        }
-        status_ = status;
-        contentType_.clear();
-        location_.clear();
-        contentLength_.reset();
-        chunked_ = false;
-        return true;
+    if (buffer_.size() - offset_ >= bufferLimit) {
+        paused_ = true;
+        return CURL_WRITEFUNC_PAUSE; // handed over again once read() made room
     }
-    if (line.isEmpty())
-        return headEnded();
-    const qsizetype colon = line.indexOf(':');
-    if (colon <= 0)
-        return true; // not a field: ignored, as clients do
-    const QByteArray name = line.left(colon).trimmed().toLower();
-    const QByteArray value = line.mid(colon + 1).trimmed();
-    if (name == "content-type") {
-        contentType_ = value;
-    } else if (name == "location") {
-        location_ = value;
-    } else if (name == "transfer-encoding") {
-        chunked_ = value.toLower().split(',').last().trimmed() == "chunked";
-    } else if (name == "content-length") {
-        bool ok = false;
-        const qint64 length = value.toLongLong(&ok);
-        if (!ok || length < 0) {
-            fail(Failure::badResponse);
-            return false;
-        }
-        contentLength_ = length;
+    if (offset_ > 0 && offset_ >= buffer_.size() / 2) {
+        buffer_.remove(0, offset_);
+        offset_ = 0;
     }
-    return true;
-}
-
-bool StreamRequest::headEnded()
-{
-    // An interim response (Continue, Processing, Early Hints): the final one
-    // follows on the same connection. Other 1xx statuses are never interim
-    // without a request for them, and end the request as final ones.
-    if (status_ == 100 || status_ == 102 || status_ == 103) {
-        status_ = 0;
-        return true;
-    }
-    if (isRedirect(status_) && !location_.isEmpty()) {
-        const QUrl target = url_.resolved(QUrl::fromEncoded(location_));
-        if (!target.isValid() || target.scheme() != QLatin1String("https")) {
-            fail(Failure::refused);
-            return false;
-        }
-        if (++hops_ > redirectLimit) {
-            fail(Failure::tooManyRedirects);
-            return false;
-        }
-        open(target);
-        return false;
-    }
-
-    if (status_ == 204 || status_ == 304) {
-        framing_ = Framing::length;
-        remaining_ = 0;
-    } else if (chunked_) {
-        framing_ = Framing::chunked;
-        chunk_ = Chunk::size;
-        remaining_ = 0;
-    } else if (contentLength_) {
-        framing_ = Framing::length;
-        remaining_ = *contentLength_;
-    } else {
-        framing_ = Framing::close;
-    }
-    phase_ = Phase::body;
+    buffer_.append(data, qsizetype(size));
+    received_ += qint64(size);
     bodyStarted_ = true;
-    complete_ = framing_ == Framing::length && remaining_ == 0;
-    if (handlers_.responded)
-        handlers_.responded(status_, url_, contentType_);
-    if (phase_ != Phase::body)
-        return false;
-    if (complete_)
-        end(std::nullopt);
-    return phase_ == Phase::body;
+    restartIdle();
+    notify();
+    return size;
 }
 
 QByteArray StreamRequest::read(qint64 maximum)
 {
+    const qint64 count = std::min<qint64>(maximum, buffer_.size() - offset_);
+    if (count <= 0)
+        return {};
     QByteArray out;
-    if (!socket_ || !bodyStarted_ || complete_)
-        return out;
-    while (out.size() < maximum) {
-        if (framing_ == Framing::chunked && !nextChunk())
-            break;
-        // Never more than the socket holds: QIODevice::read() allocates
-        // the whole size asked for, and a caller's maximum may be megabytes.
-        qint64 want = std::min(maximum - out.size(), socket_->bytesAvailable());
-        if (framing_ != Framing::close)
-            want = std::min(want, remaining_);
-        if (want <= 0)
-            break;
-        const QByteArray part = socket_->read(want);
-        if (part.isEmpty())
-            break;
-        out += part;
-        if (framing_ == Framing::close)
-            continue;
-        remaining_ -= part.size();
-        if (framing_ == Framing::length && remaining_ == 0) {
-            complete_ = true;
-            end(std::nullopt);
-            break;
+    if (offset_ == 0 && count == buffer_.size()) {
+        out = std::move(buffer_);
+        buffer_ = QByteArray();
+    } else {
+        out = buffer_.mid(offset_, count);
+        offset_ += count;
+        if (offset_ == buffer_.size()) {
+            buffer_.resize(0);
+            offset_ = 0;
         }
     }
-    if (!out.isEmpty())
-        restartIdle();
+    restartIdle();
+    if (paused_ && running_ && buffer_.size() - offset_ <= bufferLimit / 2) {
+        // May hand over what libcurl held back, at once.
+        paused_ = false;
+        curl_easy_pause(easy_, CURLPAUSE_CONT);
+    }
     return out;
 }
 
-// Reads chunk framing until the data of a chunk is next. False when more
-// bytes are needed first, or the body ended or failed.
-bool StreamRequest::nextChunk()
+bool StreamRequest::connected() const
 {
-    while (true) {
-        switch (chunk_) {
-        case Chunk::data:
-            if (remaining_ > 0)
-                return true;
-            chunk_ = Chunk::dataEnd;
-            break;
-        case Chunk::dataEnd:
-            if (!socket_->canReadLine()) {
-                if (socket_->bytesAvailable() > 2)
-                    fail(Failure::badResponse);
-                return false;
-            }
-            if (!withoutLineEnd(socket_->readLine(lineLimit + 1)).isEmpty()) {
-                fail(Failure::badResponse);
-                return false;
-            }
-            chunk_ = Chunk::size;
-            break;
-        case Chunk::size:
-        case Chunk::trailer: {
-            if (!socket_->canReadLine()) {
-                if (socket_->bytesAvailable() > lineLimit)
-                    fail(Failure::badResponse);
-                return false;
-            }
-            const QByteArray line = withoutLineEnd(socket_->readLine(lineLimit + 1));
-            if (line.size() >= lineLimit) {
-                fail(Failure::badResponse);
-                return false;
-            }
-            if (chunk_ == Chunk::trailer) {
-                headBytes_ += line.size();
-                if (headBytes_ > headLimit) {
-                    fail(Failure::refused);
-                    return false;
-                }
-                if (line.isEmpty()) {
-                    complete_ = true;
-                    end(std::nullopt);
-                    return false;
-                }
-                break;
-            }
-            bool ok = false;
-            const qint64 size = line.split(';').first().trimmed().toLongLong(&ok, 16);
-            if (!ok || size < 0) {
-                fail(Failure::badResponse);
-                return false;
-            }
-            if (size == 0) {
-                chunk_ = Chunk::trailer;
-                headBytes_ = 0;
-            } else {
-                chunk_ = Chunk::data;
-                remaining_ = size;
-            }
-            break;
-        }
-        }
+    if (!connected_ && easy_) {
+        curl_off_t handshake = 0;
+        if (curl_easy_getinfo(easy_, CURLINFO_APPCONNECT_TIME_T, &handshake) == CURLE_OK && handshake > 0)
+            connected_ = true;
     }
+    return connected_;
 }
 
-bool StreamRequest::hasBody() const
+void StreamRequest::transferred(int code)
 {
-    return socket_ && bodyStarted_ && !complete_ && socket_->bytesAvailable() > 0;
-}
-
-void StreamRequest::disconnected()
-{
-    if (phase_ == Phase::done)
+    detach();
+    if (ended_)
         return;
-    if (phase_ == Phase::body) {
-        // What is buffered stays readable. A body that ends with the
-        // connection is complete; one with a length is when the rest of it
-        // is buffered.
-        if (framing_ == Framing::close
-            || (framing_ == Framing::length && socket_->bytesAvailable() >= remaining_)) {
-            end(std::nullopt);
+    if (code == CURLE_OK) {
+        end(std::nullopt);
+        return;
+    }
+    if (aborted_) {
+        fail(*aborted_);
+        return;
+    }
+    switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL: // a redirect away from https, or not an HTTP response
+        fail(Failure::refused);
+        return;
+    case CURLE_OUT_OF_MEMORY:
+#if LIBCURL_VERSION_NUM >= 0x080600
+    case CURLE_TOO_LARGE:
+#endif
+        // How libcurl refuses a header line over its own limit (100 KiB),
+        // one that never ends included.
+        if (!bodyStarted_) {
+            fail(Failure::refused);
             return;
         }
+        fail(Failure::transport, UrlError::unknown);
+        return;
+    case CURLE_TOO_MANY_REDIRECTS:
+        fail(Failure::tooManyRedirects);
+        return;
+    case CURLE_FILESIZE_EXCEEDED:
+        // Refused on its whole head: the owner hears of the response first.
+        headKnown_ = true;
+        fail(Failure::tooLarge);
+        return;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_BAD_CONTENT_ENCODING:
+        fail(Failure::badResponse);
+        return;
+    default:
+        fail(Failure::transport, urlErrorOf(CURLcode(code)));
+        return;
     }
-    fail(Failure::transport, UrlError::networkConnectionLost);
+}
+
+void StreamRequest::restartIdle()
+{
+    if (running_)
+        idle_->start(idleTimeoutMs_);
 }
 
 void StreamRequest::fail(Failure failure, int transportError)
 {
-    if (phase_ == Phase::done)
+    if (ended_)
         return;
     transportError_ = transportError;
     end(failure);
 }
 
-// The owner hears of the end once control is back in the event loop, so that
-// it may be inside read() or a handler when the end is found.
 void StreamRequest::end(std::optional<Failure> failure)
 {
-    if (phase_ == Phase::done)
+    if (ended_)
         return;
-    phase_ = Phase::done;
+    ended_ = true;
+    failure_ = failure;
     idle_->stop();
-    QMetaObject::invokeMethod(this, [this, failure] {
-        if (!cancelled_ && handlers_.finished)
-            handlers_.finished(failure);
-    }, Qt::QueuedConnection);
+    detach();
+    notify();
+}
+
+void StreamRequest::detach()
+{
+    if (!running_)
+        return;
+    running_ = false;
+    if (session_)
+        session_->remove(this);
+}
+
+void StreamRequest::notify()
+{
+    if (notifying_ || cancelled_)
+        return;
+    notifying_ = true;
+    QMetaObject::invokeMethod(this, [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+// Tells the owner what happened since the last time, in order: the final
+// head, body bytes, the end. The final head is known with the first body
+// bytes, or once the transfer completed or was refused on its head.
+void StreamRequest::deliver()
+{
+    notifying_ = false;
+    if (cancelled_)
+        return;
+    if (!responded_ && (bodyStarted_ || headKnown_ || (ended_ && !failure_))) {
+        responded_ = true;
+        long status = 0;
+        char *url = nullptr;
+        char *type = nullptr;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy_, CURLINFO_EFFECTIVE_URL, &url);
+        curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &type);
+        if (handlers_.responded)
+            handlers_.responded(int(status), QUrl::fromEncoded(QByteArray(url ? url : "")), QByteArray(type ? type : ""));
+        if (cancelled_)
+            return;
+    }
+    if (responded_ && hasBody() && handlers_.readable) {
+        handlers_.readable();
+        if (cancelled_)
+            return;
+    }
+    if (ended_ && !finished_) {
+        finished_ = true;
+        if (handlers_.finished)
+            handlers_.finished(failure_);
+    }
 }
 
 void StreamRequest::cancel()
 {
     cancelled_ = true;
-    phase_ = Phase::done;
+    ended_ = true;
     idle_->stop();
-    if (socket_) {
-        socket_->disconnect(this);
-        socket_->abort();
-    }
+    detach();
 }
 
 } // namespace vantuli

@@ -3,45 +3,90 @@
 #include "streaming/StreamConfiguration.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
 #include <functional>
 #include <optional>
+#include <set>
+#include <unordered_map>
 
-class QSslSocket;
+class QSocketNotifier;
 class QTimer;
 
 namespace vantuli {
 
-// The GET of a plain live stream: HTTP/1.1 over TLS, one connection per hop,
-// nothing cached and no cookies. Unlike the general HTTP client it bounds
-// everything a server sends before the body: the response heads of a request
-// (interim ones included) may take at most headLimit bytes, a chunk-size line
-// at most lineLimit. It follows redirects itself, only to https, up to
-// redirectLimit hops, and skips interim responses (100, 102, 103).
+class StreamRequest;
+
+// The connections of a listening run: one libcurl multi handle, driven by the
+// event loop of the thread that made the session (socket notifiers for the
+// sockets libcurl watches, one single-shot timer for its time-outs; nothing
+// polls and nothing blocks). Requests made in the same session share its
+// connections, so the playlist reloads and segments of an HLS run go over
+// one kept-alive connection.
 //
-// The body is not read ahead: the owner takes it with read() at its own pace,
-// and the socket holds at most bufferLimit bytes, so TCP slows a server down
-// that sends faster than the owner reads.
+// Use it on its thread only. Deleting it ends the requests still in it
+// without calling their handlers.
+class StreamSession : public QObject {
+public:
+    // `connectionsPerHost`: at most this many connections to one host at a
+    // time (0: no limit); requests beyond it wait for one to come free.
+    explicit StreamSession(QObject *parent = nullptr, int connectionsPerHost = 0);
+    ~StreamSession() override;
+
+private:
+    friend class StreamRequest;
+    struct Watch {
+        QSocketNotifier *read = nullptr;
+        QSocketNotifier *write = nullptr;
+    };
+
+    void add(StreamRequest *request);
+    void remove(StreamRequest *request);
+    void watch(int socket, int what);
+    void watchFor(QSocketNotifier *&notifier, int socket, bool wanted, bool write);
+    void act(int socket, int events);
+    void collect();
+    friend struct CurlCallbacks;
+
+    void *multi_ = nullptr;
+    QTimer *timer_ = nullptr;
+    std::unordered_map<int, Watch> watches_;
+    std::set<StreamRequest *> requests_;
+};
+
+// One GET over HTTPS through libcurl: nothing cached, no cookies, the
+// system's trusted certificates (plus the configuration's own) and the
+// proxies the environment names. Every request and every redirect must be
+// https; at most redirectLimit redirects are followed; interim responses are
+// skipped; a SHOUTCAST "ICY 200" status line is read as HTTP/1.0 200. The
+// response heads of a hop, interim ones and trailers included, may take at
+// most headLimit bytes.
 //
-// Lives on the thread that created it (an event-loop thread); its handlers
-// are called there. The owner may delete it from inside a handler only
-// through deleteLater().
+// The body is not read ahead: the owner takes it with read() at its own pace.
+// Once bufferLimit bytes wait unread, the transfer pauses, so TCP slows a
+// server down that sends faster than the owner reads.
+//
+// Lives on the thread of its session (an event-loop thread); its handlers
+// are called there, never from inside libcurl. The owner may delete it from
+// inside a handler only through deleteLater().
 class StreamRequest : public QObject {
 public:
     static constexpr qint64 headLimit = 64 * 1024;
-    static constexpr qint64 lineLimit = 1024;
-    static constexpr int redirectLimit = 16;
+    static constexpr long redirectLimit = 16;
     static constexpr qint64 bufferLimit = 256 * 1024;
 
     // How a request ended before or instead of its body's end.
     enum class Failure {
-        refused,     // a redirect away from https, or a head over its limit
-        badResponse, // a malformed status line, head or chunk framing
+        refused,     // a redirect away from https, a response that is not HTTP, or a head over its limit
+        badResponse, // a garbled response
         tooManyRedirects,
-        transport,   // a socket or TLS error, or the idle time-out; see transportError()
+        tooLarge,  // a body over the request's limit, announced or received
+        transport, // a socket or TLS error, or the idle time-out; see transportError()
     };
 
     struct Handlers {
@@ -55,67 +100,79 @@ public:
         std::function<void(std::optional<Failure>)> finished;
     };
 
-    StreamRequest(const StreamConfiguration &configuration, int idleTimeoutMs, Handlers handlers,
-                  QObject *parent);
+    // `session`: whose connections the request uses; without one it has a
+    // session of its own. `bodyLimit`: the largest body accepted, in bytes
+    // (0: any); a response that announces a longer one is refused before
+    // its body.
+    StreamRequest(const StreamConfiguration &configuration, int idleTimeoutMs, Handlers handlers, QObject *parent,
+                  StreamSession *session = nullptr, qint64 bodyLimit = 0);
     ~StreamRequest() override;
 
-    // Sends the request (once). `headers` go out after Host, in order.
+    // Sends the request (once). `headers` go out as they are given.
     void get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers);
-    // Up to `maximum` bytes of the body (without chunk framing); empty when none are buffered.
+    // Up to `maximum` bytes of the body; empty when none are buffered.
     QByteArray read(qint64 maximum);
-    // Whether body bytes (or framing) are buffered.
-    bool hasBody() const;
-    // Whether a TLS connection has been made at least once.
-    bool connected() const { return connected_; }
+    // Whether body bytes are buffered.
+    bool hasBody() const { return buffer_.size() > offset_; }
+    // Whether a TLS connection to the server has been made at least once.
+    bool connected() const;
     // The URL error code of a transport failure.
     int transportError() const { return transportError_; }
     // Ends the request without calling any handler.
     void cancel();
 
 private:
-    enum class Phase { idle, connecting, head, body, done };
-    enum class Framing { length, chunked, close };
-    enum class Chunk { size, data, dataEnd, trailer };
+    friend class StreamSession;
+    friend struct CurlCallbacks;
 
-    void open(const QUrl &url);
-    void received();
-    bool readHead();
-    bool headLine(const QByteArray &line);
-    bool headEnded();
-    bool nextChunk();
-    void disconnected();
+    size_t headerLine(size_t size);
+    size_t body(const char *data, size_t size);
+
+    void transferred(int code);
     void fail(Failure failure, int transportError = 0);
     void end(std::optional<Failure> failure);
+    void detach();
+    void notify();
+    void deliver();
     void restartIdle();
 
     const StreamConfiguration configuration_;
     const int idleTimeoutMs_;
     const Handlers handlers_;
-    QList<QPair<QByteArray, QByteArray>> headers_;
+    const qint64 bodyLimit_;
+    QPointer<StreamSession> session_;
+    QList<QByteArray> authorities_; // extra trusted certificates, DER
 
-    QSslSocket *socket_ = nullptr;
+    void *easy_ = nullptr;
+    void *headerList_ = nullptr;
+    void *aliasList_ = nullptr;
+    void *resolveList_ = nullptr;
     QTimer *idle_ = nullptr;
-    QUrl url_;
-    Phase phase_ = Phase::idle;
-    bool connected_ = false;
-    int hops_ = 0;
-    int transportError_ = 0;
+    bool started_ = false;
+    bool running_ = false; // in the session's multi handle
+    bool cancelled_ = false;
+    mutable bool connected_ = false;
 
-    // The head being read.
+    // The heads of the current hop.
+    long hop_ = 0;
     qint64 headBytes_ = 0;
-    int status_ = 0;
-    QByteArray contentType_;
-    QByteArray location_;
-    std::optional<qint64> contentLength_;
-    bool chunked_ = false;
+    std::optional<Failure> aborted_; // why a callback stopped the transfer
 
     // The body.
-    Framing framing_ = Framing::close;
-    qint64 remaining_ = 0; // of the body (length) or of the chunk (chunked)
-    Chunk chunk_ = Chunk::size;
+    QByteArray buffer_;
+    qsizetype offset_ = 0; // bytes of buffer_ already read
+    qint64 received_ = 0;
+    bool paused_ = false;
     bool bodyStarted_ = false;
-    bool complete_ = false;
-    bool cancelled_ = false;
+    bool headKnown_ = false; // the final head arrived, though no body follows
+
+    // The end, and what the owner has heard of.
+    bool ended_ = false;
+    std::optional<Failure> failure_;
+    int transportError_ = 0;
+    bool notifying_ = false;
+    bool responded_ = false;
+    bool finished_ = false;
 };
 
 } // namespace vantuli

@@ -1,6 +1,13 @@
 #include "LiveStreamTesting.h"
 
+#include "streaming/HlsPlaylist.h"
+#include "streaming/StreamRequest.h"
+
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace vantuli;
 using namespace vantuli::test;
@@ -8,6 +15,65 @@ using namespace vantuli::test;
 namespace {
 
 const QString refused = QStringLiteral("电台未接受连接，请重试或前往官网。");
+const QString ended = QStringLiteral("直播连接已结束，可以重新连接。");
+const QString connectionLost = QStringLiteral("The network connection was lost.");
+
+// Redirects /hop<n> to /hop<n-1>, down to /hop0, which is `station`.
+void serveHops(HttpsTestServer &server, int hops, HttpsTestServer::Response station)
+{
+    server.serve("/hop0", std::move(station));
+    for (int n = 1; n <= hops; ++n)
+        server.serve(QStringLiteral("/hop%1").arg(n),
+                     HttpsTestServer::Response::redirect(server.url(QStringLiteral("/hop%1").arg(n - 1))));
+}
+
+QByteArray chunk(const QByteArray &data)
+{
+    return QByteArray::number(data.size(), 16) + "\r\n" + data + "\r\n";
+}
+
+// A body as it stands, announced as chunked.
+HttpsTestServer::Response rawChunked(QByteArray body)
+{
+    HttpsTestServer::Response r = HttpsTestServer::Response::ok(std::move(body), "audio/mpeg");
+    r.framed = false;
+    r.header("Transfer-Encoding", "chunked");
+    return r;
+}
+
+// Connection attempts to [::1]:port go unanswered, as where IPv6 is broken:
+// a listener whose accept queue is full, so the kernel drops further SYNs.
+class BlackHole {
+public:
+    explicit BlackHole(quint16 port)
+    {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(port);
+        address.sin6_addr = in6addr_loopback;
+        const auto *at = reinterpret_cast<const sockaddr *>(&address);
+        listener_ = ::socket(AF_INET6, SOCK_STREAM, 0);
+        ready_ = listener_ >= 0 && ::bind(listener_, at, sizeof address) == 0 && ::listen(listener_, 0) == 0;
+        // A backlog of 0 holds one connection; the second attempt finds it full.
+        for (int i = 0; ready_ && i < 2; ++i) {
+            fillers_[i] = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fillers_[i], at, sizeof address);
+        }
+    }
+    ~BlackHole()
+    {
+        for (int fd : {fillers_[0], fillers_[1], listener_}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    bool ready() const { return ready_; }
+
+private:
+    int listener_ = -1;
+    int fillers_[2] = {-1, -1};
+    bool ready_ = false;
+};
 
 class LiveStreamConnection : public ::testing::Test {
 protected:
@@ -146,19 +212,36 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
                                     "audio/mpeg",
                                     [tone](qint64 i) { return i < 20 ? tone.mid(i * 1600, 1600) : QByteArray(1, ' '); },
                                     50));
+    // Redirects: one hop more than followed, and a loop.
+    serveHops(server, 17, liveStream(tone, 2, "audio/mpeg"));
+    server.serve("/loop", HttpsTestServer::Response::redirect(server.url("/loop")));
+    // Interim responses without end.
+    HttpsTestServer::Response continues = HttpsTestServer::Response::withStatus(100);
+    continues.framed = false;
+    continues.statusLine = "HTTP/1.1 100 Continue";
+    continues.endlessHead = "\r\nHTTP/1.1 100 Continue\r\n";
+    server.serve("/continues", continues);
+    // Broken chunk framing: a size beyond 64 bits, and a line that is no
+    // size, followed by more audio that must not be taken as body.
+    server.serve("/chunk-overflow", rawChunked("FFFFFFFFFFFFFFFF\r\n" + tone.left(4000) + "\r\n"));
+    server.serve("/chunk-fault", rawChunked(chunk(tone.left(32000)) + "zz\r\n" + chunk(tone.mid(32000, 32000))));
+    // Too little to make a sound, and not said to be text.
+    server.serve("/short.mp3", HttpsTestServer::Response::ok(tone.left(300), "audio/mpeg"));
 
     struct Case {
         QUrl url;
         QString message;
         DisplayMessage::Kind kind = DisplayMessage::Kind::Key;
+        std::optional<qint64> bytes = {}; // handed to the decoder
     };
+    const QString tooManyRedirects = QStringLiteral("There were too many redirects.");
     const std::vector<Case> cases = {
         {server.url("/forbidden"), refused},
         {server.url("/multiple"), refused},
         {server.url("/informational"), refused},
         {server.url("/downgrade"), refused},
         {server.plainUrl("/live.mp3"), refused},
-        {server.url("/finite.mp3"), "直播连接已结束，可以重新连接。"},
+        {server.url("/finite.mp3"), ended, DisplayMessage::Kind::Key, 64000},
         {server.url("/garbage.mp3"), "当前音源无法解码。可重试或使用台方官网。"},
         {server.url("/packed.gz"), "当前音源无法解码。可重试或使用台方官网。"},
         {server.url("/switching.aac"), "音频格式已变化，请重新连接。"},
@@ -170,6 +253,12 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.url("/never"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
         {server.url("/stalls.mp3"), "电台暂未传回可播放的声音。请重试或前往台方官网。"},
         {server.url("/missing/live.m3u8"), "The server returned a bad response.", DisplayMessage::Kind::Verbatim},
+        {server.url("/hop17"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/loop"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/continues"), refused},
+        {server.url("/chunk-overflow"), connectionLost, DisplayMessage::Kind::Verbatim, 0},
+        {server.url("/chunk-fault"), connectionLost, DisplayMessage::Kind::Verbatim, 32000},
+        {server.url("/short.mp3"), ended, DisplayMessage::Kind::Key, 300},
     };
     // Whatever a server sends, the run's memory stays bounded (generously:
     // a run needs a few megabytes).
@@ -193,8 +282,8 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         EXPECT_EQ(all.back().kind, StreamEvent::Kind::Failed);
         EXPECT_EQ(all.back().message->content(), c.message);
         EXPECT_EQ(all.back().message->kind(), c.kind);
-        if (c.url.path() == "/finite.mp3") {
-            EXPECT_EQ(stream->transfer().bytes, 64000);
+        if (c.bytes) {
+            EXPECT_EQ(stream->transfer().bytes, *c.bytes);
         }
         // Also while the run's state goes, which sampling cannot see.
         stream.reset();
@@ -204,6 +293,47 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     }
     // No request ever left in plain text.
     EXPECT_EQ(server.plainConnections(), 0);
+}
+
+// A body that the request's owner has not read yet when the server closes
+// stays whole and readable: a complete body ends complete, whatever its
+// framing, and one cut short is a lost connection.
+TEST_F(LiveStreamConnection, RequestKeepsTheBodyItsOwnerHasNotReadYet)
+{
+    const QByteArray body = mp3Tone().left(200000);
+    HttpsTestServer::Response chunked = HttpsTestServer::Response::ok(body, "audio/mpeg");
+    chunked.chunked = true;
+    chunked.close = true;
+    HttpsTestServer::Response sized = chunked;
+    sized.chunked = false;
+    HttpsTestServer::Response cut = rawChunked(chunk(body)); // no last chunk
+    cut.close = true;
+    server.serve("/chunked", chunked);
+    server.serve("/sized", sized);
+    server.serve("/cut", cut);
+
+    const std::pair<const char *, std::optional<StreamRequest::Failure>> cases[] = {
+        {"/chunked", std::nullopt},
+        {"/sized", std::nullopt},
+        {"/cut", StreamRequest::Failure::transport},
+    };
+    for (const auto &[path, failure] : cases) {
+        SCOPED_TRACE(path);
+        std::optional<std::optional<StreamRequest::Failure>> finished;
+        StreamRequest::Handlers handlers;
+        handlers.finished = [&](std::optional<StreamRequest::Failure> f) { finished = f; };
+        StreamRequest request(configuration.make(), 60000, handlers, nullptr);
+        request.get(server.url(path), {});
+        ASSERT_TRUE(waitUntil([&] { return finished.has_value(); }));
+        EXPECT_EQ(*finished, failure);
+        if (failure) {
+            EXPECT_EQ(request.transportError(), UrlError::networkConnectionLost);
+        }
+        QByteArray taken;
+        while (request.hasBody())
+            taken += request.read(64 * 1024);
+        EXPECT_TRUE(taken == body) << taken.size();
+    }
 }
 
 TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
@@ -221,6 +351,8 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     server.serve("/moved", HttpsTestServer::Response::redirect(server.url("/ok.mp3")));
     server.serve("/twice", HttpsTestServer::Response::redirect(server.url("/moved"), 301));
     server.serve("/thrice", HttpsTestServer::Response::redirect(server.url("/twice"), 307));
+    serveHops(server, 16, liveStream(mp3Tone(), 2, "audio/mpeg"));
+    server.serve("/relative", HttpsTestServer::Response::redirect(QUrl("ok.mp3")));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
     // A SHOUTCAST server's own status line.
     server.serve("/icy", [tone = mp3Tone()](const HttpsTestServer::Request &) {
@@ -228,16 +360,42 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         r.statusLine = "ICY 200 OK";
         return r;
     });
+    // Chunked framing wins over a length given with it.
+    server.serve("/length-and-chunks", liveStream(mp3Tone(), 2, "audio/mpeg").header("Content-Length", "100"));
+
+    struct Case {
+        QUrl url;
+        QByteArray proxy = {};               // https_proxy while it plays
+        QList<QByteArray> addresses = {};    // what the name resolves to
+    };
+    std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
-                             "/thrice", "/Station.m3u", "/icy"}) {
-        SCOPED_TRACE(path);
+                             "/thrice", "/hop16", "/relative", "/Station.m3u", "/icy", "/length-and-chunks"})
+        cases.push_back({server.url(path)});
+    // Through the proxy that the environment names.
+    cases.push_back({server.url("/ok.mp3"), server.proxyUrl().toEncoded()});
+    // A name whose first address never answers: the second one is tried
+    // alongside, long before the watchdog gives up.
+    const QByteArray port = QByteArray::number(server.port());
+    BlackHole hole(server.port());
+    ASSERT_TRUE(hole.ready());
+    cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":[::1],127.0.0.1"}});
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.url.toString().toStdString());
+        std::optional<ScopedEnvironment> proxy;
+        if (!c.proxy.isEmpty())
+            proxy.emplace("https_proxy", c.proxy);
+        StreamConfiguration trusting = configuration.make(c.addresses.isEmpty() ? LiveStream::silenceTimeout : 6);
+        trusting.hostAddresses = c.addresses;
         Recorder events;
         LiveStream stream(events.parameters());
-        stream.start(server.url(path), 1, configuration.make());
+        stream.start(c.url, 1, trusting);
         EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }));
         EXPECT_FALSE(events.failed()) << events.failure().toStdString();
     }
     EXPECT_EQ(server.count("/Station.m3u"), 1);
+    EXPECT_EQ(server.tunnels(), QList<QByteArray>{"127.0.0.1:" + port});
 }
 
 // A station on air that sends silence is not a station that sends nothing.

@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QNetworkAccessManager>
 
 #include <gtest/gtest.h>
 
@@ -162,18 +161,14 @@ public:
 
     ~Client()
     {
-        queue_.sync([this] {
-            task_.reset();
-            delete session_;
-        });
+        queue_.sync([this] { task_.reset(); });
     }
 
     void play(const QUrl &url, bool warmStart)
     {
         queue_.sync([this, url, warmStart] {
-            session_ = new QNetworkAccessManager(queue_.context());
             task_ = PackedAudioHLS::play(
-                url, session_, configuration, warmStart,
+                url, configuration, warmStart,
                 [this](const QByteArray &bytes) {
                     EXPECT_TRUE(queue_.isCurrent());
                     std::lock_guard guard(lock_);
@@ -243,7 +238,6 @@ public:
 
 private:
     SerialQueue queue_{QStringLiteral("test.stream")};
-    QNetworkAccessManager *session_ = nullptr;
     std::unique_ptr<PackedAudioHLS::Task> task_;
     mutable std::mutex lock_;
     std::vector<QByteArray> outputs_;
@@ -355,6 +349,8 @@ TEST_F(PackedAudioClient, StartsAtTheLiveEdgeThroughTheMasterPlaylist)
     EXPECT_TRUE(client.failures().empty());
     for (double w : client.waits())
         EXPECT_EQ(w, 5.0);
+    // Every playlist and segment went over one kept-alive connection.
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST_F(PackedAudioClient, WarmStartHandsOverTheLastTwoSegmentsAsOneBlock)
@@ -373,6 +369,7 @@ TEST_F(PackedAudioClient, WarmStartHandsOverTheLastTwoSegmentsAsOneBlock)
     EXPECT_EQ(client.outputs()[2], payload(106));
     for (double w : client.waits())
         EXPECT_EQ(w, 2.0);
+    EXPECT_EQ(server.connections(), 1);
 }
 
 TEST_F(PackedAudioClient, WarmStartLeavesOutAnEarlierSegmentItCannotUse)
@@ -438,6 +435,21 @@ TEST_F(PackedAudioClient, FailuresEndTheRunWithTheirError)
         r.endlessHead = std::move(text);
         return r;
     };
+    // A segment that announces one byte over the limit and would go on for
+    // as long as it is read; `sent` counts what the server got rid of.
+    auto sent = std::make_shared<std::atomic<qint64>>(0);
+    auto announced = HttpsTestServer::Response::streamed(
+        "audio/aac",
+        [sent, adts](qint64 i) {
+            QByteArray piece = i == 0 ? adts : QByteArray();
+            piece += QByteArray(64 * 1024 - piece.size(), 'a');
+            *sent += piece.size();
+            return piece;
+        },
+        0);
+    announced.asFastAsTaken = true;
+    announced.framed = false;
+    announced.header("Content-Length", QByteArray::number(PackedAudioHLS::segmentLimit + 1));
 
     const Case cases[] = {
         {"playlist not found", {}, UrlError::badServerResponse},
@@ -472,9 +484,7 @@ TEST_F(PackedAudioClient, FailuresEndTheRunWithTheirError)
         {"playlist over 1 MiB",
          {{"/list.m3u8", playlist(media + "#" + QByteArray(PackedAudioHLS::playlistLimit - media.size(), 'x'))}},
          UrlError::dataLengthExceedsMaximum},
-        {"segment over 16 MiB announced",
-         {{"/list.m3u8", playlist(media)},
-          {"/seg.aac", HttpsTestServer::Response::ok(adts + QByteArray(PackedAudioHLS::segmentLimit + 1 - adts.size(), 'a'))}},
+        {"segment over 16 MiB announced", {{"/list.m3u8", playlist(media)}, {"/seg.aac", announced}},
          UrlError::dataLengthExceedsMaximum},
         {"segment over 16 MiB received",
          {{"/list.m3u8", playlist(media)},
@@ -498,6 +508,9 @@ TEST_F(PackedAudioClient, FailuresEndTheRunWithTheirError)
         EXPECT_EQ(client.failures().size(), 1u);
     }
     EXPECT_EQ(server.plainConnections(), 0) << "a plain-text request was sent";
+    // The announced size was refused before its body: the server could hand
+    // no more than its socket buffers to the connection before it went.
+    EXPECT_LT(sent->load(), PackedAudioHLS::segmentLimit / 8);
 }
 
 TEST_F(PackedAudioClient, SegmentOfExactlyTheLimitIsAccepted)

@@ -157,17 +157,21 @@ struct HttpsTestServer::State {
     quint16 port = 0;
     quint16 trapPort = 0;
     quint16 mutePort = 0;
+    quint16 proxyPort = 0;
     std::atomic<int> trapConnections{0};
+    std::atomic<int> connections{0};
 
     // Touched from any thread, under the lock.
     mutable std::mutex lock;
     std::map<QByteArray, Handler> routes;
     std::vector<Request> log;
+    QList<QByteArray> tunnels;
 
     // Live on the queue's thread.
     QSslServer *server = nullptr;
     QTcpServer *trap = nullptr;
     QTcpServer *mute = nullptr;
+    QTcpServer *proxy = nullptr;
 
     Handler route(const QByteArray &path)
     {
@@ -180,6 +184,12 @@ struct HttpsTestServer::State {
     {
         std::lock_guard guard(lock);
         log.push_back(request);
+    }
+
+    void tunnelled(const QByteArray &target)
+    {
+        std::lock_guard guard(lock);
+        tunnels.append(target);
     }
 };
 
@@ -250,7 +260,7 @@ private:
     {
         if (gone_)
             return;
-        const bool chunked = response.chunked || static_cast<bool>(response.stream);
+        const bool chunked = response.framed && (response.chunked || static_cast<bool>(response.stream));
         QByteArray head = response.statusLine.isEmpty()
                               ? "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n"
                               : response.statusLine + "\r\n";
@@ -258,7 +268,7 @@ private:
             head += name + ": " + value + "\r\n";
         if (chunked)
             head += "Transfer-Encoding: chunked\r\n";
-        else
+        else if (response.framed)
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         if (response.close)
             head += "Connection: close\r\n";
@@ -269,19 +279,15 @@ private:
         }
         head += "\r\n";
         socket_->write(head);
-        if (!chunked) {
-            socket_->write(response.body);
-            done(response.close);
-            return;
-        }
         if (!response.body.isEmpty())
-            socket_->write(chunk(response.body));
+            socket_->write(chunked ? chunk(response.body) : response.body);
         if (!response.stream) {
-            socket_->write("0\r\n\r\n");
+            if (chunked)
+                socket_->write("0\r\n\r\n");
             done(response.close);
             return;
         }
-        // A streamed body: one chunk per interval until the source ends.
+        // A streamed body: one piece per interval until the source ends.
         pour(std::move(response.stream), response.close, response.asFastAsTaken, true, response.intervalMs);
     }
 
@@ -306,7 +312,8 @@ private:
                 if (data.isEmpty()) {
                     timer->stop();
                     timer->deleteLater();
-                    socket_->write("0\r\n\r\n");
+                    if (chunked)
+                        socket_->write("0\r\n\r\n");
                     done(close);
                     return;
                 }
@@ -335,6 +342,74 @@ private:
     bool gone_ = false;
 };
 
+// One tunnel of the proxy: reads the client's CONNECT head, opens the
+// connection it names and relays bytes both ways until either side closes.
+class Tunnel : public QObject {
+public:
+    using Record = std::function<void(const QByteArray &)>;
+
+    Tunnel(QTcpSocket *client, Record record) : client_(client), record_(std::move(record))
+    {
+        client_->setParent(this);
+        connect(client_, &QTcpSocket::readyRead, this, [this] { fromClient(); });
+        connect(client_, &QTcpSocket::disconnected, this, [this] { close(); });
+        fromClient();
+    }
+
+private:
+    void fromClient()
+    {
+        if (upstream_) {
+            if (upstream_->state() == QAbstractSocket::ConnectedState)
+                upstream_->write(client_->readAll());
+            return;
+        }
+        head_ += client_->readAll();
+        const qsizetype end = head_.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        const QList<QByteArray> first = head_.left(head_.indexOf("\r\n")).split(' ');
+        const QByteArray target = first.value(1);
+        const qsizetype colon = target.lastIndexOf(':');
+        if (first.value(0) != "CONNECT" || colon <= 0) {
+            client_->write("HTTP/1.1 405 Method Not Allowed\r\nContent-Length: 0\r\n\r\n");
+            close();
+            return;
+        }
+        record_(target);
+        const QByteArray early = head_.mid(end + 4);
+        upstream_ = new QTcpSocket(this);
+        connect(upstream_, &QTcpSocket::connected, this, [this, early] {
+            client_->write("HTTP/1.1 200 Connection established\r\n\r\n");
+            upstream_->write(early + client_->readAll());
+        });
+        connect(upstream_, &QTcpSocket::readyRead, this, [this] { client_->write(upstream_->readAll()); });
+        connect(upstream_, &QTcpSocket::disconnected, this, [this] { close(); });
+        connect(upstream_, &QTcpSocket::errorOccurred, this, [this] { close(); });
+        QByteArray host = target.left(colon);
+        if (host.startsWith('[') && host.endsWith(']'))
+            host = host.mid(1, host.size() - 2);
+        upstream_->connectToHost(QString::fromLatin1(host), target.mid(colon + 1).toUShort());
+    }
+
+    void close()
+    {
+        if (closed_)
+            return;
+        closed_ = true;
+        client_->disconnectFromHost();
+        if (upstream_)
+            upstream_->disconnectFromHost();
+        deleteLater();
+    }
+
+    QTcpSocket *client_;
+    QTcpSocket *upstream_ = nullptr;
+    Record record_;
+    QByteArray head_;
+    bool closed_ = false;
+};
+
 } // namespace
 
 HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
@@ -356,6 +431,7 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
         s->server->setSslConfiguration(ssl);
         QObject::connect(s->server, &QTcpServer::pendingConnectionAvailable, s->server, [s] {
             while (QTcpSocket *socket = s->server->nextPendingConnection()) {
+                s->connections++;
                 auto *connection = new Connection(
                     socket, [s](const QByteArray &path) { return s->route(path); },
                     [s](const Request &r) { s->record(r); });
@@ -388,6 +464,19 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
             return;
         }
         s->mutePort = s->mute->serverPort();
+
+        s->proxy = new QTcpServer(s->queue.context());
+        QObject::connect(s->proxy, &QTcpServer::newConnection, s->proxy, [s] {
+            while (QTcpSocket *socket = s->proxy->nextPendingConnection()) {
+                auto *tunnel = new Tunnel(socket, [s](const QByteArray &target) { s->tunnelled(target); });
+                tunnel->setParent(s->proxy);
+            }
+        });
+        if (!s->proxy->listen(QHostAddress::LocalHost, 0)) {
+            s->error = s->proxy->errorString();
+            return;
+        }
+        s->proxyPort = s->proxy->serverPort();
     });
 }
 
@@ -399,15 +488,17 @@ HttpsTestServer::~HttpsTestServer()
         delete s->server;
         delete s->trap;
         delete s->mute;
+        delete s->proxy;
         s->server = nullptr;
         s->trap = nullptr;
         s->mute = nullptr;
+        s->proxy = nullptr;
     });
 }
 
 bool HttpsTestServer::isListening() const
 {
-    return d->error.isEmpty() && d->port != 0 && d->trapPort != 0 && d->mutePort != 0;
+    return d->error.isEmpty() && d->port != 0 && d->trapPort != 0 && d->mutePort != 0 && d->proxyPort != 0;
 }
 
 QString HttpsTestServer::error() const
@@ -438,6 +529,22 @@ QUrl HttpsTestServer::muteUrl(const QString &path) const
 int HttpsTestServer::plainConnections() const
 {
     return d->trapConnections.load();
+}
+
+int HttpsTestServer::connections() const
+{
+    return d->connections.load();
+}
+
+QUrl HttpsTestServer::proxyUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(d->proxyPort));
+}
+
+QList<QByteArray> HttpsTestServer::tunnels() const
+{
+    std::lock_guard guard(d->lock);
+    return d->tunnels;
 }
 
 QSslCertificate HttpsTestServer::caCertificate()

@@ -24,7 +24,7 @@ namespace vantuli::test {
 // answer 404. Connections are kept alive between requests. Alongside the
 // HTTPS port it has a plain-HTTP trap port that sends nothing back and only
 // counts the connections made to it, to prove that no plain-text request
-// was sent.
+// was sent, and a CONNECT proxy that tunnels to any local port.
 class HttpsTestServer {
 public:
     struct Request {
@@ -42,9 +42,9 @@ public:
         bool chunked = false;
         // Milliseconds to wait before anything of the response is sent.
         int delayMs = 0;
-        // A streamed (chunked) body: after `body`, this is called on the server
-        // thread every intervalMs with the number of chunks it gave so far; an
-        // empty answer ends the body. It runs until then or until the client
+        // A streamed body (chunked, unless unframed): after `body`, this is
+        // called on the server thread every intervalMs with the number of
+        // pieces it gave so far; an empty answer ends the body. It runs until then or until the client
         // goes, so it can serve an endless live stream.
         std::function<QByteArray(qint64 index)> stream;
         int intervalMs = 0;
@@ -60,6 +60,10 @@ public:
         QByteArray endlessHead;
         // A status line of its own in place of "HTTP/1.1 <status> <reason>".
         QByteArray statusLine;
+        // False: neither Content-Length nor Transfer-Encoding is added, and
+        // `body` and the streamed pieces go out as they stand; `headers`
+        // alone say how the body is framed, truthfully or not.
+        bool framed = true;
 
         static Response ok(QByteArray body, const QByteArray &contentType = {});
         static Response withStatus(int status, QByteArray body = {});
@@ -89,6 +93,14 @@ public:
     // https://127.0.0.1:<mute port><path>: a port that accepts connections and
     // never answers, so a TLS handshake with it never completes.
     QUrl muteUrl(const QString &path) const;
+    // TLS connections accepted so far.
+    int connections() const;
+
+    // http://127.0.0.1:<proxy port>: a proxy that answers CONNECT with a
+    // tunnel to the host and port asked for.
+    QUrl proxyUrl() const;
+    // The "host:port" of each CONNECT so far.
+    QList<QByteArray> tunnels() const;
 
     // The CA that signed the server's certificate (the same for every server
     // of the process).
