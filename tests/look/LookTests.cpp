@@ -319,6 +319,9 @@ TEST(SheetBinder, FlagOpensAndClosesTheDialogAndClosingClearsTheFlag)
 TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
 {
     WidgetHarness harness; // English interface
+    // On an Arabic system: the English window still writes its own digits.
+    const QLocale system;
+    QLocale::setDefault(QLocale(QStringLiteral("ar_EG")));
     struct Row {
         QString actual;
         QString expected;
@@ -335,7 +338,10 @@ TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
         {Formats::byteCount(1), QStringLiteral("1 byte")},
         {Formats::abbreviatedDate(QDateTime(QDate(2026, 12, 9), QTime(15, 5), Qt::LocalTime)),
          QStringLiteral("Dec 9, 2026")},
+        {Formats::wholeNumber(12345), QStringLiteral("12,345")},
+        {L10n::format(QStringLiteral("%@ 家"), {Formats::wholeNumber(1)}), QStringLiteral("1 station")},
     };
+    QLocale::setDefault(system);
     for (const Row &row : rows)
         EXPECT_EQ(row.actual, row.expected);
 }
