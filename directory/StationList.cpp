@@ -10,6 +10,7 @@
 #include "records/L10n.h"
 #include "store/RadioStore.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -392,6 +393,22 @@ void StationListView::keyPressEvent(QKeyEvent *event)
         return;
     }
     QListView::keyPressEvent(event);
+}
+
+void StationListView::focusInEvent(QFocusEvent *event)
+{
+    // The item view makes the first row current when the focus arrives on a
+    // list without one, and the current row is the chosen station. Focus
+    // that only returns is no choice: a station started or stopped from the
+    // tray's menu would otherwise give way to the first row.
+    const bool returning = event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason;
+    if (returning && !currentIndex().isValid()) {
+        QAbstractScrollArea::focusInEvent(event);
+        setAttribute(Qt::WA_InputMethodEnabled, false);
+        viewport()->update();
+        return;
+    }
+    QListView::focusInEvent(event);
 }
 
 } // namespace vantuli

@@ -99,7 +99,9 @@ private:
 
 // The list: Return starts the selected station (through the handler), and
 // passes the key on when the handler declines it. On the "show more" row,
-// which the arrow keys reach like any row, Return and Space press it.
+// which the arrow keys reach like any row, Return and Space press it. The
+// focus coming back to a list without a current row (a menu closed, the
+// window raised again) lands on no row: only a move into the list does.
 class StationListView : public QListView {
     Q_OBJECT
 public:
@@ -109,6 +111,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 };
 
 } // namespace vantuli

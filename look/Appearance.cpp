@@ -3,6 +3,7 @@
 #include "look/Studio.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -12,6 +13,8 @@
 #include <QPalette>
 #include <QStyle>
 #include <QToolTip>
+
+#include <cstdio>
 
 namespace vantuli {
 
@@ -65,10 +68,21 @@ Appearance::Appearance()
 void Appearance::readPortal()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (!bus.isConnected()) {
+        std::fprintf(stderr, "vantuli: no session bus; changes of the desktop's colour scheme and motion setting are "
+                             "not followed\n");
         return;
-    bus.connect(portalService, portalPath, portalInterface, QStringLiteral("SettingChanged"), this,
-                SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
+    }
+    // The signal is matched by path and interface, not by the portal's bus
+    // name: naming the service would make the bus connection ask, and wait
+    // for, the name's owner. The slot takes the message whole, so any
+    // signature of the arguments connects and the value arrives as sent.
+    if (!bus.connect(QString(), portalPath, portalInterface, QStringLiteral("SettingChanged"), this,
+                     SLOT(portalSignal(QDBusMessage)))) {
+        std::fprintf(stderr, "vantuli: cannot subscribe to the settings portal (%s); changes of the desktop's colour "
+                             "scheme and motion setting are not followed\n",
+                     qPrintable(bus.lastError().message()));
+    }
     auto read = [this, &bus](const QString &group, const QString &key) {
         QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, portalInterface,
                                                               QStringLiteral("Read"));
@@ -79,7 +93,7 @@ void Appearance::readPortal()
             QDBusPendingReply<QVariant> reply = *watcher;
             if (reply.isError())
                 return;
-            portalSettingChanged(group, key, QDBusVariant(unwrap(reply.value())));
+            portalSettingChanged(group, key, reply.value());
         });
     };
     read(QStringLiteral("org.freedesktop.appearance"), QStringLiteral("color-scheme"));
@@ -87,9 +101,17 @@ void Appearance::readPortal()
     read(QStringLiteral("org.kde.kdeglobals.KDE"), QStringLiteral("AnimationDurationFactor"));
 }
 
-void Appearance::portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void Appearance::portalSignal(const QDBusMessage &message)
 {
-    const QVariant v = unwrap(value.variant());
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 3)
+        return;
+    portalSettingChanged(arguments[0].toString(), arguments[1].toString(), arguments[2]);
+}
+
+void Appearance::portalSettingChanged(const QString &group, const QString &key, const QVariant &value)
+{
+    const QVariant v = unwrap(value);
     if (group == QLatin1String("org.freedesktop.appearance") && key == QLatin1String("color-scheme")) {
         const uint scheme = v.toUInt();
         applyScheme(scheme == 1 ? std::optional<bool>(true) : scheme == 2 ? std::optional<bool>(false) : std::nullopt);
@@ -175,6 +197,12 @@ void Appearance::setDarkForTesting(bool dark)
 {
     schemeOverridden_ = true;
     setDark(dark);
+}
+
+void Appearance::followDesktopForTesting()
+{
+    schemeOverridden_ = false;
+    motionOverridden_ = false;
 }
 
 } // namespace vantuli

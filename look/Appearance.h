@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusVariant>
+#include <QDBusMessage>
 #include <QEvent>
 #include <QObject>
 #include <QPalette>
@@ -31,17 +31,22 @@ public:
 
     void setReduceMotionForTesting(bool reduced);
     void setDarkForTesting(bool dark);
+    // Drops what the two calls above set: the desktop decides again, from its
+    // next change on.
+    void followDesktopForTesting();
 
 signals:
     void reduceMotionChanged();
     void schemeChanged();
 
 private slots:
-    void portalSettingChanged(const QString &group, const QString &key, const QDBusVariant &value);
+    // The portal's SettingChanged(group, key, value).
+    void portalSignal(const QDBusMessage &message);
 
 private:
     Appearance();
     void readPortal();
+    void portalSettingChanged(const QString &group, const QString &key, const QVariant &value);
     void applyScheme(std::optional<bool> portalDark);
     void applyReduceMotion(bool reduced);
     void setDark(bool dark);

@@ -3,8 +3,6 @@
 #include "records/L10n.h"
 #include "records/Station.h"
 
-#include <QLocale>
-
 #include <unicode/datefmt.h>
 #include <unicode/locid.h>
 #include <unicode/measfmt.h>
@@ -23,11 +21,6 @@ namespace {
 icu::Locale displayLocale()
 {
     return icu::Locale(L10n::shared().displayLocaleId().toUtf8().constData());
-}
-
-icu::Locale userLocale()
-{
-    return icu::Locale(QLocale().name().toUtf8().constData());
 }
 
 QString toQString(const icu::UnicodeString &text)
@@ -82,7 +75,7 @@ QString languageName(const QString &languageTag)
 QString wholeNumber(qint64 value)
 {
     UErrorCode status = U_ZERO_ERROR;
-    const auto formatted = icu::number::NumberFormatter::withLocale(userLocale())
+    const auto formatted = icu::number::NumberFormatter::withLocale(displayLocale())
                                .grouping(UNUM_GROUPING_AUTO)
                                .formatInt(value, status);
     const icu::UnicodeString text = formatted.toString(status);

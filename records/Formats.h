@@ -6,9 +6,10 @@
 
 namespace vantuli::Formats {
 
-// Names and formats for the windows. Names, dates, times, durations and byte
-// counts follow the interface language's display locale (L10n); whole
-// numbers put into localised texts follow the user's own locale, grouped.
+// Names and formats for the windows. Names, numbers, dates, times, durations
+// and byte counts follow the interface language's display locale (L10n: the
+// interface language with the system's region), never the system's language:
+// an English window on an Arabic system writes "43", not Arabic-Indic digits.
 
 // The region's name ("JP" gives "Japan" in English); the code itself when
 // ICU has no name for it, empty for an empty code.

@@ -107,13 +107,13 @@ const UPluralRules *pluralRules(const QString &localeId)
     return found->second.get();
 }
 
-// The number a formatted count stands for: read in the user's locale (which
-// whole numbers are formatted in), the display locale or plainly; else its
-// digits alone, whatever separates them.
+// The number a formatted count stands for: read in the display locale (which
+// whole numbers are formatted in), the system's or plainly; else its digits
+// alone, whatever separates them.
 std::optional<double> countValue(const QString &text, const QLocale &display)
 {
     const QString trimmed = text.trimmed();
-    for (const QLocale &locale : {QLocale(), display, QLocale::c()}) {
+    for (const QLocale &locale : {display, QLocale(), QLocale::c()}) {
         bool ok = false;
         const double value = locale.toDouble(trimmed, &ok);
         if (ok)

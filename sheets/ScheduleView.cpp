@@ -193,6 +193,8 @@ void ScheduleView::buildTexts()
     explanation_->setText(L(QStringLiteral("按 Mac 的当地时间切到直播。到点时需要 Mac 已唤醒，Vantuli 正在运行。")));
     timeLabel_->setText(L(QStringLiteral("开播时间")));
     timeEdit_->setAccessibleName(timeLabel_->text());
+    // The time's digits are those of the interface language, not the system's.
+    timeEdit_->setLocale(L10n::shared().displayLocale());
     workdaysLabel_->setText(L(QStringLiteral("仅周一至周五")));
     workdaysSwitch_->setAccessibleName(workdaysLabel_->text());
     add_->setText(L(QStringLiteral("添加这个收听时间")));

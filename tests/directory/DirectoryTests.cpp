@@ -238,6 +238,42 @@ TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
         ASSERT_TRUE(store().current()) << walk.walk;
         EXPECT_EQ(store().current()->id, id) << walk.walk;
     }
+
+    // A station started, then stopped, from elsewhere (the tray's menu, with
+    // the focus coming back to the list after each) stays the chosen one: the
+    // clicked result the list showed before is no choice of the listener's.
+    const Station elsewhere = harness.find(QStringLiteral("s7"));
+    for (const Qt::FocusReason reason : {Qt::PopupFocusReason, Qt::ActiveWindowFocusReason}) {
+        auto fromElsewhere = [&](const std::function<void()> &change) {
+            if (reason == Qt::PopupFocusReason) {
+                QMenu tray;
+                QAction *item = tray.addAction(QStringLiteral("item"));
+                QObject::connect(item, &QAction::triggered, change);
+                tray.popup(window.mapToGlobal(QPoint(10, 10)));
+                ASSERT_TRUE(QTest::qWaitForWindowExposed(&tray));
+                item->trigger();
+                tray.close();
+            } else {
+                list->clearFocus();
+                change();
+                list->setFocus(reason);
+            }
+            WidgetHarness::settle();
+        };
+        store().stop();
+        store().setQuery(QString());
+        store().setSelected(before);
+        WidgetHarness::settle();
+        query(QStringLiteral("Station 12"), 0)();
+        click(row(0));
+        ASSERT_TRUE(list->hasFocus());
+        fromElsewhere([&] { store().start(elsewhere, 0, true); });
+        fromElsewhere([&] { store().stop(); });
+        ASSERT_TRUE(list->hasFocus()) << reason;
+        ASSERT_TRUE(store().selected()) << reason;
+        EXPECT_EQ(store().selected()->id, elsewhere.id) << reason;
+        EXPECT_FALSE(list->currentIndex().isValid()) << reason;
+    }
 }
 
 // What the panel's controls may write: each control must change its own

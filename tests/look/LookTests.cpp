@@ -1,3 +1,4 @@
+#include "support/PrivateSessionBus.h"
 #include "support/WidgetHarness.h"
 
 #include "look/BroadcastIndicator.h"
@@ -10,8 +11,12 @@
 #include "look/TextStyles.h"
 #include "look/ToggleSwitch.h"
 #include "records/Formats.h"
+#include "records/L10n.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -92,6 +97,59 @@ TEST(Appearance, MenusDialogsAndToolTipsFollowTheSchemeAndTheDesktopPaletteRetur
     QApplication::setPalette(lightDesktop);
     QToolTip::setPalette(lightTips);
     Appearance::shared().setDarkForTesting(false);
+}
+
+// A settings portal on the test's own bus announces changes while the
+// application runs: the scheme, the palette and the motion setting follow.
+TEST(Appearance, FollowsTheSettingsPortalsChangesWhileRunning)
+{
+    if (!PrivateSessionBus::available)
+        GTEST_SKIP() << "no dbus-daemon";
+    const QPalette lightDesktop = QApplication::palette();
+    Appearance &appearance = Appearance::shared();
+    appearance.setDarkForTesting(false);
+    appearance.setReduceMotionForTesting(false);
+    appearance.followDesktopForTesting();
+    QDBusConnection portal = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fakePortal"));
+    ASSERT_TRUE(portal.isConnected());
+    ASSERT_TRUE(portal.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+    auto announce = [&](const char *group, const char *key, const QVariant &value) {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/portal/desktop"),
+                                                         QStringLiteral("org.freedesktop.portal.Settings"),
+                                                         QStringLiteral("SettingChanged"));
+        signal << QString::fromLatin1(group) << QString::fromLatin1(key) << QVariant::fromValue(QDBusVariant(value));
+        ASSERT_TRUE(portal.send(signal));
+    };
+    struct Row {
+        const char *group;
+        const char *key;
+        QVariant value;
+        bool dark;
+        bool reduced;
+    };
+    const Row rows[] = {
+        {"org.freedesktop.appearance", "color-scheme", uint(1), true, false},
+        {"org.gnome.desktop.interface", "enable-animations", false, true, true},
+        {"org.freedesktop.appearance", "color-scheme", uint(2), false, true},
+        {"org.gnome.desktop.interface", "enable-animations", true, false, false},
+        {"org.kde.kdeglobals.KDE", "AnimationDurationFactor", 0.0, false, true},
+        {"org.freedesktop.appearance", "color-scheme", uint(1), true, true},
+        {"org.kde.kdeglobals.KDE", "AnimationDurationFactor", 1.0, true, false},
+        {"org.freedesktop.appearance", "color-scheme", uint(0), false, false}, // no preference: the desktop's palette
+    };
+    for (const Row &row : rows) {
+        announce(row.group, row.key, row.value);
+        const std::string what = std::string(row.key) + " " + row.value.toString().toStdString();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return appearance.dark() == row.dark && appearance.reduceMotion() == row.reduced; }, 1000))
+            << what;
+        EXPECT_EQ(QApplication::palette().color(QPalette::Window).lightness() < 128, row.dark) << what;
+    }
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), lightDesktop.color(QPalette::Window));
+    portal.unregisterService(QStringLiteral("org.freedesktop.portal.Desktop"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("fakePortal"));
+    appearance.setDarkForTesting(false);
+    appearance.setReduceMotionForTesting(false);
 }
 
 TEST(FocusRing, KeyboardFocusRingsEveryControlKindAndAClickTakesItAway)
@@ -261,6 +319,9 @@ TEST(SheetBinder, FlagOpensAndClosesTheDialogAndClosingClearsTheFlag)
 TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
 {
     WidgetHarness harness; // English interface
+    // On an Arabic system: the English window still writes its own digits.
+    const QLocale system;
+    QLocale::setDefault(QLocale(QStringLiteral("ar_EG")));
     struct Row {
         QString actual;
         QString expected;
@@ -277,7 +338,10 @@ TEST(Formats, NamesAndFormatsFollowTheInterfaceLocale)
         {Formats::byteCount(1), QStringLiteral("1 byte")},
         {Formats::abbreviatedDate(QDateTime(QDate(2026, 12, 9), QTime(15, 5), Qt::LocalTime)),
          QStringLiteral("Dec 9, 2026")},
+        {Formats::wholeNumber(12345), QStringLiteral("12,345")},
+        {L10n::format(QStringLiteral("%@ 家"), {Formats::wholeNumber(1)}), QStringLiteral("1 station")},
     };
+    QLocale::setDefault(system);
     for (const Row &row : rows)
         EXPECT_EQ(row.actual, row.expected);
 }

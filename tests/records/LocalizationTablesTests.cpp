@@ -430,6 +430,85 @@ TEST(LocalizationTables, TextsKeepThePlaceholdersOfTheirKey)
     }
 }
 
+// The words of a text, case-folded: runs of letters, marks and digits.
+QStringList foldedWords(const QString &text)
+{
+    QStringList words{QString()};
+    for (char32_t c : text.toCaseFolded().toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        const bool inWord = (category >= QChar::Mark_NonSpacing && category <= QChar::Number_Other) ||
+                            (category >= QChar::Letter_Uppercase && category <= QChar::Letter_Other);
+        if (inWord)
+            words.back() += QString::fromUcs4(&c, 1);
+        else if (!words.back().isEmpty())
+            words << QString();
+    }
+    words.removeAll(QString());
+    return words;
+}
+
+qsizetype commonBeginning(const QString &a, const QString &b)
+{
+    qsizetype n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+// Two words that begin with the same five letters read as one word (an
+// ending apart), whether they are or not.
+constexpr qsizetype kAlike = 5;
+
+// A place in the interface says a thing by one word: the directory's tab and
+// title, the tray's menu and the row's actions name Featured and Favorites as
+// each other do, and no name of one list reads like the name of another.
+TEST(LocalizationTables, EachListIsNamedByOneWordUnlikeTheOthers)
+{
+    // The keys naming each list: the tab's short name first.
+    const std::vector<QStringList> lists = {
+        {QStringLiteral("精选"), QStringLiteral("精选电台")},
+        {QStringLiteral("全部"), QStringLiteral("所有电台")},
+        {QStringLiteral("收藏"), QStringLiteral("我的收藏"), QStringLiteral("加入收藏"), QStringLiteral("取消收藏")},
+        {QStringLiteral("历史"), QStringLiteral("最近收听")},
+        {QStringLiteral("失效"), QStringLiteral("暂不可用")},
+    };
+    for (const QString &code : languageCodes()) {
+        const auto table = loadTable(code).entries;
+        auto text = [&](const QString &key) { return table.value(key, key); };
+        for (const QStringList &keys : lists) {
+            // Where the source language repeats the short name, so does the table.
+            for (const QString &key : keys.mid(1)) {
+                if (!key.contains(keys.front()))
+                    continue;
+                const QString name = text(keys.front()).toCaseFolded();
+                const QString other = text(key).toCaseFolded();
+                bool shared = other.contains(name);
+                for (const QString &a : foldedWords(name)) {
+                    for (const QString &b : foldedWords(other))
+                        shared = shared || commonBeginning(a, b) >= kAlike;
+                }
+                EXPECT_TRUE(shared) << code.toStdString() << ": \"" << text(keys.front()).toStdString() << "\" and \""
+                                    << text(key).toStdString() << "\" name one list";
+            }
+        }
+        for (size_t i = 0; i < lists.size(); ++i) {
+            for (size_t j = i + 1; j < lists.size(); ++j) {
+                for (const QString &keyA : lists[i]) {
+                    for (const QString &keyB : lists[j]) {
+                        for (const QString &a : foldedWords(text(keyA))) {
+                            for (const QString &b : foldedWords(text(keyB))) {
+                                EXPECT_FALSE(a != b && commonBeginning(a, b) >= kAlike)
+                                    << code.toStdString() << ": \"" << text(keyA).toStdString() << "\" reads like \""
+                                    << text(keyB).toStdString() << "\"";
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(LocalizationTables, SourceReaderFindsLiteralsAsTheCompilerSeesThem)
 {
     struct Row {
