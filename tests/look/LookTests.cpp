@@ -54,7 +54,8 @@ TEST(StudioButton, PressDimsAlwaysAndShrinksOnlyWithMotionAndTakesClicksOnItsWho
         if (reduced) {
             EXPECT_EQ(button.pressProgress(), 1.0) << "no animation under reduced motion";
         }
-        QTRY_COMPARE_WITH_TIMEOUT(button.pressProgress(), 1.0, 2000);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return button.pressProgress() == 1.0; }, 2000))
+            << "the press settles at full depth";
         // Drawn at 0.75 opacity: a white fill on black becomes grey; the scale
         // leaves the corner pixel uncovered only when motion is allowed.
         button.setFill(Qt::white);
