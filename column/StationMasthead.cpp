@@ -426,8 +426,11 @@ void StationMasthead::refresh()
         favorite_->setProperty("symbol", star);
         starSymbol_ = star;
     }
+    // The icon-only buttons: their label is both their name and their tooltip.
     favorite_->setAccessibleName(favourite ? localized("取消收藏") : localized("加入收藏"));
+    favorite_->setToolTip(favorite_->accessibleName());
     more_->setAccessibleName(localized("电台信息和分享"));
+    more_->setToolTip(more_->accessibleName());
     rebuildMenu();
 
     if (changed) {
