@@ -520,13 +520,15 @@ void ArchiveView::refresh()
         syncRows();
     content_->setCurrentWidget(hasContent ? (captions ? captionList_ : sessionList_) : empty_);
     // Without a search nothing can fail to match: the archive is just empty.
+    // Without an archive nothing matches, which says no more than is known.
+    const bool archive = radio_ && radio_->archive();
     const bool searched = paging_.loadedFilter() && !paging_.loadedFilter()->query.isEmpty();
-    emptyTitle_->setText(L(searched ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
-    // An archive that could not be opened or read has nothing to show but
-    // its failure: saying nothing was recorded would be a guess.
-    const bool unusable = failed && (!radio_ || !radio_->archive() || paging_.failed());
-    emptyIcon_->setVisible(!unusable);
-    emptyTitle_->setVisible(!unusable);
+    emptyTitle_->setText(L(searched || !archive ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
+    // An archive that could not be read has nothing to show but its
+    // failure: saying nothing was recorded would be a guess.
+    const bool unreadable = archive && paging_.failed();
+    emptyIcon_->setVisible(!unreadable);
+    emptyTitle_->setVisible(!unreadable);
 
     const bool stale = paging_.stale();
     for (QPushButton *more : {captionsMore_, sessionsMore_}) {
