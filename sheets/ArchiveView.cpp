@@ -391,8 +391,10 @@ void ArchiveView::applyScheme()
                                                           : palette().color(QPalette::Base));
         list->widget()->setPalette(p);
     }
+    // Red only while it can be pressed: disabled, it looks disabled.
     QPalette destructive = clear_->palette();
-    destructive.setColor(QPalette::ButtonText, isDark ? QColor(0xFF, 0x6B, 0x5E) : QColor(0xC4, 0x2B, 0x1C));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        destructive.setColor(group, QPalette::ButtonText, isDark ? QColor(0xFF, 0x6B, 0x5E) : QColor(0xC4, 0x2B, 0x1C));
     clear_->setPalette(destructive);
     for (BlockView *view : blockViews_)
         view->applyScheme();

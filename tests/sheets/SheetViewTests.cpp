@@ -216,6 +216,9 @@ TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
         EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveEmptyTitle")), QStringList{L("没有匹配的本机记录")}) << mode;
         EXPECT_FALSE(sheet.findChild<QPushButton *>(QStringLiteral("archiveClear"))->isEnabled()) << mode;
     }
+    // Disabled, the clear button is not drawn in its destructive red.
+    const QPalette clear = sheet.findChild<QPushButton *>(QStringLiteral("archiveClear"))->palette();
+    EXPECT_NE(clear.color(QPalette::Disabled, QPalette::ButtonText), clear.color(QPalette::Active, QPalette::ButtonText));
 }
 
 TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive)
