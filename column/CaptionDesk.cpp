@@ -428,10 +428,7 @@ void CaptionDesk::refresh()
         body_->setCurrentWidget(historyPage_);
         // Recognised in the chosen language, the captioned station's (not the
         // selected one's), or one detected.
-        const QString language = radio_->language();
-        history_->setLanguage(language == QLatin1String("station") && current ? current->language
-                              : language == QLatin1String("station") || language == QLatin1String("auto") ? QString()
-                                                                                                          : language);
+        history_->setLanguage(radio_->captionsLanguage());
         history_->setCaptions(subtitles);
     }
 }

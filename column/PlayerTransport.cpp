@@ -274,7 +274,10 @@ void PlayerTransport::refresh()
         play_->setProperty("symbol", playSymbol);
         playSymbol_ = playSymbol;
     }
-    play_->setAccessibleName(active ? localized("停止播放") : localized("收听此台"));
+    // Icon-only controls: their label is both their name and their tooltip.
+    const QString playLabel = active ? localized("停止播放") : localized("收听此台");
+    play_->setAccessibleName(playLabel);
+    play_->setToolTip(playLabel);
 
     title_->setFont(withTextLanguage(textFont(TextStyle::Body, QFont::DemiBold), station_ ? station_->language : QString(),
                                      station_ ? station_->name : QString()));
@@ -291,6 +294,7 @@ void PlayerTransport::refresh()
         speakerSymbol_ = speakerSymbol;
     }
     volume_->setAccessibleName(localized("音量"));
+    volume_->setToolTip(volume_->accessibleName());
     // The slider follows the store, except while it is the one moving it.
     const int position = int(std::lround(volume * volumeSteps));
     if (volume_->value() != position && !volume_->isSliderDown()) {
@@ -306,6 +310,7 @@ void PlayerTransport::refresh()
         sleepSymbol_ = sleepSymbol;
     }
     sleepButton_->setAccessibleName(localized("睡眠定时"));
+    sleepButton_->setToolTip(sleepButton_->accessibleName());
     refreshCountdown();
 }
 

@@ -323,7 +323,19 @@ void StationMasthead::shareStation()
 
 void StationMasthead::confirmShare()
 {
-    QToolTip::showText(more_->mapToGlobal(QPoint(0, more_->height())), localized("已复制电台链接"), more_);
+    shownConfirmation_ = localized("已复制电台链接");
+    QToolTip::showText(more_->mapToGlobal(QPoint(0, more_->height())), shownConfirmation_, more_, QRect(),
+                       shareConfirmationDuration_);
+}
+
+void StationMasthead::dismissShareConfirmation()
+{
+    shareConfirmation_->stop();
+    focusAwaited_ = QDeadlineTimer();
+    // Only the confirmation: a tooltip the pointer brought up since stays.
+    if (!shownConfirmation_.isEmpty() && QToolTip::isVisible() && QToolTip::text() == shownConfirmation_)
+        QToolTip::hideText();
+    shownConfirmation_.clear();
 }
 
 bool StationMasthead::eventFilter(QObject *watched, QEvent *event)
@@ -361,6 +373,9 @@ void StationMasthead::refresh()
 {
     const std::optional<Station> previous = station_;
     station_ = radio_->selected();
+    // "Link copied" speaks of the station it copied, not of the next one.
+    if (previous.has_value() != station_.has_value() || (previous && previous->id != station_->id))
+        dismissShareConfirmation();
     content_->setVisible(station_.has_value());
     if (!station_)
         return;
@@ -426,8 +441,11 @@ void StationMasthead::refresh()
         favorite_->setProperty("symbol", star);
         starSymbol_ = star;
     }
+    // The icon-only buttons: their label is both their name and their tooltip.
     favorite_->setAccessibleName(favourite ? localized("取消收藏") : localized("加入收藏"));
+    favorite_->setToolTip(favorite_->accessibleName());
     more_->setAccessibleName(localized("电台信息和分享"));
+    more_->setToolTip(more_->accessibleName());
     rebuildMenu();
 
     if (changed) {

@@ -51,8 +51,11 @@ public:
     // The info-and-share menu for the shown station.
     QMenu *stationMenu() const { return menu_; }
     // Copies the shown station's link and says so in a tooltip under the
-    // menu button, once the menu has gone.
+    // menu button, once the menu has gone, for a moment or until another
+    // station is shown.
     void shareStation();
+    // How long the confirmation shows (tests shorten it).
+    void setShareConfirmationDuration(int milliseconds) { shareConfirmationDuration_ = milliseconds; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -64,6 +67,7 @@ private:
     void fitName();
     void rebuildMenu();
     void confirmShare();
+    void dismissShareConfirmation();
 
     RadioStore *radio_;
     std::optional<Station> station_;
@@ -82,6 +86,8 @@ private:
     QTimer *shareConfirmation_;
     QPointer<QWindow> focusWatched_; // the window whose focus coming back shows the confirmation
     QDeadlineTimer focusAwaited_;
+    int shareConfirmationDuration_ = 2000;
+    QString shownConfirmation_; // the confirmation's text while it may be showing
 
     Refresher *refresher_;
     QVariantAnimation *entrance_;

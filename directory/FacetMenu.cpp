@@ -411,17 +411,24 @@ void FacetPopup::setQuery(const QString &query)
 
 void FacetPopup::place()
 {
-    // Below the button, centred on it, kept on its screen.
-    const QPoint below = menu_->mapToGlobal(QPoint(menu_->width() / 2, menu_->height() + 4));
-    QPoint origin(below.x() - width() / 2, below.y());
-    if (const QScreen *screen = menu_->screen()) {
+    // Under the button with its leading edge on the button's, as a menu
+    // opens; above the button where the screen has no room below; and kept
+    // on the screen that shows the button.
+    const QRect button(menu_->mapToGlobal(QPoint(0, 0)), menu_->size());
+    constexpr int gap = 4;
+    QPoint origin(menu_->isRightToLeft() ? button.right() + 1 - width() : button.left(), button.bottom() + 1 + gap);
+    const QScreen *screen = QGuiApplication::screenAt(button.center());
+    if (!screen)
+        screen = menu_->screen();
+    if (screen) {
         const QRect area = screen->availableGeometry();
-        if (origin.y() + height() > area.bottom())
-            origin.setY(menu_->mapToGlobal(QPoint(0, 0)).y() - height() - 4);
+        if (origin.y() + height() > area.bottom() + 1 && button.top() - gap - height() >= area.top())
+            origin.setY(button.top() - gap - height());
         origin.setX(qBound(area.left(), origin.x(), qMax(area.left(), area.right() + 1 - width())));
-        origin.setY(qMax(area.top(), origin.y()));
+        origin.setY(qBound(area.top(), origin.y(), qMax(area.top(), area.bottom() + 1 - height())));
     }
-    move(origin);
+    // The popup's own rectangle: it has no frame of its own around it.
+    setGeometry(QRect(origin, size()));
 }
 
 void FacetPopup::paintEvent(QPaintEvent *)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/CjkForms.h"
+
 #include <QFont>
 
 namespace vantuli {
@@ -26,11 +28,6 @@ QFont textFont(TextStyle style, QFont::Weight weight = QFont::Normal);
 QFont serifFont(int pixelSize, QFont::Weight weight = QFont::Normal, const QString &language = {},
                 const QString &text = {});
 
-// Which CJK glyph forms text in `language` (a BCP 47 tag) is drawn in, as the
-// Noto CJK family suffix: "JP" for ja, "KR" for ko, "TC" for Traditional
-// Chinese (zh-Hant, zh-TW, zh-HK, zh-MO), "SC" otherwise. Without a CJK
-// language the text decides: kana gives "JP", hangul "KR".
-QString cjkForms(const QString &language, const QString &text = {});
 // `font` for text in `language`: when the language is Chinese, Japanese or
 // Korean, or the text holds CJK characters, they take the forms cjkForms gives
 // (Noto Sans or Serif CJK after the font's own family). Other text keeps `font`.

@@ -120,13 +120,14 @@ FloatingCaptionCanvas::FloatingCaptionCanvas(QWidget *parent) : QWidget(parent)
 
 FloatingCaptionCanvas::~FloatingCaptionCanvas() = default;
 
-void FloatingCaptionCanvas::configure(const FloatingCaptionStyle &style, const std::optional<Caption> &cue, int width)
+void FloatingCaptionCanvas::configure(const FloatingCaptionStyle &style, const std::optional<Caption> &cue, int width,
+                                      const QString &language)
 {
     style_ = style;
     cue_ = cue;
-    const QFont font = captionFont(style.face, style.size);
 
     QString text = cue ? cue->text : QString();
+    const QFont font = captionFont(style.face, style.size, language, text);
     text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
     text.replace(QLatin1Char('\n'), QChar::LineSeparator);
 

@@ -36,12 +36,17 @@ public:
     ~FloatingCaptionCanvas() override;
 
     // Lays the caption out for a panel `width` wide and sizes the view; the
-    // height always holds `style.lines` lines.
-    void configure(const FloatingCaptionStyle &style, const std::optional<Caption> &cue, int width);
+    // height always holds `style.lines` lines. `language` is the tag the
+    // caption was recognised in (empty when detected): it picks the glyph
+    // forms of CJK text.
+    void configure(const FloatingCaptionStyle &style, const std::optional<Caption> &cue, int width,
+                   const QString &language = {});
     // Picks the page for a playback position; repaints only on a new page.
     void advance(double position);
 
     int lineCount() const { return static_cast<int>(lines_.size()); }
+    // The font the caption is laid out in.
+    QFont layoutFont() const { return layout_.font(); }
     int pageCount() const;
     int page() const { return page_; }
     // Text of the lines on the current page, joined by "\n"; empty for none.

@@ -1,5 +1,7 @@
 #include "overlay/FloatingCaptionStyle.h"
 
+#include "records/CjkForms.h"
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QJsonDocument>
@@ -82,6 +84,29 @@ const QStringList &faceFamilies(CaptionTypeface face)
     return families[std::size_t(face)];
 }
 
+// The families for a caption in `language` and `text`: a caption that
+// needs a CJK face (see needsCjkFace) is drawn first in the CJK family of the
+// face's design in the glyph forms cjkForms gives, as the caption desk picks
+// them (Han characters read differently in Japanese, Korean, Simplified and
+// Traditional Chinese); its Latin letters take that family's matching ones.
+// First, not after the face's own family: Qt keeps one font per first family
+// and size, whatever fallbacks follow, so a fallback would keep the forms of
+// the first caption drawn. Other captions keep the face's families.
+QStringList withCjkForms(CaptionTypeface face, QStringList families, const QString &language, const QString &text)
+{
+    if (!needsCjkFace(language, text))
+        return families;
+    const QString design = face == CaptionTypeface::Serif ? QStringLiteral("Noto Serif CJK ")
+                           : face == CaptionTypeface::Mono ? QStringLiteral("Noto Sans Mono CJK ")
+                                                            : QStringLiteral("Noto Sans CJK ");
+    const QString preferred = design + cjkForms(language, text);
+    if (!QFontDatabase::hasFamily(preferred))
+        return families;
+    families.removeAll(preferred);
+    families.prepend(preferred);
+    return families;
+}
+
 } // namespace
 
 QString rawValue(CaptionTypeface face)
@@ -127,10 +152,10 @@ std::optional<CaptionInk> captionInk(const QString &raw)
     return fromRaw(allCaptionInks, raw);
 }
 
-QFont captionFont(CaptionTypeface face, int pixelSize)
+QFont captionFont(CaptionTypeface face, int pixelSize, const QString &language, const QString &text)
 {
     QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setFamilies(faceFamilies(face));
+    font.setFamilies(withCjkForms(face, faceFamilies(face), language, text));
     font.setPixelSize(std::max(pixelSize, 1));
     font.setWeight(QFont::DemiBold);
     return font;

@@ -37,8 +37,11 @@ std::optional<CaptionInk> captionInk(const QString &raw);
 // The semibold caption font of a face at a pixel size: the system font, a
 // rounded family (Comfortaa and others, by name), the serif or the
 // monospaced family, the last two with their CJK counterparts. A face whose
-// family is not installed falls back to the system font.
-QFont captionFont(CaptionTypeface face, int pixelSize);
+// family is not installed falls back to the system font. A caption in
+// Chinese, Japanese or Korean, recognised in `language` (a BCP 47 tag; empty
+// when detected) or holding CJK `text`, is drawn in the face's CJK design in
+// the glyph forms cjkForms gives for them.
+QFont captionFont(CaptionTypeface face, int pixelSize, const QString &language = {}, const QString &text = {});
 QColor inkColor(CaptionInk ink);
 // White around black ink, black around every other ink.
 QColor outlineColor(CaptionInk ink);

@@ -220,7 +220,8 @@ void FloatingCaptions::refresh(std::optional<CaptionCorner> corner)
     const QRect area = *found;
 
     adjustingFrame_ = true;
-    canvas_->configure(style_, cue_, std::min(area.width(), std::max(style_.width, 1)));
+    canvas_->configure(style_, cue_, std::min(area.width(), std::max(style_.width, 1)),
+                       radio_ ? radio_->captionsLanguage() : QString());
     const int w = canvas_->width();
     const int h = canvas_->height();
 

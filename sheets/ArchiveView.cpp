@@ -391,8 +391,10 @@ void ArchiveView::applyScheme()
                                                           : palette().color(QPalette::Base));
         list->widget()->setPalette(p);
     }
+    // Red only while it can be pressed: disabled, it looks disabled.
     QPalette destructive = clear_->palette();
-    destructive.setColor(QPalette::ButtonText, isDark ? QColor(0xFF, 0x6B, 0x5E) : QColor(0xC4, 0x2B, 0x1C));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        destructive.setColor(group, QPalette::ButtonText, isDark ? QColor(0xFF, 0x6B, 0x5E) : QColor(0xC4, 0x2B, 0x1C));
     clear_->setPalette(destructive);
     for (BlockView *view : blockViews_)
         view->applyScheme();
@@ -520,13 +522,15 @@ void ArchiveView::refresh()
         syncRows();
     content_->setCurrentWidget(hasContent ? (captions ? captionList_ : sessionList_) : empty_);
     // Without a search nothing can fail to match: the archive is just empty.
+    // Without an archive nothing matches, which says no more than is known.
+    const bool archive = radio_ && radio_->archive();
     const bool searched = paging_.loadedFilter() && !paging_.loadedFilter()->query.isEmpty();
-    emptyTitle_->setText(L(searched ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
-    // An archive that could not be opened or read has nothing to show but
-    // its failure: saying nothing was recorded would be a guess.
-    const bool unusable = failed && (!radio_ || !radio_->archive() || paging_.failed());
-    emptyIcon_->setVisible(!unusable);
-    emptyTitle_->setVisible(!unusable);
+    emptyTitle_->setText(L(searched || !archive ? QStringLiteral("没有匹配的本机记录") : QStringLiteral("还没有本机记录")));
+    // An archive that could not be read has nothing to show but its
+    // failure: saying nothing was recorded would be a guess.
+    const bool unreadable = archive && paging_.failed();
+    emptyIcon_->setVisible(!unreadable);
+    emptyTitle_->setVisible(!unreadable);
 
     const bool stale = paging_.stale();
     for (QPushButton *more : {captionsMore_, sessionsMore_}) {

@@ -477,4 +477,13 @@ QStringList RadioStore::captionLanguageCodes() const
     return codes;
 }
 
+QString RadioStore::captionsLanguage() const
+{
+    if (language_ == QLatin1String("auto"))
+        return {};
+    if (language_ == QLatin1String("station"))
+        return current_ ? current_->language : QString();
+    return language_;
+}
+
 } // namespace vantuli

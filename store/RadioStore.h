@@ -206,6 +206,10 @@ public:
     // The languages offered for recognition: the featured stations' tags
     // followed by "de", deferred ones left out, each once.
     QStringList captionLanguageCodes() const;
+    // The language tag the live captions are recognised in: the chosen one,
+    // the captioned station's while following the station, empty while the
+    // language is detected or no station is captioned.
+    QString captionsLanguage() const;
 
     // ---- Playback ----
     // Starts a station. `retry` is 0 except for reconnects; `recordVisit`

@@ -664,6 +664,14 @@ TEST(StationColumn, EachControlDrivesItsOwnStoreCallOrFlag)
     auto key = [](Qt::Key k) -> Act {
         return [k](Column &c, WidgetHarness &) { QTest::keyClick(child<QSlider>(c.widget, "transportVolume"), k); };
     };
+    // The station link copied, its confirmation showing for as long as `milliseconds`.
+    auto shared = [](int milliseconds) -> Act {
+        return [milliseconds](Column &c, WidgetHarness &) {
+            c.masthead->setShareConfirmationDuration(milliseconds);
+            action(c.masthead->stationMenu(), t("分享电台"))->trigger();
+            EXPECT_TRUE(waitUntil([] { return QToolTip::isVisible(); }));
+        };
+    };
     const Act wheelDown = [](Column &c, WidgetHarness &) {
         QSlider *slider = child<QSlider>(c.widget, "transportVolume");
         QWheelEvent notch(QPointF(5, 5), slider->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton,
@@ -706,6 +714,18 @@ TEST(StationColumn, EachControlDrivesItsOwnStoreCallOrFlag)
              EXPECT_TRUE(waitUntil([] { return QToolTip::isVisible(); }));
          },
          QStringLiteral("clipboard=https://vantuli.app/s1, tooltip=") + t("已复制电台链接")},
+        // It speaks of the station it copied, and only for a moment.
+        {"masthead share, another station", shared(60000),
+         [](Column &, WidgetHarness &h) {
+             h.store->setSelected(h.find(QStringLiteral("s2")));
+             EXPECT_TRUE(waitUntil([] { return !QToolTip::isVisible(); }, std::chrono::seconds(5))); // it fades
+         },
+         QStringLiteral("tooltip=")},
+        {"masthead share, a moment later", shared(1500),
+         [](Column &, WidgetHarness &) {
+             EXPECT_TRUE(waitUntil([] { return !QToolTip::isVisible(); }, std::chrono::seconds(5)));
+         },
+         QStringLiteral("tooltip=")},
         {"captions switch", none, click("captionSwitch"), QStringLiteral("captions=false")},
         {"size 18", none, settingsMenu(QStringLiteral("18 pt")), QStringLiteral("size=18")},
         {"size 23", none, settingsMenu(QStringLiteral("23 pt")), QStringLiteral("size=23")},

@@ -17,10 +17,12 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 using namespace vantuli;
@@ -639,6 +641,48 @@ TEST_F(DirectoryTest, PressingTheOpenFacetButtonClosesItAndPicksReachTheStore)
     EXPECT_EQ(countries->label(), QStringLiteral("Japan"));
     ASSERT_EQ(rows(), 1);
     EXPECT_EQ(row(0).data(StationListModel::StationIdRole).toString(), QStringLiteral("s3"));
+}
+
+TEST_F(DirectoryTest, FacetPopupsOpenUnderTheirButtonsAndStayOnTheScreen)
+{
+    panel();
+    window.resize(320, 420);
+    const QRect area = window.screen()->availableGeometry();
+    const QPoint places[] = {
+        area.topLeft() + QPoint(160, 30),                          // room on every side
+        area.topLeft(),                                            // at the screen's left edge
+        QPoint(area.right() + 1 - window.width(), area.top()),     // at its right edge
+        QPoint(area.left() + 40, area.bottom() + 1 - window.height()), // at its bottom
+    };
+    for (const QPoint &place : places) {
+        window.move(place);
+        WidgetHarness::settle();
+        for (FacetMenu *menu : {panel().countryMenu(), panel().languageMenu(), panel().genreMenu()}) {
+            menu->toggle();
+            WidgetHarness::settle();
+            ASSERT_TRUE(menu->isOpen());
+            const QRect popup = menu->popup()->geometry();
+            const QRect button(menu->mapToGlobal(QPoint(0, 0)), menu->size());
+            const std::string what = QStringLiteral("%1 at %2,%3 from %4,%5")
+                                         .arg(menu->texts().title)
+                                         .arg(button.x())
+                                         .arg(button.y())
+                                         .arg(place.x())
+                                         .arg(place.y())
+                                         .toStdString();
+            EXPECT_TRUE(area.contains(popup)) << what;
+            // The button's leading edge, unless the screen ends first.
+            EXPECT_EQ(popup.left(), std::min(button.left(), area.right() + 1 - popup.width())) << what;
+            // Below the button where there is room, else above it.
+            if (button.bottom() + popup.height() < area.bottom()) {
+                EXPECT_GT(popup.top(), button.bottom()) << what;
+            } else if (button.top() - popup.height() > area.top()) {
+                EXPECT_LT(popup.bottom(), button.top()) << what;
+            }
+            menu->toggle();
+            WidgetHarness::settle();
+        }
+    }
 }
 
 TEST_F(DirectoryTest, HistoryActionsAndSearchRequests)

@@ -7,7 +7,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontDatabase>
+#include <QGlyphRun>
 #include <QMenu>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -121,6 +125,45 @@ TEST_F(FloatingCaptionsTest, ShowsACaptionUntilTwoSecondsAfterItsEnd)
     h.probe->setSubtitles({});
     EXPECT_FALSE(o.panel()->isVisible());
     EXPECT_FALSE(o.cue());
+}
+
+TEST_F(FloatingCaptionsTest, CjkCaptionsTakeTheFormsOfTheirLanguageInEveryFace)
+{
+    // Han characters alone: only the caption's language tells the forms apart.
+    const QString han = QStringLiteral("直角骨");
+    const struct {
+        const char *station; // the captioned station's language
+        const char *chosen;  // the recognition language of the caption menu
+        const char *forms;
+    } rows[] = {
+        {"ja", "station", "JP"},      {"ko", "station", "KR"}, {"zh-Hans", "station", "SC"},
+        {"zh-Hant", "station", "TC"}, {"zh-Hant", "ja", "JP"}, {"ko", "zh-Hant", "TC"},
+    };
+    for (const auto &row : rows) {
+        for (CaptionTypeface face : allCaptionTypefaces) {
+            const QString expected = QString::fromLatin1(face == CaptionTypeface::Serif ? "Noto Serif CJK "
+                                                         : face == CaptionTypeface::Mono ? "Noto Sans Mono CJK "
+                                                                                         : "Noto Sans CJK ") +
+                                     QString::fromLatin1(row.forms);
+            if (!QFontDatabase::hasFamily(expected))
+                GTEST_SKIP() << expected.toStdString() << " is not installed";
+            h.store->setLanguage(QString::fromLatin1(row.chosen));
+            h.probe->setCurrent(station(QString::fromLatin1(row.station) + QLatin1Char('-') + QString::fromLatin1(row.chosen), QString::fromLatin1(row.station)));
+            overlay.reset();
+            FloatingCaptionStyle style;
+            style.face = face;
+            make().update(style);
+            FloatingCaptions &o = showing({caption(han, 0)});
+            QTextLayout layout(han, o.canvas()->layoutFont());
+            layout.beginLayout();
+            layout.createLine().setLineWidth(2000);
+            layout.endLayout();
+            const QList<QGlyphRun> runs = layout.lineAt(0).glyphRuns();
+            ASSERT_FALSE(runs.isEmpty());
+            EXPECT_EQ(runs.front().rawFont().familyName(), expected)
+                << row.station << " " << row.chosen << " " << rawValue(face).toStdString();
+        }
+    }
 }
 
 TEST_F(FloatingCaptionsTest, PlacesThePanelAndKeepsItsNearerEdges)

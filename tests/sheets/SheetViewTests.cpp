@@ -193,7 +193,9 @@ TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
     EXPECT_EQ(view.findChildren<LineSpacedLabel *>(QStringLiteral("archiveParagraph")).size(), paragraphs);
     EXPECT_EQ(paragraphs, 1u + 13u);
 
-    // An archive file that cannot be opened: the failure alone, not that nothing was recorded.
+    // An archive file that cannot be opened leaves the store without one: the
+    // failure, and in either mode nothing matching (not that nothing was
+    // recorded), with nothing to clear.
     QTemporaryDir folder;
     const QString damaged = folder.filePath(QStringLiteral("Listening.sqlite3"));
     QFile file(damaged);
@@ -205,8 +207,18 @@ TEST(ArchiveView, CopiesWholeBlocksAndKeepsTheClipboardWhenTheArchiveFails)
     ArchiveView sheet(unusable.store.get());
     sheet.show();
     WidgetHarness::settle();
-    EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveFailure")), QStringList{L("无法读取或写入本机档案。")});
-    EXPECT_TRUE(labelTexts(&sheet, QStringLiteral("archiveEmptyTitle")).isEmpty());
+    for (const char *mode : {"archiveCaptionsMode", "archiveSessionsMode"}) {
+        auto *button = sheet.findChild<QAbstractButton *>(QString::fromLatin1(mode));
+        ASSERT_NE(button, nullptr) << mode;
+        button->click();
+        WidgetHarness::settle();
+        EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveFailure")), QStringList{L("无法读取或写入本机档案。")}) << mode;
+        EXPECT_EQ(labelTexts(&sheet, QStringLiteral("archiveEmptyTitle")), QStringList{L("没有匹配的本机记录")}) << mode;
+        EXPECT_FALSE(sheet.findChild<QPushButton *>(QStringLiteral("archiveClear"))->isEnabled()) << mode;
+    }
+    // Disabled, the clear button is not drawn in its destructive red.
+    const QPalette clear = sheet.findChild<QPushButton *>(QStringLiteral("archiveClear"))->palette();
+    EXPECT_NE(clear.color(QPalette::Disabled, QPalette::ButtonText), clear.color(QPalette::Active, QPalette::ButtonText));
 }
 
 TEST(ArchiveView, SessionsShowTheirConnectionFiguresAndClearingEmptiesTheArchive)

@@ -20,6 +20,7 @@
 //   opacity=<0-100>, lines=<n>: the overlay's style
 //   archive[=sessions]  listening sessions and captions in the archive (the
 //                 archive sheet in its sessions mode)   schedule  three listening times
+//   archive=damaged  an archive file that cannot be opened (the store has none)
 //   adds=<n>  the open schedule sheet's add button pressed n times
 //   facet=country|language|genre  that directory facet menu open
 //   unavailable=<id>  that station failed on this machine
@@ -40,6 +41,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QGuiApplication>
 #include <QLinearGradient>
@@ -172,6 +175,14 @@ int main(int argc, char **argv)
     d.asr = test::makeCannedASR(recognizer);
     d.mediaSession = std::make_shared<test::RecordingMediaSession>();
     d.handleTerminationSignals = false;
+    // archive=damaged: an archive file that cannot be opened, so the store has none.
+    QTemporaryDir archiveFolder;
+    if (state.value(QStringLiteral("archive")) == QLatin1String("damaged")) {
+        d.archiveURL = archiveFolder.filePath(QStringLiteral("Listening.sqlite3"));
+        QFile file(*d.archiveURL);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray("not a database ").repeated(400));
+    }
     VantuliApp::Options options;
     options.settings = settings;
     options.dependencies = std::move(d);

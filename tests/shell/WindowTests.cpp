@@ -23,6 +23,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QRegularExpression>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -305,7 +306,25 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
             {"language", language.value_or(QStringLiteral("system"))},
             {"popup", popup ? (popup->objectName().isEmpty() ? QStringLiteral("menu") : popup->objectName()) : QString()},
             {"bar", main.menuBar()->activeAction() ? main.menuBar()->activeAction()->menu()->objectName() : QString()},
+            {"favourite", QString::number(radio->favorites().contains(QStringLiteral("s1")))},
         };
+    };
+    // Every icon-only control shown names itself and shows that name as its
+    // tooltip (the directory toggle adds its shortcut), in every state and
+    // language the rows leave the window in.
+    auto iconOnlyControlsNameThemselves = [&](const char *when) {
+        for (QWidget *widget : main.findChildren<QWidget *>()) {
+            auto *button = qobject_cast<QAbstractButton *>(widget);
+            const bool iconOnly = button ? button->text().isEmpty() && !button->icon().isNull()
+                                         : qobject_cast<QSlider *>(widget) != nullptr;
+            if (!iconOnly || !widget->isVisible())
+                continue;
+            const QString name = widget->accessibleName();
+            const QString tip = widget->toolTip();
+            EXPECT_TRUE(!name.isEmpty() && (tip == name || tip.startsWith(name + QStringLiteral(" ("))))
+                << when << ": " << widget->objectName().toStdString() << " named \"" << name.toStdString()
+                << "\", tooltip \"" << tip.toStdString() << '"';
+        }
     };
     auto named = [](const QList<QAction *> &actions, const QString &name) -> QAction * {
         for (QAction *action : actions) {
@@ -390,6 +409,7 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
         {"toolbar: schedule", {}, click("toolbarSchedule"), {"schedule=1"}},
         {"toolbar: support", {}, click("toolbarSupport"), {"supportSheet=1"}},
         {"toolbar: directory", {}, click("toggleDirectory"), {"directory=0"}},
+        {"masthead: star", {}, click("favoriteStation"), {"favourite=1"}},
         {"directory, Ctrl+Alt+S", {}, keys(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)), {"directory=1"}},
         {"tray: listen", {}, item(tray, trayToggle.constData()), {"playing=1"}},
         {"tray: stop", {}, item(tray, trayStop.constData()), {"playing=0"}},
@@ -431,6 +451,7 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
         QStringList expected = row.changes;
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(changes, expected) << row.what;
+        iconOnlyControlsNameThemselves(row.what);
     }
 }
 
