@@ -29,18 +29,36 @@ int pixelSize(TextStyle style)
     return 13;
 }
 
+namespace {
+
+// `families` with `cjk` put first. Qt keeps one font for a first family and
+// size whatever fallbacks follow it, so a CJK family listed after a Latin one
+// would keep the glyph forms of whichever language was drawn first at that
+// size; first, it decides. Latin letters in such text take the CJK family's
+// own. Without that family installed the list stays as it is.
+QStringList cjkFirst(QStringList families, const QString &cjk)
+{
+    if (!QFontDatabase::hasFamily(cjk))
+        return families;
+    families.removeAll(cjk);
+    families.prepend(cjk);
+    return families;
+}
+
+} // namespace
+
 QFont withTextLanguage(const QFont &font, const QString &language, const QString &text)
 {
     if (!needsCjkFace(language, text))
         return font; // fontconfig's fallback, as for any other text
     const QString forms = cjkForms(language, text);
     // The font's own family resolved (an alias such as "Sans Serif" would
-    // match nothing in a list) keeps Latin and punctuation; CJK comes next.
+    // match nothing in a list) stays behind the CJK family for what it lacks.
     const QString family = QFontInfo(font).family();
     QFont result = font;
-    result.setFamilies({family, (family.contains(QLatin1String("Serif")) ? QStringLiteral("Noto Serif CJK ")
-                                                                         : QStringLiteral("Noto Sans CJK ")) +
-                                    forms});
+    result.setFamilies(cjkFirst({family}, (family.contains(QLatin1String("Serif")) ? QStringLiteral("Noto Serif CJK ")
+                                                                                     : QStringLiteral("Noto Sans CJK ")) +
+                                                  forms));
     return result;
 }
 
@@ -58,9 +76,9 @@ QFont serifFont(int pixelSize, QFont::Weight weight, const QString &language, co
     QFont font(QStringLiteral("serif"));
     font.setStyleHint(QFont::Serif);
     QStringList families;
-    families << QStringLiteral("Noto Serif") << QStringLiteral("DejaVu Serif") << QStringLiteral("Noto Serif CJK ") + cjkForms(language, text)
-             << QStringLiteral("serif");
-    font.setFamilies(families);
+    const QString cjk = QStringLiteral("Noto Serif CJK ") + cjkForms(language, text);
+    families << QStringLiteral("Noto Serif") << QStringLiteral("DejaVu Serif") << cjk << QStringLiteral("serif");
+    font.setFamilies(needsCjkFace(language, text) ? cjkFirst(families, cjk) : families);
     font.setPixelSize(qMax(1, pixelSize));
     font.setWeight(weight);
     return font;
