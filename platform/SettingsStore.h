@@ -10,8 +10,6 @@
 #include <mutex>
 #include <optional>
 
-class QSettings;
-
 namespace vantuli {
 
 // The per-user settings store under plain keys. Values come back as stored by
@@ -41,14 +39,25 @@ public:
     static std::shared_ptr<SettingsStore> standard();
 };
 
-// The standard store over QSettings, in a file only its owner may read. A
-// file QSettings would not read completely is moved aside first (next to it,
-// "<name>.unreadable-<date>"), so that saving loses nothing of it; the store
-// starts from the defaults then. A path that is not a regular file (a FIFO, a
-// device, a link to one) is never opened, nor one that cannot be read: the
-// store keeps its values in memory. Each case says so on standard error.
+// The standard store over QSettings, in a file only its owner may read.
+// Reads and writes go to memory at once; the file is read, and written after
+// each change, by a thread of the store's own, so that a file or a lock file
+// that does not answer never holds up the caller: the constructor, sync() and
+// the destructor wait for it a bounded time only.
+//
+// A file that reading would lose or change a value of (a line QSettings skips
+// or cuts short, an open quote, bytes that are not UTF-8) is moved aside first
+// (next to it, "<name>.unreadable-<date>") and the store starts from the
+// defaults. A file whose every value reads but that saving rewrites (comments,
+// text after a section header, a byte-order mark) is copied byte for byte to
+// "<name>.before-<date>" and its values kept. A settings path, or its
+// "<name>.lock", that is not a regular file (a FIFO, a folder, a link) is never
+// opened: the values stay in memory. A write that fails leaves them there too.
+// Each case says so once on standard error.
 class QSettingsStore final : public SettingsStore {
 public:
+    class Disk; // the thread and its QSettings
+
     explicit QSettingsStore(const QString &fileName = QString()); // empty: the user's default file
     ~QSettingsStore() override;
     bool isStandard() const override { return standard_; }
@@ -58,8 +67,8 @@ public:
     void sync() override;
 
 private:
-    std::unique_ptr<QSettings> settings_;  // none when the file is not to be touched
-    QHash<QString, QVariant> memory_;      // the values then
+    std::shared_ptr<Disk> disk_;      // none when the file is not to be written
+    QHash<QString, QVariant> memory_; // every value, as read and as set since
     bool standard_ = true;
     mutable std::mutex mutex_;
 };

@@ -5,12 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QSettings>
 
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <future>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -86,26 +88,34 @@ TEST(SettingsStore, IniFileRoundTripsEveryKindOfValue)
     EXPECT_FALSE(s.boolean(QStringLiteral("language")).has_value());
 }
 
-// Saving rewrites the whole file from what QSettings read: a file it would
-// not read completely is moved aside first, byte for byte, with one line on
-// standard error, and the store starts from the defaults in a fresh file.
-TEST(SettingsStore, AFileNotReadCompletelyIsMovedAsideBeforeAnyWrite)
+// Saving rewrites the whole file from what QSettings read. A file that
+// reading would lose or change a value of is moved aside first, byte for
+// byte, with one line on standard error, and the store starts from the
+// defaults in a fresh file. A file whose every value reads but whose comments
+// saving drops keeps its values and a byte-identical copy.
+TEST(SettingsStore, AFileIsMovedAsideOnlyWhenReadingWouldLoseAValue)
 {
+    enum Outcome { MovedAside, CopiedAside, Kept };
     const struct {
         const char *name;
         QByteArray text;
-        bool complete;
+        Outcome outcome;
     } cases[] = {
-        {"garbage", QByteArray("\x01\x02\x7f garbage \xff\xfe\n\x00\x13 more", 22), false},
-        {"a line without =", "[General]\nvolume=0.3\nmy favourite stations\nlanguage=ben\n", false},
-        {"a section left open", "[General\nvolume=0.3\n", false},
-        {"text after a section", "[General] mine\nvolume=0.3\n", false},
-        {"a ; after a value", "[General]\nvolume=0.3 ; was 0.5\n", false},
-        {"a quote left open", "[General]\nlanguage=\"ben\nvolume=0.3\n", false},
-        {"not UTF-8", "[General]\nlanguage=\xe9t\xe9\nvolume=0.3\n", false},
-        {"comments, breaks and quotes", "; mine\r\n[General]\r\nvolume=0.3\nlist=a, \\\n b\nnote=\"x;\ny\"\n\n[Other]\n",
-         true},
-        {"a backslash ending the file", "[General]\nvolume=0.3\nnote=x\\", true},
+        {"garbage", QByteArray("\x01\x02\x7f garbage \xff\xfe\n\x00\x13 more", 22), MovedAside},
+        {"a line without =", "[General]\nvolume=0.3\nmy favourite stations\nlanguage=ben\n", MovedAside},
+        {"a section left open", "[General\nvolume=0.3\nlanguage=ben\n", MovedAside},
+        {"a ; inside a value", "[General]\nlanguage=ben;eng\nvolume=0.3\n", MovedAside},
+        {"a quote left open", "[General]\nlanguage=\"ben\nvolume=0.3\n", MovedAside},
+        {"not UTF-8", "[General]\nlanguage=\xe9t\xe9\nvolume=0.3\n", MovedAside},
+        {"a # line going on past its end", "# see \\\nvolume=0.3\nlanguage=ben\n", MovedAside},
+        {"a comment after a value", "[General]\nvolume=0.3 ; was 1\nlanguage=ben\n", CopiedAside},
+        {"a comment after a section", "[General] ; main\nvolume=0.3\nlanguage=ben\n", CopiedAside},
+        {"text after a section", "[General]x\nvolume=0.3\nlanguage=ben\n", CopiedAside},
+        {"a # line", "# mine\n[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside},
+        {"a byte-order mark", "\xEF\xBB\xBF[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside},
+        {"a ; line", "; mine\r\n[General]\r\nvolume=0.3\r\nlanguage=ben\r\n", CopiedAside},
+        {"breaks and quotes", "[General]\nvolume=0.3\nlist=a, \\\n b\nnote=\"x;\ny\"\nlanguage=ben\n\n[Other]\n", Kept},
+        {"a backslash ending the file", "[General]\nlanguage=ben\nvolume=0.3\nnote=x\\", Kept},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,75 +126,245 @@ TEST(SettingsStore, AFileNotReadCompletelyIsMovedAsideBeforeAnyWrite)
             ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
             ini.write(c.text);
         }
+        const bool read = c.outcome != MovedAside;
         ::testing::internal::CaptureStderr();
         {
             QSettingsStore s(file);
-            EXPECT_EQ(s.number(QStringLiteral("volume")), c.complete ? std::optional<double>(0.3) : std::nullopt);
+            EXPECT_EQ(s.number(QStringLiteral("volume")), read ? std::optional<double>(0.3) : std::nullopt);
+            EXPECT_EQ(s.string(QStringLiteral("language")), read ? std::optional(QStringLiteral("ben")) : std::nullopt);
             s.setValue(QStringLiteral("geometry"), QByteArray("saved"));
         }
         const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
-        const QStringList aside = QDir(folder).entryList({QStringLiteral("settings.ini.unreadable-*")}, QDir::Files);
-        if (c.complete) {
+        const QStringList aside = QDir(folder).entryList({QStringLiteral("settings.ini.*")}, QDir::Files);
+        const QString prefix = c.outcome == MovedAside ? QStringLiteral("settings.ini.unreadable-")
+                                                       : QStringLiteral("settings.ini.before-");
+        QSettings saved(file, QSettings::IniFormat);
+        EXPECT_EQ(saved.value(QStringLiteral("geometry")).toByteArray(), QByteArray("saved"));
+        if (c.outcome == Kept) {
             EXPECT_TRUE(aside.isEmpty());
-            EXPECT_TRUE(printed.isEmpty());
+            EXPECT_TRUE(printed.isEmpty()) << printed.toStdString();
+            EXPECT_EQ(saved.value(QStringLiteral("volume")).toString(), QStringLiteral("0.3"));
             continue;
         }
-        ASSERT_EQ(aside.size(), 1);
+        if (aside.size() != 1) {
+            ADD_FAILURE() << "aside: " << aside.join(QLatin1Char(' ')).toStdString();
+            continue;
+        }
+        EXPECT_TRUE(aside[0].startsWith(prefix)) << aside[0].toStdString();
         EXPECT_TRUE(contents(folder + QLatin1Char('/') + aside[0]) == c.text);
         EXPECT_EQ(printed.count(QLatin1Char('\n')), 1);
         EXPECT_TRUE(printed.contains(aside[0])) << printed.toStdString();
-        // Only what was saved since, in a file of the owner's only.
-        QSettings fresh(file, QSettings::IniFormat);
-        EXPECT_EQ(fresh.allKeys(), QStringList{QStringLiteral("geometry")});
-        EXPECT_EQ(mode(file), 0600);
+        // Moved aside: only what was saved since. Copied: the values as read.
+        EXPECT_EQ(saved.allKeys().size(), read ? 3 : 1) << saved.allKeys().join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(saved.value(QStringLiteral("language")), read ? QVariant(QStringLiteral("ben")) : QVariant());
+        EXPECT_TRUE(read || mode(file) == 0600); // a fresh file
     }
 }
 
-// A settings path that is not a regular file is neither read nor written
-// (a FIFO would block the start for good): the store keeps its values in
-// memory and says why on standard error.
+namespace {
+
+// Makes a FIFO, a folder, a link to nothing or a listening socket at a path.
+void place(const QString &what, const QString &path, std::vector<int> *sockets)
+{
+    const QByteArray name = QFile::encodeName(path);
+    if (what == QLatin1String("fifo")) {
+        ASSERT_EQ(::mkfifo(name.constData(), 0600), 0);
+    } else if (what == QLatin1String("folder")) {
+        ASSERT_EQ(::mkdir(name.constData(), 0700), 0);
+    } else if (what == QLatin1String("link-to-nothing")) {
+        ASSERT_EQ(::symlink("nothing-here", name.constData()), 0);
+    } else if (what == QLatin1String("socket")) {
+        const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(size_t(name.size()), sizeof(address.sun_path));
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+        sockets->push_back(listening);
+    }
+}
+
+// Lets go of a caller that a faulty store left waiting on the thing at a
+// path: a FIFO gets a writer that leaves at once, the path is freed.
+void release(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int writer = ::open(name.constData(), O_WRONLY | O_NONBLOCK);
+    if (::unlink(name.constData()) != 0)
+        ::rmdir(name.constData());
+    if (writer >= 0)
+        ::close(writer);
+}
+
+} // namespace
+
+// A settings path, or the lock path next to it, that is not a regular file is
+// neither read nor written (a FIFO would block for good, Qt's lock spins on a
+// folder): the store keeps its values in memory and says why, once, on
+// standard error. A good file next to a bad lock is still read.
 TEST(SettingsStore, APathThatIsNotARegularFileIsNeverOpened)
 {
-    const QString folder = test::temporaryFolder();
-    const auto path = [&](const char *name) { return folder + QLatin1Char('/') + QLatin1String(name); };
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600), 0);
-    ASSERT_TRUE(QFile::link(path("fifo"), path("link-to-fifo")));
-    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("folder")));
-    ASSERT_TRUE(QFile::link(path("nothing"), path("link-to-nothing")));
-    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray socketPath = QFile::encodeName(path("socket"));
-    ASSERT_LT(size_t(socketPath.size()), sizeof(address.sun_path));
-    std::memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
-    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-
-    const QStringList before = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const char *name : {"fifo", "link-to-fifo", "folder", "link-to-nothing", "socket"}) {
-        SCOPED_TRACE(name);
+    const struct {
+        const char *what;
+        bool lock; // at the lock path of a good settings file
+    } cases[] = {
+        {"fifo", false},         {"link-to-fifo", false}, {"folder", false},       {"link-to-nothing", false},
+        {"socket", false},       {"fifo", true},          {"folder", true},        {"link-to-nothing", true},
+    };
+    std::vector<int> sockets;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.what) + (c.lock ? " at the lock path" : ""));
+        const QString folder = test::temporaryFolder();
+        const QString file = folder + QStringLiteral("/settings.ini");
+        const QString what = QString::fromLatin1(c.what);
+        const QString odd = c.lock ? file + QStringLiteral(".lock") : file;
+        const QByteArray text = "[General]\nvolume=0.2\n";
+        if (c.lock) {
+            QFile ini(file);
+            ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+            ini.write(text);
+        }
+        if (what == QLatin1String("link-to-fifo")) {
+            place(QStringLiteral("fifo"), folder + QStringLiteral("/fifo"), &sockets);
+            ASSERT_TRUE(QFile::link(folder + QStringLiteral("/fifo"), odd));
+        } else {
+            place(what, odd, &sockets);
+        }
+        const QStringList before = QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
         struct stat was {};
-        ASSERT_EQ(::lstat(QFile::encodeName(path(name)).constData(), &was), 0);
+        ASSERT_EQ(::lstat(QFile::encodeName(odd).constData(), &was), 0);
+
         ::testing::internal::CaptureStderr();
         auto opened = std::async(std::launch::async, [&] {
-            QSettingsStore s(path(name));
+            QSettingsStore s(file);
+            const std::optional<double> read = s.number(QStringLiteral("volume"));
             s.setValue(QStringLiteral("volume"), 0.4);
-            return s.number(QStringLiteral("volume"));
+            s.sync();
+            return std::pair(read, s.number(QStringLiteral("volume")));
         });
         if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-            // Blocked in opening the FIFO: a writer that goes at once lets it on.
-            ::close(::open(QFile::encodeName(path("fifo")).constData(), O_WRONLY | O_NONBLOCK));
-            ADD_FAILURE() << "opened for reading";
+            release(what == QLatin1String("link-to-fifo") ? folder + QStringLiteral("/fifo") : odd);
+            ADD_FAILURE() << "held up";
         }
-        EXPECT_EQ(opened.get(), std::optional<double>(0.4));
+        const auto [read, set] = opened.get();
+        EXPECT_EQ(read, c.lock ? std::optional<double>(0.2) : std::nullopt);
+        EXPECT_EQ(set, std::optional<double>(0.4));
         const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
-        EXPECT_EQ(printed.count(QLatin1Char('\n')), 1);
-        EXPECT_TRUE(printed.contains(QStringLiteral("not a regular file"))) << printed.toStdString();
+        EXPECT_EQ(printed.count(QLatin1Char('\n')), 1) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QFile::encodeName(odd) + " is not a regular file")) << printed.toStdString();
         struct stat is {};
-        ASSERT_EQ(::lstat(QFile::encodeName(path(name)).constData(), &is), 0);
+        EXPECT_EQ(::lstat(QFile::encodeName(odd).constData(), &is), 0);
         EXPECT_EQ(is.st_mode, was.st_mode);
         EXPECT_EQ(is.st_ino, was.st_ino);
+        EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
+        EXPECT_TRUE(what != QLatin1String("folder") || QDir(odd).isEmpty());
+        EXPECT_TRUE(!c.lock || contents(file) == text);
     }
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), before);
-    EXPECT_TRUE(QDir(path("folder")).isEmpty());
-    ::close(listening);
+    for (const int socket : sockets)
+        ::close(socket);
+}
+
+// A lock that turns up after the start, or one another writer holds, never
+// holds up the store's caller: sync() waits a bounded time, the values stay
+// readable, and a held lock's write lands once it is let go.
+TEST(SettingsStore, ALockThatAppearsLaterNeverHoldsUpTheCaller)
+{
+    for (const bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "a FIFO at the lock path" : "a lock another writer holds");
+        const QString file = test::temporaryFolder() + QStringLiteral("/settings.ini");
+        const QString lockPath = file + QStringLiteral(".lock");
+        auto s = std::make_unique<QSettingsStore>(file);
+        s->setValue(QStringLiteral("volume"), 0.2);
+        s->sync();
+        QLockFile held(lockPath);
+        if (fifo)
+            ASSERT_EQ(::mkfifo(QFile::encodeName(lockPath).constData(), 0600), 0);
+        else
+            ASSERT_TRUE(held.tryLock(0));
+
+        ::testing::internal::CaptureStderr();
+        auto set = std::async(std::launch::async, [&] {
+            s->setValue(QStringLiteral("volume"), 0.4);
+            s->sync();
+            s->sync();
+            return s->number(QStringLiteral("volume"));
+        });
+        if (set.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << "held up";
+            if (fifo)
+                release(lockPath);
+            else
+                held.unlock();
+        }
+        EXPECT_EQ(set.get(), std::optional<double>(0.4));
+        const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
+        EXPECT_EQ(printed.count(QLatin1Char('\n')), 1) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QFile::encodeName(fifo ? lockPath : file))) << printed.toStdString();
+        // Read as bytes: a QSettings of the same file would wait for the writer.
+        EXPECT_TRUE(contents(file).contains("volume=0.2\n"));
+        if (fifo) {
+            struct stat info {};
+            EXPECT_EQ(::lstat(QFile::encodeName(lockPath).constData(), &info), 0);
+            EXPECT_TRUE(S_ISFIFO(info.st_mode));
+            continue;
+        }
+        held.unlock();
+        EXPECT_TRUE(test::waitUntil([&] { return contents(file).contains("volume=0.4\n"); }));
+        s.reset();
+    }
+}
+
+// A write that fails (a file or folder that cannot be written) says so once,
+// with the path and the reason; what was set still reads back for the run.
+TEST(SettingsStore, AFailedWriteIsToldOnceAndTheValuesStay)
+{
+    const struct {
+        const char *name;
+        const char *subfolder;
+        int fileMode;
+        int folderMode;
+        const char *reason;
+    } cases[] = {
+        {"a file only its owner may read", "", 0400, 0700, "Permission denied"},
+        {"a folder its owner may not write", "", 0600, 0500, "Permission denied"},
+        {"a folder that is a plain file", "/plain", 0600, 0700, "Not a directory"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.fileMode != 0600 || c.folderMode != 0700) {
+            if (::geteuid() == 0) // permissions do not hold the superuser back
+                continue;
+        }
+        const QString folder = test::temporaryFolder() + QLatin1String(c.subfolder);
+        const QString file = folder + QStringLiteral("/settings.ini");
+        if (*c.subfolder) {
+            QFile plain(folder);
+            ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+        } else {
+            QFile ini(file);
+            ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+            ini.write("[General]\nvolume=0.2\n");
+        }
+        if (!*c.subfolder) {
+            ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), mode_t(c.fileMode)), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode_t(c.folderMode)), 0);
+        }
+        ::testing::internal::CaptureStderr();
+        {
+            QSettingsStore s(file);
+            s.setValue(QStringLiteral("volume"), 0.4);
+            s.sync();
+            s.setValue(QStringLiteral("language"), QStringLiteral("ben"));
+            s.remove(QStringLiteral("volume"));
+            s.sync();
+            EXPECT_FALSE(s.contains(QStringLiteral("volume")));
+            EXPECT_EQ(s.string(QStringLiteral("language")), std::optional(QStringLiteral("ben")));
+        }
+        const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+        EXPECT_EQ(printed.count(QLatin1Char('\n')), 1) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QFile::encodeName(file) + " cannot be written")) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QLatin1String(c.reason))) << printed.toStdString();
+        EXPECT_TRUE(*c.subfolder || contents(file) == "[General]\nvolume=0.2\n");
+    }
 }
