@@ -50,8 +50,15 @@ constexpr double timingInterval = 0.25;
 // What is held undecoded is bounded whatever the server's speed: the request
 // buffers at most StreamRequest::bufferLimit bytes (then it pauses, and TCP's
 // flow control slows the server down), and bytes are taken from it in slices
-// of this size, only while the pending audio is under its cap.
+// of at most this size, only while the pending audio is under the read limit.
 constexpr qint64 readSlice = 16 * 1024;
+// The plain stream stops reading once this much less than the pending cap is
+// pending: a server that sends faster than real time is then held back by
+// TCP instead of having its oldest audio dropped at the cap, which would let
+// reading go on at once. A slice decodes to at most readSliceSeconds of
+// audio, so what one read adds always fits in the room left.
+constexpr double readRoom = 5;
+constexpr double readSliceSeconds = 1;
 
 // Seconds of the monotonic clock.
 double uptime()
@@ -109,6 +116,12 @@ public:
         return transfer_;
     }
 
+    double droppedSeconds() const
+    {
+        std::lock_guard guard(transferLock_);
+        return droppedSeconds_;
+    }
+
 private:
     struct ReceivedBuffer {
         std::vector<float> samples; // interleaved, in `format_`
@@ -126,7 +139,13 @@ private:
     void completed(std::optional<StreamRequest::Failure> failure);
     // Whether more bytes may be decoded now: the pending audio is under its cap.
     bool wantsAudio() const;
-    // Takes up reading again once the pending audio went under its cap.
+    // Whether more of the plain stream's body is read now: the pending audio
+    // is under the read limit, below the cap.
+    bool wantsBody() const;
+    // Bytes of the plain stream's body taken at once: about readSliceSeconds
+    // of audio at the rate the stream decodes to so far, at most readSlice.
+    qint64 bodySlice() const;
+    // Takes up reading again once the pending audio went under its limit.
     void pullAudio();
 
     // Bytes and audio.
@@ -158,6 +177,7 @@ private:
 
     mutable std::mutex transferLock_;
     StreamTransfer transfer_;
+    double droppedSeconds_ = 0; // under transferLock_
     const double requestedAt_;
 
     // Audio.
@@ -171,6 +191,8 @@ private:
     double nextTimingSample_ = 0;
     qint64 pendingFrames_ = 0;
     bool droppedPending_ = false;
+    qint64 bodyBytes_ = 0;     // of the plain stream, handed to the decoder
+    qint64 decodedFrames_ = 0; // all frames decoded, dropped ones included
     std::optional<double> primedAt_;
     bool segmentedSentences_ = false;
     double lastDeadlineCheck_ = 0;
@@ -314,12 +336,13 @@ void LiveStream::Run::readBody()
 {
     if (ended_ || !request_ || !accepted_)
         return;
-    // Slice by slice, so the pending cap is checked between them; what stays
+    // Slice by slice, so the read limit is checked between them; what stays
     // in the request is taken up by the tick (pullAudio).
-    while (wantsAudio()) {
-        const QByteArray chunk = request_->read(readSlice);
+    while (wantsBody()) {
+        const QByteArray chunk = request_->read(bodySlice());
         if (chunk.isEmpty())
             return;
+        bodyBytes_ += chunk.size();
         receivedAudioBytes(chunk.size());
         decode(chunk);
         if (ended_ || !request_)
@@ -332,13 +355,30 @@ bool LiveStream::Run::wantsAudio() const
     return !format_ || pendingFrames_ < qint64(pendingCap * format_->sampleRate);
 }
 
+bool LiveStream::Run::wantsBody() const
+{
+    if (!format_)
+        return true;
+    // Never below what the start-up buffer needs pending.
+    const double limit = std::max(pendingCap - readRoom, std::max(delay_, minimumStartup) + pendingMargin);
+    return pendingFrames_ < qint64(limit * format_->sampleRate);
+}
+
+qint64 LiveStream::Run::bodySlice() const
+{
+    if (!format_ || decodedFrames_ == 0)
+        return readSlice;
+    const double bytesPerSecond = double(bodyBytes_) * format_->sampleRate / double(decodedFrames_);
+    return std::clamp(qint64(bytesPerSecond * readSliceSeconds), qint64(256), readSlice);
+}
+
 void LiveStream::Run::pullAudio()
 {
-    if (ended_ || !wantsAudio())
+    if (ended_)
         return;
-    if (request_ && accepted_ && request_->hasBody())
+    if (request_ && accepted_ && request_->hasBody() && wantsBody())
         readBody();
-    if (!ended_ && playlistTask_)
+    if (!ended_ && playlistTask_ && wantsAudio())
         playlistTask_->resume();
 }
 
@@ -458,6 +498,7 @@ void LiveStream::Run::receive(const float *samples, std::uint64_t frames, double
         firstPCMAt_ = now;
     pending_.push_back(std::move(buffer));
     pendingFrames_ += qint64(frames);
+    decodedFrames_ += qint64(frames);
 
     // Until the first scheduling a sentence pacing keeps only the newest
     // audio it will start with; the newest buffer is always kept.
@@ -465,10 +506,16 @@ void LiveStream::Run::receive(const float *samples, std::uint64_t frames, double
     if (pacing_.value() != CaptionPacing::Short && frames_ == 0)
         cap = segmentedSentences_ ? hlsPendingCap : delay_ + pendingMargin;
     const auto capFrames = qint64(cap * rate);
+    qint64 dropped = 0;
     while (pendingFrames_ > capFrames && pending_.size() >= 2) {
+        dropped += pending_.front().frames;
         pendingFrames_ -= pending_.front().frames;
         pending_.pop_front();
         droppedPending_ = true;
+    }
+    if (dropped > 0) {
+        std::lock_guard guard(transferLock_);
+        droppedSeconds_ += double(dropped) / rate;
     }
 }
 
@@ -538,10 +585,12 @@ void LiveStream::Run::tick()
         }
         if (ended_)
             return;
-        pullAudio();
-        if (ended_)
-            return;
     }
+    // Also when all that was pending went to the player: a paused request
+    // says nothing more until it is read.
+    pullAudio();
+    if (ended_)
+        return;
 
     if (!playing_) {
         if (sentence) {
@@ -719,6 +768,11 @@ void LiveStream::setVolume(float volume)
 StreamTransfer LiveStream::transfer() const
 {
     return run_->transfer();
+}
+
+double LiveStream::droppedSeconds() const
+{
+    return run_->droppedSeconds();
 }
 
 std::optional<QString> LiveStream::mimeType(const QString &contentType)

@@ -56,6 +56,9 @@ public:
     void stop() override;
     void setVolume(float volume) override;
     StreamTransfer transfer() const override;
+    // Seconds of decoded audio dropped so far because more was pending than
+    // the pending cap allows.
+    double droppedSeconds() const;
 
     // The MIME type of a Content-Type value: the part before any ";",
     // trimmed; nothing when that is empty.

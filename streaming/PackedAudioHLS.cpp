@@ -42,6 +42,9 @@ double reloadDelay(double target, bool warmStart)
 
 namespace {
 
+// What every request of the client says it is, as the plain stream says it.
+const QByteArray userAgent = QByteArrayLiteral("Vantuli/1.0");
+
 struct Fetched {
     std::optional<UrlError> error;
     QByteArray body;
@@ -104,7 +107,7 @@ private:
         request_ = new StreamRequest(configuration,
                                      StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)),
                                      std::move(handlers), session, session, limit);
-        request_->get(url, {});
+        request_->get(url, {{"User-Agent", userAgent}});
     }
 
     // The response must be an HTTP 2xx whose final URL is https.
@@ -223,6 +226,7 @@ public:
         playlistFetch_.reset();
         segmentFetch_.reset();
         earlierFetch_.reset();
+        dropWarmSession();
         if (timer_) {
             timer_->stop();
             timer_->deleteLater();
@@ -348,8 +352,8 @@ private:
                                      });
     }
 
-    // The first playlist with a warm start: the last two segments together, the
-    // earlier one optional, handed over together as one block.
+    // The first playlist with a warm start: the last two segments at the same
+    // time, the earlier one optional, handed over together as one block.
     void warm(const QUrl &earlier, const QUrl &last, qint64 end)
     {
         queueEnd_ = end;
@@ -357,8 +361,10 @@ private:
         lastPayload_.reset();
         earlierDone_ = false;
         std::weak_ptr<Loop> weak = weak_from_this();
-        // The session has one connection per host: the last segment goes
-        // first, and the optional earlier one is the one that waits for it.
+        // The run's session keeps one connection per host, for the playlist
+        // reloads and the segments that follow; the last segment goes over
+        // it, and the earlier one over a second connection of its own,
+        // closed once it is fetched.
         segmentFetch_ = Fetch::start(session_, last, segmentLimit, configuration_, [weak](Fetched fetched) {
             auto self = weak.lock();
             if (!self || !self->running_)
@@ -376,11 +382,13 @@ private:
             }
             self->warmFetched();
         });
-        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
+        warmSession_ = new StreamSession(nullptr, 1);
+        earlierFetch_ = Fetch::start(warmSession_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
             auto self = weak.lock();
             if (!self || !self->running_)
                 return;
             self->earlierFetch_.reset();
+            self->dropWarmSession();
             self->earlierDone_ = true;
             if (!fetched.error) {
                 try {
@@ -405,6 +413,16 @@ private:
             return;
         next_ = queueEnd_;
         waitForReload();
+    }
+
+    // Called from inside a handler of one of its requests, too: the session
+    // goes once control is back in the event loop.
+    void dropWarmSession()
+    {
+        if (warmSession_) {
+            warmSession_->deleteLater();
+            warmSession_ = nullptr;
+        }
     }
 
     void waitForReload()
@@ -455,6 +473,7 @@ private:
     qint64 queueEnd_ = 0;
 
     std::shared_ptr<Fetch> earlierFetch_;
+    QPointer<StreamSession> warmSession_; // the earlier segment's, during the warm start only
     std::optional<QByteArray> earlierPayload_;
     std::optional<QByteArray> lastPayload_;
     bool earlierDone_ = false;

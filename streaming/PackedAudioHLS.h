@@ -67,7 +67,10 @@ using Wanted = std::function<bool()>;
 // it answers true, so a fast server cannot fill memory.
 //
 // The requests of a run share one session, whose kept-alive connection (one
-// per host) carries the playlist reloads and the segments.
+// per host) carries the playlist reloads and the segments; only a warm start
+// fetches its earlier segment over a second connection, at the same time as
+// the last one, and closes it then. Every request sends the User-Agent the
+// plain stream sends.
 //
 // Must be called on an event-loop thread (the stream's queue); every request,
 // wait and callback happens there, and nothing blocks that thread.

@@ -245,6 +245,30 @@ inline qint64 peakResidentBytes()
     return peak;
 }
 
+// Processor seconds of this process's threads but the test's own (which
+// spins the event loop while it waits) and the test server's.
+inline double runCpuSeconds()
+{
+    const double tick = double(::sysconf(_SC_CLK_TCK));
+    const QString self = QString::number(::getpid());
+    double total = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (tid == self || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < 0 || line.mid(open + 1, close - open - 1) == "test.https")
+            continue;
+        // utime and stime, fields 14 and 15 of the line, are 12 and 13 after the name.
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 13)
+            total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
+    }
+    return total;
+}
+
 // The first `size` bytes of a gzip member that unpacks to 258 zero bytes for
 // every two bits (a gigabyte for a megabyte), cut off as a live stream is:
 // one block of its own codes, in which "258 bytes from 1 byte back" is "00".

@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -202,8 +203,8 @@ public:
     using Route = std::function<HttpsTestServer::Handler(const QByteArray &)>;
     using Record = std::function<void(const HttpsTestServer::Request &)>;
 
-    Connection(QTcpSocket *socket, Route route, Record record)
-        : socket_(socket), route_(std::move(route)), record_(std::move(record))
+    Connection(QTcpSocket *socket, int number, Route route, Record record)
+        : socket_(socket), number_(number), route_(std::move(route)), record_(std::move(record))
     {
         socket_->setParent(this);
         connect(socket_, &QTcpSocket::readyRead, this, [this] { pump(); });
@@ -226,6 +227,9 @@ private:
                 return;
             const QList<QByteArray> lines = buffer_.left(headerEnd).split('\n');
             HttpsTestServer::Request request;
+            request.connection = number_;
+            request.receivedAt =
+                std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
             const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
             request.method = first.value(0);
             request.target = first.value(1);
@@ -335,6 +339,7 @@ private:
     }
 
     QTcpSocket *socket_;
+    const int number_;
     Route route_;
     Record record_;
     QByteArray buffer_;
@@ -431,9 +436,9 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
         s->server->setSslConfiguration(ssl);
         QObject::connect(s->server, &QTcpServer::pendingConnectionAvailable, s->server, [s] {
             while (QTcpSocket *socket = s->server->nextPendingConnection()) {
-                s->connections++;
+                const int number = ++s->connections;
                 auto *connection = new Connection(
-                    socket, [s](const QByteArray &path) { return s->route(path); },
+                    socket, number, [s](const QByteArray &path) { return s->route(path); },
                     [s](const Request &r) { s->record(r); });
                 connection->setParent(s->server);
             }

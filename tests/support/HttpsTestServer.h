@@ -32,6 +32,8 @@ public:
         QByteArray target;                  // as sent, with the query
         QByteArray path;                    // without the query
         QMap<QByteArray, QByteArray> headers; // names in lower case
+        int connection = 0;                   // which TLS connection, counted from 1
+        double receivedAt = 0;                // seconds of the steady clock, as its head came in
     };
 
     struct Response {
