@@ -479,7 +479,8 @@ TEST(ListeningArchive, OpeningFailsWithAnErrorForUnusableFiles)
     EXPECT_FALSE(QFileInfo::exists(elsewhere));
     const QString through = test::temporaryFolder() + QStringLiteral("/through");
     ASSERT_TRUE(QFile::link(links, through));
-    EXPECT_EQ(Archive(through + QStringLiteral("/Archive.sqlite3")).begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1}), 1);
+    Archive reached(through + QStringLiteral("/Archive.sqlite3"));
+    EXPECT_EQ(reached.begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1}), 1);
 
     // A file this user may only read would look healthy until the first
     // write: it is refused at once and left as it was. (As root every file
