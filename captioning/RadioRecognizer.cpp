@@ -71,6 +71,12 @@ void keepVulkanAwayWithoutGpu()
     });
 }
 
+std::mutex &speechModelLoads()
+{
+    static std::mutex loads;
+    return loads;
+}
+
 std::vector<ComputeDevice> computeDevices()
 {
     keepVulkanAwayWithoutGpu();
@@ -129,7 +135,11 @@ std::unique_ptr<RadioRecognizer> RadioRecognizer::create(const QString &modelPat
     else
         params.use_gpu = false;
     const QByteArray path = QFile::encodeName(modelPath);
-    whisper_context *context = whisper_init_from_file_with_params(path.constData(), params);
+    whisper_context *context = nullptr;
+    {
+        const std::lock_guard lock(speechModelLoads());
+        context = whisper_init_from_file_with_params(path.constData(), params);
+    }
     if (!context)
         return nullptr;
     return std::unique_ptr<RadioRecognizer>(new RadioRecognizer(context, std::move(compute)));

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -61,6 +62,11 @@ struct ComputeChoice {
 // choice of Vulkan drivers or devices in the environment is left alone.
 // Called before the library's first use of its devices; safe from any thread.
 void keepVulkanAwayWithoutGpu();
+
+// Held while the speech library loads a model. Every load sets the library's
+// process-wide logger without a lock, and the recogniser and the voice
+// detector load theirs on different queues: the loads take turns.
+std::mutex &speechModelLoads();
 
 // The library's devices, each GPU checked against the Vulkan driver's own
 // device type so that software renderers are known as such.

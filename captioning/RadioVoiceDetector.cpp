@@ -45,7 +45,11 @@ std::unique_ptr<RadioVoiceDetector> RadioVoiceDetector::create(const QString &mo
     params.n_threads = 1;
     params.use_gpu = false;
     const QByteArray path = QFile::encodeName(modelPath);
-    whisper_vad_context *context = whisper_vad_init_from_file_with_params(path.constData(), params);
+    whisper_vad_context *context = nullptr;
+    {
+        const std::lock_guard lock(speechModelLoads());
+        context = whisper_vad_init_from_file_with_params(path.constData(), params);
+    }
     if (!context)
         return nullptr;
     return std::unique_ptr<RadioVoiceDetector>(new RadioVoiceDetector(context));

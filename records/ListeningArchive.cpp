@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QStandardPaths>
@@ -135,8 +136,15 @@ QString ListeningArchive::localURL()
 
 ListeningArchive::ListeningArchive(const std::optional<QString> &path)
 {
-    const QByteArray name = path ? QFile::encodeName(*path) : QByteArrayLiteral(":memory:");
+    QByteArray name = QByteArrayLiteral(":memory:");
     if (path) {
+        // A link at the archive's place is refused (SQLite would follow it
+        // and create its target readable by everyone), but SQLite refuses a
+        // link anywhere on the path: the folders are resolved first, so that
+        // a home reached through a link still has its archive.
+        const QFileInfo file(*path);
+        const QString folder = QFileInfo(file.path()).canonicalFilePath();
+        name = QFile::encodeName(folder.isEmpty() ? *path : folder + QLatin1Char('/') + file.fileName());
         // Listening history is private: a new archive is created readable by
         // its owner only, and SQLite gives its journal the file's mode.
         const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -144,7 +152,7 @@ ListeningArchive::ListeningArchive(const std::optional<QString> &path)
             ::close(fd);
     }
     sqlite3 *handle = nullptr;
-    const int rc = sqlite3_open_v2(name.constData(), &handle, openFlags, nullptr);
+    const int rc = sqlite3_open_v2(name.constData(), &handle, openFlags | SQLITE_OPEN_NOFOLLOW, nullptr);
     if (rc != SQLITE_OK || !handle) {
         if (handle)
             sqlite3_close(handle);

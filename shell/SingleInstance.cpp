@@ -228,9 +228,19 @@ std::optional<QString> SingleInstance::fallbackSocketPath()
     if (!makeFolders(cache) || ::stat(QFile::encodeName(cache).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
         info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
         return std::nullopt;
-    const QString folder = cache + QStringLiteral("/vantuli");
-    // mkdir never follows a link and fails on anything already there; what
-    // is there is then accepted only when it passes the same check.
+    // The application's folder may have been made by something else (a
+    // build, another tool) and be open to others' eyes: it only has to keep
+    // others from changing what is in it. The socket lives in a folder of the
+    // guard's own inside it, which must be private. mkdir never follows a
+    // link and fails on anything already there; what is there is then
+    // accepted only when it passes the same check.
+    const QString application = cache + QStringLiteral("/vantuli");
+    if (::mkdir(QFile::encodeName(application).constData(), 0700) != 0 && errno != EEXIST)
+        return std::nullopt;
+    if (::lstat(QFile::encodeName(application).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
+        return std::nullopt;
+    const QString folder = application + QStringLiteral("/instance");
     if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
         return std::nullopt;
     if (!privateFolder(folder))

@@ -23,7 +23,7 @@ namespace vantuli {
 // Without a session bus the first instance listens on a local socket, but
 // only in a folder that the user owns and no one else may enter (mode 0700,
 // checked with lstat, never followed through a link): the runtime folder, or
-// one in the user's cache folder. The wire format is one line per request,
+// one of the guard's own in the user's cache folder. The wire format is one line per request,
 // "activate" or "open <url>", then "done", which the instance answers with
 // "ok". Where no such folder can be had, the application runs without the
 // single-instance guard. A socket is taken over only when connecting to it is
@@ -81,11 +81,11 @@ public:
     // that no one else may read, write or enter.
     static bool privateFolder(const QString &path);
     // The socket in $XDG_RUNTIME_DIR when that is an absolute path to a
-    // private folder, else in a private "vantuli" folder of the cache folder
-    // ($XDG_CACHE_HOME, or ~/.cache; both made when missing), named after the
-    // machine, as a home folder may be shared between machines. Nothing when
-    // neither is private, or when the cache folder is not the user's own or
-    // others may write to it.
+    // private folder, else in a private "vantuli/instance" folder of the
+    // cache folder ($XDG_CACHE_HOME, or ~/.cache; each made when missing),
+    // named after the machine, as a home folder may be shared between
+    // machines. Nothing when neither is private, or when the cache folder or
+    // its "vantuli" folder is not the user's own or others may write to it.
     static std::optional<QString> fallbackSocketPath();
 
     // The channel in use: the bus name, or the socket's path.

@@ -257,6 +257,13 @@ public:
     void cancelSleep();
     // Registers the media-key handlers with the media session.
     void installMediaCommands();
+    // A media command as its handler hands it over: it runs on a later pass
+    // of the main thread, reading the state then. Commands that come while
+    // others wait fold into their net effect, and after each run the next
+    // ones wait for a short hold that ends once none came in it (or after a
+    // few holds), so a flood of commands costs a few state changes and at
+    // most one new connection, never a start per command.
+    void queueMediaAction(MediaAction action);
     void performMediaAction(MediaAction action);
     // Brings a station named by a link into view; never starts playback.
     void openStationLink(const QUrl &url);
@@ -397,6 +404,18 @@ private:
     std::vector<Caption> future_;
     std::unique_ptr<StoreTimer> sleepTask_;
     std::vector<std::pair<MediaSession::Command, qint64>> remoteTokens_;
+    // Media commands waiting to run, folded: for each state they may find
+    // (index 0: not active, 1: active), whether a station plays at the end
+    // and whether a stop came on the way.
+    struct MediaOutcome {
+        bool plays = false;
+        bool stopped = false;
+    };
+    std::optional<std::pair<MediaOutcome, MediaOutcome>> mediaWaiting_;
+    bool mediaPosted_ = false;
+    bool mediaArrived_ = false; // a command came during the current hold
+    int mediaHolds_ = 0;        // holds the waiting commands have sat through
+    std::unique_ptr<StoreTimer> mediaHold_;
     double position_ = 0;
     std::unique_ptr<StoreTimer> retryTask_;
 
@@ -415,6 +434,9 @@ private:
     // (kept here by their owner)
     // The sleep timer ran out: stop and forget the deadline.
     void sleepFired();
+    // Runs the waiting media commands' net effect and holds the next ones.
+    void runMediaActions();
+    void mediaHoldEnded();
     // The file URL of the broadcast artwork, looked up once; absent without one.
     static std::optional<QString> broadcastArtwork();
     // What the directory filters on, per catalog station (by position in

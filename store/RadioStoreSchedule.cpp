@@ -172,17 +172,78 @@ void RadioStore::installMediaCommands()
         {MediaSession::Command::TogglePlayPause, MediaAction::Toggle},
     };
     for (const auto &[command, action] : commands) {
-        // The handler only queues the action: it reads the store's state when
-        // it runs, and does nothing once the store is gone.
+        // The handler only queues the action (see queueMediaAction), and does
+        // nothing once the store is gone.
         const QPointer<RadioStore> store(this);
         const qint64 token = mediaSession_->addTarget(command, [store, action = action] {
-            MainThread::post([store, action] {
-                if (store)
-                    store->performMediaAction(action);
-            });
+            if (store)
+                store->queueMediaAction(action);
         });
         remoteTokens_.emplace_back(command, token);
     }
+}
+
+namespace {
+
+// How long the media commands that follow a run wait, and how many such
+// holds they wait at most while more keep coming.
+constexpr double mediaHoldSeconds = 0.25;
+constexpr int mediaHoldLimit = 8;
+
+} // namespace
+
+void RadioStore::queueMediaAction(MediaAction action)
+{
+    if (!mediaWaiting_)
+        mediaWaiting_.emplace(MediaOutcome{false, false}, MediaOutcome{true, false});
+    for (MediaOutcome *outcome : {&mediaWaiting_->first, &mediaWaiting_->second}) {
+        const bool stops = action == MediaAction::Pause || (action == MediaAction::Toggle && outcome->plays);
+        outcome->stopped = outcome->stopped || stops;
+        outcome->plays = !stops;
+    }
+    mediaArrived_ = true;
+    if (mediaHold_ || mediaPosted_)
+        return;
+    mediaPosted_ = true;
+    MainThread::post([store = QPointer<RadioStore>(this)] {
+        if (store) {
+            store->mediaPosted_ = false;
+            store->runMediaActions();
+        }
+    });
+}
+
+void RadioStore::runMediaActions()
+{
+    if (!mediaWaiting_)
+        return;
+    const bool playing = active();
+    const MediaOutcome outcome = playing ? mediaWaiting_->second : mediaWaiting_->first;
+    mediaWaiting_.reset();
+    mediaArrived_ = false;
+    mediaHolds_ = 0;
+    // A station that plays and plays again at the end is left playing.
+    if (playing && !outcome.plays)
+        performMediaAction(MediaAction::Pause);
+    else if (!playing && outcome.plays && transportStation())
+        performMediaAction(MediaAction::Play);
+    else if (!playing && outcome.stopped)
+        performMediaAction(MediaAction::Pause); // a failed run returns to stopped
+    mediaHold_ = timers_->after(mediaHoldSeconds, [this] { mediaHoldEnded(); });
+}
+
+void RadioStore::mediaHoldEnded()
+{
+    // The timer that runs this is finished; forgetting it here is safe.
+    mediaHold_.reset();
+    if (!mediaWaiting_)
+        return;
+    if (mediaArrived_ && ++mediaHolds_ < mediaHoldLimit) {
+        mediaArrived_ = false;
+        mediaHold_ = timers_->after(mediaHoldSeconds, [this] { mediaHoldEnded(); });
+        return;
+    }
+    runMediaActions();
 }
 
 void RadioStore::performMediaAction(MediaAction action)

@@ -462,6 +462,26 @@ TEST(ListeningArchive, OpeningFailsWithAnErrorForUnusableFiles)
         EXPECT_EQ(e.code(), 512);
     }
 
+    // A link at the archive's place is refused and left as it is, whether it
+    // dangles (SQLite would create its target, readable by everyone) or leads
+    // to an archive; a folder reached through a link is fine.
+    const QString links = test::temporaryFolder();
+    const QString elsewhere = links + QStringLiteral("/elsewhere.sqlite3");
+    const QString kept = freshPath("kept.sqlite3");
+    Archive(kept).begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1});
+    for (const QString &target : {elsewhere, kept}) {
+        const QString link = links + QStringLiteral("/Listening.sqlite3");
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(target, link));
+        EXPECT_THROW(Archive archive(link), FileWriteError) << target.toStdString();
+        EXPECT_EQ(QFileInfo(link).symLinkTarget(), target);
+    }
+    EXPECT_FALSE(QFileInfo::exists(elsewhere));
+    const QString through = test::temporaryFolder() + QStringLiteral("/through");
+    ASSERT_TRUE(QFile::link(links, through));
+    Archive reached(through + QStringLiteral("/Archive.sqlite3"));
+    EXPECT_EQ(reached.begin(QStringLiteral("a"), QStringLiteral("A"), 0, Date{1}), 1);
+
     // A file this user may only read would look healthy until the first
     // write: it is refused at once and left as it was. (As root every file
     // is writable, so the check runs in a child that gave up root.)

@@ -416,7 +416,13 @@ TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
     const Case cases[] = {
         {"nothing, not even the cache folder", [] {}, true},
         {"own 0700 folder", folder(0700), true},
-        {"folder others may enter", folder(0755), false},
+        // As a build of the project makes it, for its shader cache.
+        {"own folder others may enter", folder(0755), true},
+        {"own folder the group may write to", folder(0775), false},
+        {"the guard's own folder open to others", [&] {
+             ASSERT_TRUE(QDir().mkpath(own + QStringLiteral("/instance")));
+             ::chmod(QFile::encodeName(own + QStringLiteral("/instance")), 0755);
+         }, false},
         {"link to an own private folder", [&] {
              QDir(root.path()).mkpath(QStringLiteral("elsewhere"));
              ::chmod(QFile::encodeName(root.path() + QStringLiteral("/elsewhere")), 0700);
@@ -438,8 +444,8 @@ TEST(SingleInstanceTest, SocketOnlyInAPrivateFolderAndCapped)
         const std::optional<QString> path = SingleInstance::fallbackSocketPath();
         EXPECT_EQ(path.has_value(), c.used) << c.what;
         if (path) {
-            EXPECT_EQ(*path, own + QStringLiteral("/%1.socket").arg(QSysInfo::machineHostName())) << c.what;
-            EXPECT_TRUE(SingleInstance::privateFolder(own)) << c.what;
+            EXPECT_EQ(*path, own + QStringLiteral("/instance/%1.socket").arg(QSysInfo::machineHostName())) << c.what;
+            EXPECT_TRUE(SingleInstance::privateFolder(own + QStringLiteral("/instance"))) << c.what;
         }
     }
     // A private runtime folder is preferred.

@@ -6,9 +6,14 @@
 
 #include <QDBusConnectionInterface>
 #include "support/PrivateSessionBus.h"
+#include "support/Responsiveness.h"
 
+#include <QDBusPendingCall>
 #include <QProcess>
 #include <QStandardPaths>
+
+#include <atomic>
+#include <thread>
 
 namespace vantuli::test {
 namespace {
@@ -65,6 +70,14 @@ protected:
         StoreFixture::SetUp();
     }
 
+    // Whether the store is in `state`; a command that follows a run waits for
+    // a short hold, which passes with each look.
+    bool heldFor(State state)
+    {
+        timers->advance(1);
+        return store->state() == state;
+    }
+
     RadioStore &makeOnBus()
     {
         RadioStore::Dependencies d = dependencies();
@@ -96,14 +109,73 @@ TEST_F(MprisTest, PlayerctlPlaysShowsTheStationAndStops)
     EXPECT_TRUE(playerctl({QStringLiteral("metadata"), QStringLiteral("mpris:length")}).isEmpty());
 
     playerctl({QStringLiteral("play-pause")});
-    ASSERT_TRUE(waitUntil([this] { return store->state() == State::Stopped; }));
+    ASSERT_TRUE(waitUntil([this] { return heldFor(State::Stopped); }));
     EXPECT_EQ(playerctl({QStringLiteral("status")}), QStringLiteral("Stopped"));
 
     // Stop counts as pause.
     playerctl({QStringLiteral("play-pause")});
-    ASSERT_TRUE(waitUntil([this] { return store->state() == State::Connecting; }));
+    ASSERT_TRUE(waitUntil([this] { return heldFor(State::Connecting); }));
     playerctl({QStringLiteral("stop")});
-    ASSERT_TRUE(waitUntil([this] { return store->state() == State::Stopped; }));
+    ASSERT_TRUE(waitUntil([this] { return heldFor(State::Stopped); }));
+}
+
+// A client on the bus that sends media commands by the ten thousand without
+// waiting for answers: the main thread keeps answering, and the commands fold
+// into a few state changes with at most two starts.
+TEST_F(MprisTest, AFloodOfCommandsCostsAFewChanges)
+{
+    makeOnBus();
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("flood"));
+    ASSERT_TRUE(client.isConnected());
+    const auto call = [](const char *method) {
+        return QDBusMessage::createMethodCall(QString::fromLatin1(MprisMediaSession::serviceName),
+                                              QString::fromLatin1(MprisMediaSession::objectPath),
+                                              QString::fromLatin1(MprisMediaSession::playerInterface),
+                                              QString::fromLatin1(method));
+    };
+    struct Flood {
+        const char *what;
+        std::vector<const char *> methods;
+        int repeats;
+        State end;
+    };
+    const Flood floods[] = {
+        {"PlayPause, an even number of times", {"PlayPause"}, 10000, State::Stopped},
+        {"PlayPause, an odd number of times", {"PlayPause"}, 10001, State::Connecting},
+        {"Pause then Play", {"Pause", "Play"}, 5000, State::Connecting},
+        {"Play then Stop", {"Play", "Stop"}, 5000, State::Stopped},
+    };
+    for (const Flood &flood : floods) {
+        const size_t before = farm.scripts.size();
+        Responsiveness responsiveness(std::chrono::seconds(1));
+        std::atomic<bool> sent{false};
+        std::thread sender([&] {
+            for (int i = 0; i < flood.repeats; ++i)
+                for (const char *method : flood.methods)
+                    client.send(call(method));
+            sent = true;
+        });
+        EXPECT_TRUE(waitUntil([&] { return sent.load(); }, std::chrono::seconds(60))) << flood.what;
+        sender.join();
+        // Calls from one connection are answered in order: once this one is,
+        // every command has reached the store.
+        QDBusMessage status = QDBusMessage::createMethodCall(
+            QString::fromLatin1(MprisMediaSession::serviceName), QString::fromLatin1(MprisMediaSession::objectPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        status << QString::fromLatin1(MprisMediaSession::playerInterface) << QStringLiteral("PlaybackStatus");
+        const QDBusPendingCall answered = client.asyncCall(status, 60000);
+        EXPECT_TRUE(waitUntil([&] { return answered.isFinished(); }, std::chrono::seconds(60))) << flood.what;
+        EXPECT_FALSE(answered.isError()) << flood.what;
+        EXPECT_EQ(responsiveness.finish(), 0) << flood.what;
+        farm.settle();
+        timers->advance(10);
+        farm.settle();
+        EXPECT_EQ(store->state(), flood.end) << flood.what;
+        EXPECT_LE(farm.scripts.size() - before, 2u) << flood.what;
+        store->stop(false);
+        timers->advance(10);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("flood"));
 }
 
 TEST_F(MprisTest, EveryChangeIsAnnouncedToAFollowingClient)

@@ -10,14 +10,18 @@ using Command = MediaSession::Command;
 
 class MediaKeysTest : public StoreFixture {
 protected:
-    // Presses a key as the desktop does; the action runs once the main thread gets to it.
+    // Presses a key as the desktop does; the action runs once the main thread
+    // gets to it. Settled, the hold that follows a run is over as well.
     void press(Command command, bool settle = true)
     {
         for (const auto &target : media->targets)
             if (target.command == command)
                 target.handler();
-        if (settle)
+        if (settle) {
             farm.settle();
+            timers->advance(10);
+            farm.settle();
+        }
     }
 };
 
@@ -58,6 +62,44 @@ TEST_F(MediaKeysTest, PlayPauseAndToggleActOnTheStateWhenTheyRun)
     store->start(find(QStringLiteral("fr1")));
     farm.settle();
     EXPECT_EQ(store->state(), State::Stopped);
+}
+
+// Keys that come while others wait fold into their net effect; after each run
+// the next ones wait until a short hold passes without a key (or a few holds
+// have passed), so a stream of keys costs a few state changes, not one each.
+TEST_F(MediaKeysTest, KeysThatWaitFoldIntoTheirNetEffect)
+{
+    make();
+    const auto presses = [&](std::initializer_list<Command> commands) {
+        for (const Command command : commands)
+            press(command, false);
+    };
+    presses({Command::TogglePlayPause, Command::TogglePlayPause, Command::TogglePlayPause});
+    farm.settle();
+    EXPECT_EQ(farm.scripts.size(), 1u);
+    EXPECT_EQ(store->state(), State::Connecting);
+
+    // During the hold: played on, stopped and played again is left playing.
+    presses({Command::Pause, Command::Play, Command::TogglePlayPause, Command::TogglePlayPause});
+    farm.settle();
+    timers->advance(10);
+    farm.settle();
+    EXPECT_EQ(farm.scripts.size(), 1u);
+    EXPECT_EQ(store->state(), State::Connecting);
+
+    // A key, then more every tenth of a second: the first runs at once; the
+    // others wait while they keep coming, but not for ever.
+    presses({Command::Pause});
+    farm.settle();
+    EXPECT_EQ(store->state(), State::Stopped);
+    for (int i = 0; i < 30; ++i) {
+        presses({Command::Play});
+        farm.settle();
+        timers->advance(0.1);
+        farm.settle();
+    }
+    EXPECT_EQ(store->state(), State::Connecting);
+    EXPECT_EQ(farm.scripts.size(), 2u);
 }
 
 TEST_F(MediaKeysTest, PlayWithoutAStationDoesNothing)

@@ -569,8 +569,8 @@ TEST_F(LiveStreamConnection, StopAndDropFromOtherThreadsAreSafe)
             }
             if (e.kind == StreamEvent::Kind::Position) {
                 std::lock_guard guard(lock);
-                dropped = true;
                 stream.reset();
+                dropped = true;
             }
         };
         {
