@@ -195,6 +195,12 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
         open();
     }
     EXPECT_EQ(count(), before);
+    // While the menu shows, a change refills it without another opening.
+    tray.popup(QPoint(0, 0));
+    radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
+    app->menus()->flush();
+    EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("收藏"))), nullptr);
+    tray.close();
     ASSERT_GE(tray.actions().size(), 2);
     tray.actions().at(1)->trigger();
     settle();
