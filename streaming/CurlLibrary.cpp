@@ -177,8 +177,14 @@ void setLibraryFolder(const std::string &folder)
 
 } // namespace vantuli::curl
 
-// The names in parentheses: curl.h defines same-named macros.
+// The names in parentheses: curl.h defines same-named macros. The option
+// and information parameters are libcurl's enumerations, which reach a
+// variadic function as int on every ABI, as libcurl's own va_start relies on.
 #pragma GCC visibility push(hidden)
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
 extern "C" {
 
 CURLcode(curl_global_init)(long flags)
@@ -278,4 +284,7 @@ X509 *d2i_X509(X509 **certificate, const unsigned char **bytes, long length)
 }
 
 } // extern "C"
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
 #pragma GCC visibility pop
