@@ -51,17 +51,44 @@ QString localized(const char *key)
     return actionText(L10n::shared().text(QString::fromUtf8(key)));
 }
 
-// A station's name as a tray item: cut short at a bounded width, so that a
+// The full name of a station item that its menu has still to measure.
+constexpr char unmeasuredName[] = "vantuliUnmeasuredName";
+
+// A station's name as a tray item, cut short at a bounded width so that a
 // long name does not widen the menu to the screen, and then given whole as
-// the item's tooltip.
+// the item's tooltip. Measuring a name loads its font (a CJK face is large),
+// so it waits until the item's menu is about to show: elideStationNames().
 QAction *addStationName(QMenu *menu, const QString &name)
 {
     menu->setToolTipsVisible(true);
-    const QString shown = menu->fontMetrics().elidedText(name, Qt::ElideRight, trayNameWidth);
-    QAction *item = menu->addAction(actionText(shown));
-    if (shown != name)
-        item->setToolTip(Qt::convertFromPlainText(name, Qt::WhiteSpaceNormal));
+    QAction *item = menu->addAction(actionText(name));
+    item->setProperty(unmeasuredName, name);
     return item;
+}
+
+// Cuts the names of `menu`'s station items short, each once.
+void elideStationNames(QMenu *menu)
+{
+    for (QAction *item : menu->actions()) {
+        const QVariant name = item->property(unmeasuredName);
+        if (!name.isValid())
+            continue;
+        item->setProperty(unmeasuredName, QVariant());
+        const QString whole = name.toString();
+        const QString shown = menu->fontMetrics().elidedText(whole, Qt::ElideRight, trayNameWidth);
+        if (shown == whole)
+            continue;
+        item->setText(actionText(shown));
+        item->setToolTip(Qt::convertFromPlainText(whole, Qt::WhiteSpaceNormal));
+    }
+}
+
+// A submenu of station items, measured when it is about to show.
+QMenu *addStationSubmenu(QMenu &menu, const QString &title)
+{
+    QMenu *submenu = menu.addMenu(title);
+    QObject::connect(submenu, &QMenu::aboutToShow, submenu, [submenu] { elideStationNames(submenu); });
+    return submenu;
 }
 
 void addStationItem(QMenu *menu, RadioStore &radio, const Station &station)
@@ -81,7 +108,7 @@ void addStationMenu(QMenu &menu, RadioStore &radio, const QString &title, const 
     }
     if (stations.empty())
         return;
-    QMenu *submenu = menu.addMenu(title);
+    QMenu *submenu = addStationSubmenu(menu, title);
     for (const Station &station : stations)
         addStationItem(submenu, radio, station);
 }
@@ -103,7 +130,7 @@ void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay
     menu.addSeparator();
     QMenu *featured = menu.addMenu(localized("精选电台"));
     for (const FeaturedGroup &group : radio.featuredGroups()) {
-        QMenu *groupMenu = featured->addMenu(actionText(group.label()));
+        QMenu *groupMenu = addStationSubmenu(*featured, actionText(group.label()));
         for (const Station &station : group.stations)
             addStationItem(groupMenu, radio, station);
     }
@@ -116,6 +143,8 @@ void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay
     menu.addSeparator();
     menu.addAction(open);
     menu.addAction(quit);
+    // The menu itself is about to show (submenus measure theirs when they are).
+    elideStationNames(&menu);
 }
 
 AppMenus::AppMenus(RadioStore *radio, FloatingCaptions *floating, Commands commands, QObject *parent)
@@ -169,17 +198,22 @@ AppMenus::AppMenus(RadioStore *radio, FloatingCaptions *floating, Commands comma
     for (auto signal : {&RadioStore::captionsOnChanged, &RadioStore::selectedChanged, &RadioStore::currentChanged,
                         &RadioStore::stateChanged, &RadioStore::languageChanged})
         connect(radio_, signal, overlayRefresh_, &Refresher::schedule);
+    // The tray menu is filled when it is about to show, and again while it
+    // shows when what it lists changes; while closed a change only marks it.
+    connect(tray_, &QMenu::aboutToShow, this, [this] {
+        if (trayStale_)
+            rebuildTray();
+    });
     for (auto signal : {&RadioStore::selectedChanged, &RadioStore::currentChanged, &RadioStore::stateChanged,
                         &RadioStore::stationsChanged, &RadioStore::favoriteOrderChanged, &RadioStore::historyChanged})
-        connect(radio_, signal, trayRefresh_, &Refresher::schedule);
+        connect(radio_, signal, this, &AppMenus::trayChanged);
     if (floating_) {
         connect(floating_, &FloatingCaptions::enabledChanged, overlayRefresh_, &Refresher::schedule);
         connect(floating_, &FloatingCaptions::styleChanged, overlayRefresh_, &Refresher::schedule);
     }
     connect(&L10n::shared(), &L10n::didChange, textRefresh_, &Refresher::schedule);
-    connect(&L10n::shared(), &L10n::didChange, trayRefresh_, &Refresher::schedule);
+    connect(&L10n::shared(), &L10n::didChange, this, &AppMenus::trayChanged);
     updateTexts();
-    rebuildTray();
 }
 
 AppMenus::~AppMenus()
@@ -255,8 +289,16 @@ void AppMenus::updateTexts()
     updateOverlay();
 }
 
+void AppMenus::trayChanged()
+{
+    trayStale_ = true;
+    if (tray_->isVisible())
+        trayRefresh_->schedule();
+}
+
 void AppMenus::rebuildTray()
 {
+    trayStale_ = false;
     fillTrayMenu(*tray_, *radio_, overlay_, open_, quit_);
 }
 

@@ -47,11 +47,13 @@ constexpr int trayNameWidth = 320;
 // Fills the tray menu: now playing, featured stations, favourites and recent
 // stations (those two only when not empty; recent cut to 10 before the ids
 // are resolved), the overlay controls, open and quit. Long station names are
-// cut short, whole in their items' tooltips.
+// cut short, whole in their items' tooltips: in the menu itself now, in each
+// submenu when it is about to show.
 void fillTrayMenu(QMenu &menu, RadioStore &radio, const OverlayControls &overlay, QAction *open, QAction *quit);
 
 // The application's commands and menus. The actions live as long as this
-// object; menus are rebuilt or relabelled whenever what they show changes.
+// object; menus are rebuilt or relabelled whenever what they show changes
+// (the tray menu when it is next about to show, or at once while it shows).
 class AppMenus : public QObject {
     Q_OBJECT
 
@@ -76,12 +78,14 @@ public:
     QAction *searchAction() const { return search_; }
     QAction *archiveAction() const { return archive_; }
 
-    // Runs pending rebuilds now (tests).
+    // Runs pending rebuilds now (tests). The tray menu is filled when it is
+    // about to show.
     void flush();
 
 private:
     void updateOverlay();
     void updateTexts();
+    void trayChanged();
     void rebuildTray();
 
     RadioStore *radio_;
@@ -102,6 +106,7 @@ private:
     Refresher *overlayRefresh_;
     Refresher *trayRefresh_;
     Refresher *textRefresh_;
+    bool trayStale_ = true;
 };
 
 } // namespace vantuli

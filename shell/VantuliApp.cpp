@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QHash>
 #include <QIconEngine>
 #include <QMenu>
 #include <QMenuBar>
@@ -104,6 +105,46 @@ public:
     QString key() const override { return QStringLiteral("VantuliTrayMark"); }
 };
 
+// One of our artworks as an icon of the given sizes, each rendered from the
+// SVG only when it is first asked for (a window system takes a window's icon
+// when the window is made, some never), then kept.
+class ArtworkIconEngine final : public QIconEngine {
+public:
+    ArtworkIconEngine(QString name, QList<QSize> sizes) : name_(std::move(name)), sizes_(std::move(sizes)) {}
+
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+        painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        if (size.isEmpty())
+            return {};
+        const quint64 key = (quint64(quint32(size.width())) << 32) | quint32(size.height());
+        auto found = rendered_.constFind(key);
+        if (found == rendered_.constEnd())
+            found = rendered_.insert(key, artwork(name_, size));
+        return *found;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return sizes_; }
+
+    QIconEngine *clone() const override
+    {
+        auto *copy = new ArtworkIconEngine(name_, sizes_);
+        copy->rendered_ = rendered_;
+        return copy;
+    }
+    QString key() const override { return QStringLiteral("VantuliArtwork"); }
+
+private:
+    QString name_;
+    QList<QSize> sizes_;
+    QHash<quint64, QPixmap> rendered_;
+};
+
 } // namespace
 
 QColor trayTileColor()
@@ -118,10 +159,10 @@ QIcon trayMarkIcon()
 
 QIcon applicationIcon()
 {
-    QIcon icon;
+    QList<QSize> sizes;
     for (const int side : {16, 22, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(artwork(QStringLiteral("AppIcon"), QSize(side, side)));
-    return icon;
+        sizes.append(QSize(side, side));
+    return QIcon(new ArtworkIconEngine(QStringLiteral("AppIcon"), sizes));
 }
 
 VantuliApp::VantuliApp(QObject *parent) : VantuliApp(Options{}, parent) {}

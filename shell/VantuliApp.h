@@ -22,7 +22,8 @@ QString trayToolTip(const RadioStore &radio);
 // readable on light and dark panels, drawn at any size the tray asks for.
 QIcon trayMarkIcon();
 QColor trayTileColor();
-// The application icon at the usual sizes, for every window.
+// The application icon at the usual sizes, for every window, each size
+// rendered when first asked for.
 QIcon applicationIcon();
 
 class AppMenus;

@@ -124,9 +124,14 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     RadioStore *radio = app->radio();
     QMenu &tray = *app->menus()->trayMenu();
 
+    // The menu is filled as it is about to show.
+    const auto open = [&] {
+        app->menus()->flush();
+        emit tray.aboutToShow();
+    };
     // Empty favourites and history: only the featured submenu.
     probe->setHistory({});
-    app->menus()->flush();
+    open();
     EXPECT_NE(submenu(tray, L10n::shared().text(QStringLiteral("精选电台"))), nullptr);
     EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("收藏"))), nullptr);
     EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("最近收听"))), nullptr);
@@ -141,10 +146,11 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
         history.push_back(ListeningRecord{id, std::nullopt, 1});
     probe->setHistory(history);
     radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
-    app->menus()->flush();
+    open();
 
     QMenu *recent = submenu(tray, L10n::shared().text(QStringLiteral("最近收听")));
     ASSERT_NE(recent, nullptr);
+    emit recent->aboutToShow();
     QStringList shown;
     for (QAction *action : recent->actions())
         shown.append(action->text());
@@ -170,7 +176,7 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     ASSERT_TRUE(radio->current());
     EXPECT_EQ(radio->current()->name, QStringLiteral("R&B"));
     EXPECT_TRUE(radio->active());
-    app->menus()->flush();
+    open();
     // The first section names it and offers to stop.
     const QList<QAction *> items = tray.actions();
     ASSERT_GE(items.size(), 2);
@@ -186,9 +192,15 @@ TEST_F(TrayTest, MenuShowsTenMostRecentResolvedAndEscapesNames)
     const auto before = count();
     for (int i = 0; i < 20; ++i) {
         radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
-        app->menus()->flush();
+        open();
     }
     EXPECT_EQ(count(), before);
+    // While the menu shows, a change refills it without another opening.
+    tray.popup(QPoint(0, 0));
+    radio->favorite(*radio->catalogStation(QStringLiteral("s2")));
+    app->menus()->flush();
+    EXPECT_EQ(submenu(tray, L10n::shared().text(QStringLiteral("收藏"))), nullptr);
+    tray.close();
     ASSERT_GE(tray.actions().size(), 2);
     tray.actions().at(1)->trigger();
     settle();
@@ -593,6 +605,57 @@ TEST(SingleInstanceTest, SocketKeptWhileItsOwnerLives)
     first.release();
     EXPECT_EQ(launch(QStringLiteral("vantuli://station/s4"), 3000), SingleInstance::Claim::First);
     EXPECT_EQ(links.size(), 2);
+}
+
+// A start loads what its first paint uses and nothing more: the stream
+// client's libraries wait for the first station, FFmpeg for the first decode,
+// and a CJK face for the first CJK text (an English interface over the
+// shipped catalog draws none, though the tray menu lists CJK names).
+TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
+{
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString runtime = root.path() + QStringLiteral("/run");
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    ::chmod(QFile::encodeName(runtime), 0700);
+    QProcessEnvironment environment = programEnvironment(root.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
+    environment.remove(QStringLiteral("LANGUAGE"));
+
+    // The regular face the desktop takes for Chinese, where fontconfig can say.
+    QProcess match;
+    match.start(QStringLiteral("fc-match"), {QStringLiteral("--format=%{file}"), QStringLiteral(":lang=zh-cn")});
+    const QString cjkFace = match.waitForFinished(10000) ? QString::fromLocal8Bit(match.readAllStandardOutput()) : QString();
+
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(VANTULI_PROGRAM), {});
+    ASSERT_TRUE(waitForFirstPaint(program));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromLocal8Bit(maps.readAll());
+    program.terminate();
+    if (!program.waitForFinished(30000))
+        program.kill();
+
+    const struct {
+        const char *what;
+        QString file;
+    } rows[] = {
+        {"libcurl", QStringLiteral("/libcurl.so")},
+        {"a TLS library", QStringLiteral("/libssl.so")},
+        {"a TLS library", QStringLiteral("/libgnutls.so")},
+        {"FFmpeg", QStringLiteral("/libavcodec.so")},
+        {"the regular CJK face", cjkFace},
+    };
+    for (const auto &row : rows) {
+        if (!row.file.isEmpty()) {
+            EXPECT_FALSE(mapped.contains(row.file)) << row.what << ": " << row.file.toStdString();
+        }
+    }
 }
 
 // No bus, a relative runtime folder and the cache folder's place squatted:

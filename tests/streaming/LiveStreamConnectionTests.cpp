@@ -1,5 +1,6 @@
 #include "LiveStreamTesting.h"
 
+#include "streaming/CurlLibrary.h"
 #include "streaming/HlsPlaylist.h"
 #include "streaming/StreamRequest.h"
 
@@ -334,6 +335,33 @@ TEST_F(LiveStreamConnection, RequestKeepsTheBodyItsOwnerHasNotReadYet)
             taken += request.read(64 * 1024);
         EXPECT_TRUE(taken == body) << taken.size();
     }
+}
+
+// libcurl is loaded when the first request starts. Without it a request
+// ends as a transport failure, with the loader's reason on standard error
+// once; nothing ends the process. (A child process: this one has loaded it.)
+TEST(StreamRequestLibrary, MissingLibcurlIsATransportFailure)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            curl::setLibraryFolder(test::temporaryFolder().toStdString() + "/no-curl");
+            ::testing::internal::CaptureStderr();
+            int failures = 0;
+            for (int i = 0; i < 2; ++i) {
+                std::optional<std::optional<StreamRequest::Failure>> finished;
+                StreamRequest::Handlers handlers;
+                handlers.finished = [&](std::optional<StreamRequest::Failure> f) { finished = f; };
+                StreamRequest request(StreamConfiguration{}, 1000, handlers, nullptr);
+                request.get(QUrl(QStringLiteral("https://127.0.0.1:9/live.mp3")), {{"Icy-MetaData", "0"}});
+                test::waitUntil([&] { return finished.has_value(); });
+                failures += finished == std::optional(std::optional(StreamRequest::Failure::transport)) ? 1 : 0;
+            }
+            const QByteArray printed = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
+            std::fputs(printed.constData(), stderr);
+            std::exit(failures == 2 && !curl::loaded() && printed.count("could not be loaded") == 1 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "libcurl could not be loaded: .*no-curl/libcurl");
 }
 
 TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
