@@ -28,7 +28,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,28 +46,6 @@ namespace {
 double since(Clock::time_point t)
 {
     return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// CPU seconds of this process's threads, without the test server's.
-double streamCpuSeconds()
-{
-    const double tick = double(sysconf(_SC_CLK_TCK));
-    double total = 0;
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
-        if (open < 0 || close < 0 || line.mid(open + 1, close - open - 1) == "test.https")
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        // utime and stime are fields 14 and 15 of the line; here 12 and 13.
-        if (fields.size() > 13)
-            total += (fields[11].toDouble() + fields[12].toDouble()) / tick;
-    }
-    return total;
 }
 
 StreamConfiguration trusting()
@@ -164,11 +141,11 @@ double cpuPerMinute(const QUrl &url, double delay, double seconds)
     LiveStream stream(std::move(p));
     stream.start(url, 1, trusting());
     test::waitUntil([&] { return playing.load(); }, std::chrono::seconds(30));
-    const double cpu = streamCpuSeconds();
+    const double cpu = test::runCpuSeconds(true);
     const auto begun = Clock::now();
     // The stream needs nothing of the main thread: it sleeps, costing nothing.
     std::this_thread::sleep_for(std::chrono::milliseconds(qint64(seconds * 1000)));
-    const double used = streamCpuSeconds() - cpu;
+    const double used = test::runCpuSeconds(true) - cpu;
     const double wall = since(begun);
     stream.stop();
     if (delay > 0)

@@ -245,9 +245,10 @@ inline qint64 peakResidentBytes()
     return peak;
 }
 
-// Processor seconds of this process's threads but the test's own (which
-// spins the event loop while it waits) and the test server's.
-inline double runCpuSeconds()
+// Processor seconds of this process's threads but the test server's and,
+// unless `withMainThread`, the test's own (which spins the event loop while
+// it waits).
+inline double runCpuSeconds(bool withMainThread = false)
 {
     const double tick = double(::sysconf(_SC_CLK_TCK));
     const QString self = QString::number(::getpid());
@@ -255,7 +256,7 @@ inline double runCpuSeconds()
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
-        if (tid == self || !stat.open(QIODevice::ReadOnly))
+        if ((tid == self && !withMainThread) || !stat.open(QIODevice::ReadOnly))
             continue;
         const QByteArray line = stat.readAll();
         const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
