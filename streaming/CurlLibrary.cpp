@@ -45,6 +45,8 @@ namespace {
     X(curl_multi_add_handle)                                                                                           \
     X(curl_multi_remove_handle)                                                                                        \
     X(curl_multi_socket_action)                                                                                        \
+    X(curl_multi_socket_all)                                                                                           \
+    X(curl_version_info)                                                                                               \
     X(curl_multi_info_read)                                                                                            \
     X(curl_slist_append)                                                                                               \
     X(curl_slist_free_all)                                                                                             \
@@ -58,6 +60,8 @@ enum Function { VANTULI_CURL_FUNCTIONS(VANTULI_CURL_INDEX) functionCount };
 
 // The name libcurl's interface has carried since 7.16 (and still does in 8.x).
 constexpr const char *soname = "libcurl.so.4";
+constexpr unsigned minimumVersion = 0x075700;
+constexpr const char *minimumVersionText = "7.87";
 
 // Set before the first load only (tests); empty: the loader's search path.
 std::string &libraryFolder()
@@ -90,6 +94,18 @@ struct Functions {
         return;                                                                                                        \
     }
         VANTULI_CURL_FUNCTIONS(VANTULI_CURL_LOOKUP)
+        // The build requires the headers of 7.87; an older library found at
+        // run time would ignore the options that keep a hung name lookup
+        // from holding the caller.
+        using VersionInfo = decltype(&::curl_version_info);
+        const curl_version_info_data *version =
+            reinterpret_cast<VersionInfo>(address[curl_version_info_index])(CURLVERSION_NOW);
+        if (!version || version->version_num < minimumVersion) {
+            const std::string reason = std::string("libcurl ") + (version ? version->version : "?") +
+                                       " is older than " + minimumVersionText;
+            fail(reason.c_str());
+            return;
+        }
         complete = true;
     }
 
@@ -251,6 +267,17 @@ CURLMcode(curl_multi_remove_handle)(CURLM *multi, CURL *curl)
 CURLMcode(curl_multi_socket_action)(CURLM *multi, curl_socket_t socket, int mask, int *running)
 {
     return VANTULI_REAL(curl_multi_socket_action)(multi, socket, mask, running);
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+CURLMcode(curl_multi_socket_all)(CURLM *multi, int *running)
+{
+    return VANTULI_REAL(curl_multi_socket_all)(multi, running);
+}
+#pragma GCC diagnostic pop
+curl_version_info_data *(curl_version_info)(CURLversion stamp)
+{
+    return VANTULI_REAL(curl_version_info)(stamp);
 }
 CURLMsg *(curl_multi_info_read)(CURLM *multi, int *left)
 {

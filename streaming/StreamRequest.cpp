@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace vantuli {
@@ -77,9 +78,9 @@ struct CurlCallbacks {
         return 0;
     }
 
-    static size_t header(char *, size_t size, size_t count, void *request)
+    static size_t header(char *data, size_t size, size_t count, void *request)
     {
-        return static_cast<StreamRequest *>(request)->headerLine(size * count);
+        return static_cast<StreamRequest *>(request)->headerLine(data, size * count);
     }
 
     static size_t body(char *data, size_t size, size_t count, void *request)
@@ -110,6 +111,8 @@ StreamSession::StreamSession(QObject *parent, int connectionsPerHost) : QObject(
     multi_ = curl_multi_init();
     timer_ = new QTimer(this);
     timer_->setSingleShot(true);
+    // libcurl's time-outs (connecting, the next address) when it asks.
+    timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] { act(CURL_SOCKET_TIMEOUT, 0); });
     curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlCallbacks::socket);
     curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
@@ -181,7 +184,30 @@ void StreamSession::act(int socket, int events)
 {
     int running = 0;
     curl_multi_socket_action(multi_, socket, events, &running);
+    if (connecting()) {
+        // When an attempt on one of a host's addresses fails or runs out of
+        // time, libcurl (7.88) prepares the next address but opens its
+        // socket only when the transfer runs again, and asks for no event
+        // that would make it run: nothing would happen until the whole
+        // connect time-out is over. Running every transfer once more starts
+        // that attempt now. (socket_all is the one call that runs them all
+        // and tells which sockets to watch.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        curl_multi_socket_all(multi_, &running);
+#pragma GCC diagnostic pop
+    }
     collect();
+}
+
+bool StreamSession::connecting() const
+{
+    for (StreamRequest *request : requests_) {
+        curl_off_t connected = 0;
+        if (curl_easy_getinfo(request->easy_, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0)
+            return true;
+    }
+    return false;
 }
 
 void StreamSession::collect()
@@ -205,12 +231,15 @@ StreamRequest::StreamRequest(const StreamConfiguration &configuration, int idleT
     : QObject(parent), configuration_(configuration), idleTimeoutMs_(idleTimeoutMs),
       handlers_(std::move(handlers)), bodyLimit_(bodyLimit), session_(session)
 {
-    if (!session_)
+    if (!session_) {
         session_ = new StreamSession(this);
+        ownSession_ = true;
+    }
     for (const QSslCertificate &certificate : configuration_.caCertificates)
         authorities_.append(certificate.toDer());
     idle_ = new QTimer(this);
     idle_->setSingleShot(true);
+    idle_->setTimerType(Qt::PreciseTimer);
     connect(idle_, &QTimer::timeout, this, [this] { fail(Failure::transport, UrlError::timedOut); });
 }
 
@@ -226,6 +255,7 @@ StreamRequest::~StreamRequest()
 
 void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers)
 {
+    static_assert(sizeof(errorText_) >= CURL_ERROR_SIZE);
     if (started_ || cancelled_ || !session_)
         return;
     started_ = true;
@@ -239,6 +269,22 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     curl_easy_setopt(easy, CURLOPT_URL, target.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
+    // Ending the transfer never waits for a name lookup that still runs
+    // (libcurl would join its resolver thread): the lookup is left to finish
+    // on its own, so neither the owner's thread nor whoever waits for it is
+    // held by a resolver that hangs.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+    // Each address of a host gets its share of this (libcurl splits it), so
+    // one that never answers does not keep the next from being tried.
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(StreamConfiguration::milliseconds(connectTimeout)));
+    // A request alone in its session uses a connection again only for the
+    // next redirect hop. libcurl retries a reused connection that turns out
+    // closed at most a few times per transfer, hops included, so a redirector
+    // that drops each connection without saying so would cut a long chain
+    // short: every hop gets a connection of its own instead.
+    if (ownSession_)
+        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     // Nothing is ever sent in plain text, not even after a redirect.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
@@ -293,7 +339,7 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     session_->add(this);
 }
 
-size_t StreamRequest::headerLine(size_t size)
+size_t StreamRequest::headerLine(const char *data, size_t size)
 {
     // A redirect starts the heads of the next hop.
     long hop = 0;
@@ -309,6 +355,23 @@ size_t StreamRequest::headerLine(size_t size)
     }
     connected_ = true;
     restartIdle();
+
+    // The final head is the owner's as soon as its header block ends: a
+    // refusal is judged on its head, whether or not a body follows. Interim
+    // heads are skipped, and so are those of redirects that libcurl follows.
+    if (size > 0 && size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
+        long status = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+        const bool interim = status >= 100 && status <= 199;
+        const bool followed = status >= 300 && status <= 399 && headLocation_;
+        headLocation_ = false;
+        if (!interim && !followed && !headKnown_ && !bodyStarted_) {
+            headKnown_ = true;
+            notify();
+        }
+    } else if (size > 9 && qstrnicmp(data, "location:", 9) == 0) {
+        headLocation_ = true;
+    }
     return size;
 }
 
@@ -383,6 +446,14 @@ void StreamRequest::transferred(int code)
         fail(*aborted_);
         return;
     }
+    // A proxy that answered the tunnel's CONNECT with anything but 2xx did
+    // not accept the connection.
+    long tunnel = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0
+        && (tunnel < 200 || tunnel > 299)) {
+        fail(Failure::refused);
+        return;
+    }
     switch (code) {
     case CURLE_UNSUPPORTED_PROTOCOL: // a redirect away from https, or not an HTTP response
         fail(Failure::refused);
@@ -410,6 +481,15 @@ void StreamRequest::transferred(int code)
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
         fail(Failure::badResponse);
+        return;
+    case CURLE_RECV_ERROR:
+        // Broken chunk framing reads as a receive error; only its message
+        // tells it from a connection that broke.
+        if (std::strstr(errorText_, "in chunked-encoding")) {
+            fail(Failure::badResponse);
+            return;
+        }
+        fail(Failure::transport, urlErrorOf(CURLcode(code)));
         return;
     default:
         fail(Failure::transport, urlErrorOf(CURLcode(code)));
@@ -460,8 +540,9 @@ void StreamRequest::notify()
 }
 
 // Tells the owner what happened since the last time, in order: the final
-// head, body bytes, the end. The final head is known with the first body
-// bytes, or once the transfer completed or was refused on its head.
+// head, body bytes, the end. The final head is known once its header block
+// ended, with the first body bytes, or once the transfer completed or was
+// refused on its head.
 void StreamRequest::deliver()
 {
     notifying_ = false;

@@ -50,6 +50,8 @@ private:
     void watch(int socket, int what);
     void watchFor(QSocketNotifier *&notifier, int socket, bool wanted, bool write);
     void act(int socket, int events);
+    // Whether a request has not reached its server (or proxy) yet.
+    bool connecting() const;
     void collect();
     friend struct CurlCallbacks;
 
@@ -65,7 +67,13 @@ private:
 // https; at most redirectLimit redirects are followed; interim responses are
 // skipped; a SHOUTCAST "ICY 200" status line is read as HTTP/1.0 200. The
 // response heads of a hop, interim ones and trailers included, may take at
-// most headLimit bytes.
+// most headLimit bytes. Connecting (name lookup, TCP, proxy tunnel and TLS)
+// may take connectTimeout seconds, shared out among the host's addresses.
+// A request with a session of its own opens a new connection for each
+// redirect hop; requests in a shared session keep theirs alive.
+//
+// Nothing waits for libcurl's name lookup: a request ends at once, and a
+// lookup that still runs finishes on its own thread.
 //
 // The body is not read ahead: the owner takes it with read() at its own pace.
 // Once bufferLimit bytes wait unread, the transfer pauses, so TCP slows a
@@ -79,10 +87,12 @@ public:
     static constexpr qint64 headLimit = 64 * 1024;
     static constexpr long redirectLimit = 16;
     static constexpr qint64 bufferLimit = 256 * 1024;
+    static constexpr double connectTimeout = 8;
 
     // How a request ended before or instead of its body's end.
     enum class Failure {
-        refused,     // a redirect away from https, a response that is not HTTP, or a head over its limit
+        refused,     // a redirect away from https, a response that is not HTTP, a head over its
+                     // limit, or a proxy that refused the tunnel
         badResponse, // a garbled response
         tooManyRedirects,
         tooLarge,  // a body over the request's limit, announced or received
@@ -90,8 +100,9 @@ public:
     };
 
     struct Handlers {
-        // The final response's head arrived: its status, the URL it came
-        // from, its Content-Type value.
+        // The final response's head arrived (called as soon as its header
+        // block ends, before any body): its status, the URL it came from,
+        // its Content-Type value.
         std::function<void(int status, const QUrl &url, const QByteArray &contentType)> responded;
         // Body bytes are waiting to be read.
         std::function<void()> readable;
@@ -125,7 +136,7 @@ private:
     friend class StreamSession;
     friend struct CurlCallbacks;
 
-    size_t headerLine(size_t size);
+    size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 
     void transferred(int code);
@@ -156,6 +167,9 @@ private:
     // The heads of the current hop.
     long hop_ = 0;
     qint64 headBytes_ = 0;
+    bool headLocation_ = false; // the head read so far names a Location
+    bool ownSession_ = false;
+    char errorText_[256] = {}; // libcurl's message of a failure
     std::optional<Failure> aborted_; // why a callback stopped the transfer
 
     // The body.

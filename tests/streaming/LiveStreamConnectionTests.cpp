@@ -6,26 +6,92 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <condition_variable>
 
 using namespace vantuli;
 using namespace vantuli::test;
 
 namespace {
 
+// Name lookups of hosts under "hung.test" hang, as behind a resolver that
+// never answers, until a test lets them go (or for 20 s at most).
+struct HungLookups {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool released = true;
+    int waiting = 0;
+
+    static HungLookups &shared()
+    {
+        static HungLookups lookups;
+        return lookups;
+    }
+};
+
+// Holds lookups under "hung.test" while it lives.
+class HangingResolver {
+public:
+    HangingResolver() { set(false); }
+    ~HangingResolver() { set(true); }
+    int waiting() const
+    {
+        std::lock_guard guard(HungLookups::shared().lock);
+        return HungLookups::shared().waiting;
+    }
+
+private:
+    static void set(bool released)
+    {
+        HungLookups &lookups = HungLookups::shared();
+        std::lock_guard guard(lookups.lock);
+        lookups.released = released;
+        lookups.wake.notify_all();
+    }
+};
+
+} // namespace
+
+// Stands in for the C library's lookup in this test program (libcurl's
+// resolver thread calls it); every other name goes to the real one.
+extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints, addrinfo **result)
+{
+    using Lookup = int (*)(const char *, const char *, const addrinfo *, addrinfo **);
+    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && QByteArray(node).endsWith(".hung.test")) {
+        HungLookups &lookups = HungLookups::shared();
+        std::unique_lock guard(lookups.lock);
+        ++lookups.waiting;
+        lookups.wake.wait_for(guard, std::chrono::seconds(20), [&] { return lookups.released; });
+        --lookups.waiting;
+        return EAI_AGAIN;
+    }
+    return real(node, service, hints, result);
+}
+
+namespace {
+
 const QString refused = QStringLiteral("电台未接受连接，请重试或前往官网。");
 const QString ended = QStringLiteral("直播连接已结束，可以重新连接。");
-const QString connectionLost = QStringLiteral("The network connection was lost.");
 
-// Redirects /hop<n> to /hop<n-1>, down to /hop0, which is `station`.
-void serveHops(HttpsTestServer &server, int hops, HttpsTestServer::Response station)
+// Redirects <prefix><n> to <prefix><n-1>, down to <prefix>0, which is
+// `station`; a closing redirector drops each connection after its answer
+// without saying so.
+void serveHops(HttpsTestServer &server, int hops, HttpsTestServer::Response station,
+               const QString &prefix = QStringLiteral("/hop"), bool closing = false)
 {
-    server.serve("/hop0", std::move(station));
-    for (int n = 1; n <= hops; ++n)
-        server.serve(QStringLiteral("/hop%1").arg(n),
-                     HttpsTestServer::Response::redirect(server.url(QStringLiteral("/hop%1").arg(n - 1))));
+    server.serve(prefix + "0", std::move(station));
+    for (int n = 1; n <= hops; ++n) {
+        HttpsTestServer::Response hop = HttpsTestServer::Response::redirect(server.url(prefix + QString::number(n - 1)));
+        hop.close = hop.quietClose = closing;
+        server.serve(prefix + QString::number(n), hop);
+    }
 }
 
 QByteArray chunk(const QByteArray &data)
@@ -42,23 +108,36 @@ HttpsTestServer::Response rawChunked(QByteArray body)
     return r;
 }
 
-// Connection attempts to [::1]:port go unanswered, as where IPv6 is broken:
-// a listener whose accept queue is full, so the kernel drops further SYNs.
+// Connection attempts to address:port go unanswered, as where IPv6 is broken
+// or one of a host's addresses is down: a listener whose accept queue is
+// full, so the kernel drops further SYNs. `address`: a loopback address.
 class BlackHole {
 public:
-    explicit BlackHole(quint16 port)
+    explicit BlackHole(quint16 port, const char *address = "::1")
     {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_port = htons(port);
-        address.sin6_addr = in6addr_loopback;
-        const auto *at = reinterpret_cast<const sockaddr *>(&address);
-        listener_ = ::socket(AF_INET6, SOCK_STREAM, 0);
-        ready_ = listener_ >= 0 && ::bind(listener_, at, sizeof address) == 0 && ::listen(listener_, 0) == 0;
+        sockaddr_storage storage{};
+        socklen_t length = 0;
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&storage);
+        auto *v4 = reinterpret_cast<sockaddr_in *>(&storage);
+        if (::inet_pton(AF_INET6, address, &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(port);
+            length = sizeof *v6;
+        } else if (::inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(port);
+            length = sizeof *v4;
+        } else {
+            return;
+        }
+        const int family = storage.ss_family;
+        const auto *at = reinterpret_cast<const sockaddr *>(&storage);
+        listener_ = ::socket(family, SOCK_STREAM, 0);
+        ready_ = listener_ >= 0 && ::bind(listener_, at, length) == 0 && ::listen(listener_, 0) == 0;
         // A backlog of 0 holds one connection; the second attempt finds it full.
         for (int i = 0; ready_ && i < 2; ++i) {
-            fillers_[i] = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK, 0);
-            ::connect(fillers_[i], at, sizeof address);
+            fillers_[i] = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(fillers_[i], at, length);
         }
     }
     ~BlackHole()
@@ -216,6 +295,16 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     // Redirects: one hop more than followed, and a loop.
     serveHops(server, 17, liveStream(tone, 2, "audio/mpeg"));
     server.serve("/loop", HttpsTestServer::Response::redirect(server.url("/loop")));
+    // The same from a redirector that drops each connection without saying so.
+    serveHops(server, 17, liveStream(tone, 2, "audio/mpeg"), "/closing", true);
+    HttpsTestServer::Response closingLoop = HttpsTestServer::Response::redirect(server.url("/closing-loop"));
+    closingLoop.close = closingLoop.quietClose = true;
+    server.serve("/closing-loop", closingLoop);
+    // A refusal whose body never comes is judged on its head.
+    HttpsTestServer::Response unavailable = HttpsTestServer::Response::withStatus(503);
+    unavailable.framed = false;
+    unavailable.header("Content-Length", "100000");
+    server.serve("/unavailable", unavailable);
     // Interim responses without end.
     HttpsTestServer::Response continues = HttpsTestServer::Response::withStatus(100);
     continues.framed = false;
@@ -234,8 +323,12 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         QString message;
         DisplayMessage::Kind kind = DisplayMessage::Kind::Key;
         std::optional<qint64> bytes = {}; // handed to the decoder
+        QByteArray proxy = {};            // https_proxy while it runs
+        std::optional<double> within = {}; // seconds the run may take to fail
     };
     const QString tooManyRedirects = QStringLiteral("There were too many redirects.");
+    const QString badResponse = QStringLiteral("The server returned a bad response.");
+    const QString port = QString::number(server.port());
     const std::vector<Case> cases = {
         {server.url("/forbidden"), refused},
         {server.url("/multiple"), refused},
@@ -256,9 +349,15 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.url("/missing/live.m3u8"), "The server returned a bad response.", DisplayMessage::Kind::Verbatim},
         {server.url("/hop17"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
         {server.url("/loop"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/closing17"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/closing-loop"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/unavailable"), refused, DisplayMessage::Kind::Key, {}, {}, 1.0},
+        // A proxy that will not tunnel to the station.
+        {QUrl("https://elsewhere.example:" + port + "/live.mp3"), refused, DisplayMessage::Kind::Key, {},
+         server.proxyUrl().toEncoded(), 1.0},
         {server.url("/continues"), refused},
-        {server.url("/chunk-overflow"), connectionLost, DisplayMessage::Kind::Verbatim, 0},
-        {server.url("/chunk-fault"), connectionLost, DisplayMessage::Kind::Verbatim, 32000},
+        {server.url("/chunk-overflow"), badResponse, DisplayMessage::Kind::Verbatim, 0},
+        {server.url("/chunk-fault"), badResponse, DisplayMessage::Kind::Verbatim, 32000},
         {server.url("/short.mp3"), ended, DisplayMessage::Kind::Key, 300},
     };
     // Whatever a server sends, the run's memory stays bounded (generously:
@@ -266,16 +365,23 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     constexpr qint64 memoryBound = 150 * 1024 * 1024;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
+        std::optional<ScopedEnvironment> proxy;
+        if (!c.proxy.isEmpty())
+            proxy.emplace("https_proxy", c.proxy);
         Recorder events;
         peakResidentBytes();
         const qint64 before = residentBytes();
         qint64 peak = before;
         auto stream = std::make_unique<LiveStream>(events.parameters());
+        const auto started = std::chrono::steady_clock::now();
         stream->start(c.url, 1, configuration.make(1.5));
         ASSERT_TRUE(waitUntil([&] {
             peak = std::max(peak, residentBytes());
             return events.failed() || peak - before > memoryBound;
         }, std::chrono::seconds(30)));
+        if (c.within) {
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), *c.within);
+        }
         EXPECT_LT(peak - before, memoryBound);
         settle(std::chrono::milliseconds(400));
         const auto all = events.allEvents();
@@ -294,6 +400,55 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     }
     // No request ever left in plain text.
     EXPECT_EQ(server.plainConnections(), 0);
+}
+
+// A name lookup that hangs holds nobody: dropping the stream returns at once
+// and the next station plays straight away; left alone, the run's watchdog
+// ends it on time. Plain streams and HLS alike.
+TEST_F(LiveStreamConnection, AHangingNameLookupHoldsNeitherTheCallerNorTheWatchdog)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto since = [](Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); };
+    HangingResolver resolver;
+    server.serve("/live.mp3", liveStream(mp3Tone(), 2, "audio/mpeg"));
+    constexpr double watchdog = 2;
+    const struct {
+        const char *path;
+        QString message; // of the watchdog
+    } cases[] = {{"/live.mp3", refused}, {"/live.m3u8", "电台暂未传回可播放的声音。请重试或前往台方官网。"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        const QUrl url(QStringLiteral("https://station.hung.test:%1%2").arg(server.port()).arg(c.path));
+        {
+            Recorder events;
+            auto stream = std::make_unique<LiveStream>(events.parameters());
+            const int waiting = resolver.waiting();
+            stream->start(url, 1, configuration.make());
+            ASSERT_TRUE(waitUntil([&] { return resolver.waiting() > waiting; }));
+            settle(std::chrono::milliseconds(200));
+            const Clock::time_point stopped = Clock::now();
+            stream->stop();
+            stream.reset();
+            EXPECT_LT(since(stopped), 0.1);
+            EXPECT_EQ(events.eventCount(), 0u);
+        }
+        {
+            Recorder events;
+            LiveStream stream(events.parameters());
+            stream.start(server.url("/live.mp3"), 1, configuration.make());
+            EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }, std::chrono::seconds(5)));
+            EXPECT_FALSE(events.failed()) << events.failure().toStdString();
+        }
+        {
+            Recorder events;
+            LiveStream stream(events.parameters());
+            const Clock::time_point started = Clock::now();
+            stream.start(url, 1, configuration.make(watchdog));
+            ASSERT_TRUE(waitUntil([&] { return events.failed(); }, std::chrono::seconds(30)));
+            EXPECT_NEAR(since(started), watchdog, 0.5);
+            EXPECT_EQ(events.failure(), c.message);
+        }
+    }
 }
 
 // A body that the request's owner has not read yet when the server closes
@@ -380,6 +535,8 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     server.serve("/twice", HttpsTestServer::Response::redirect(server.url("/moved"), 301));
     server.serve("/thrice", HttpsTestServer::Response::redirect(server.url("/twice"), 307));
     serveHops(server, 16, liveStream(mp3Tone(), 2, "audio/mpeg"));
+    // Long chains from a redirector that drops each connection unannounced.
+    serveHops(server, 16, liveStream(mp3Tone(), 2, "audio/mpeg"), "/closing", true);
     server.serve("/relative", HttpsTestServer::Response::redirect(QUrl("ok.mp3")));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
     // A SHOUTCAST server's own status line.
@@ -398,16 +555,23 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     };
     std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
-                             "/thrice", "/hop16", "/relative", "/Station.m3u", "/icy", "/length-and-chunks"})
+                             "/thrice", "/hop16", "/closing6", "/closing16", "/relative", "/Station.m3u", "/icy",
+                             "/length-and-chunks"})
         cases.push_back({server.url(path)});
     // Through the proxy that the environment names.
     cases.push_back({server.url("/ok.mp3"), server.proxyUrl().toEncoded()});
     // A name whose first address never answers: the second one is tried
-    // alongside, long before the watchdog gives up.
+    // alongside, long before the watchdog gives up; one of the same family
+    // once the first had its share of the connect time-out, or at once when
+    // the first refuses.
     const QByteArray port = QByteArray::number(server.port());
     BlackHole hole(server.port());
     ASSERT_TRUE(hole.ready());
     cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":[::1],127.0.0.1"}});
+    BlackHole downAddress(server.port(), "127.0.0.2");
+    ASSERT_TRUE(downAddress.ready());
+    cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.2,127.0.0.1"}});
+    cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.3,127.0.0.1"}});
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
@@ -421,6 +585,11 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         stream.start(c.url, 1, trusting);
         EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }));
         EXPECT_FALSE(events.failed()) << events.failure().toStdString();
+        if (!c.addresses.isEmpty()) {
+            const std::optional<double> firstAudio = stream.transfer().firstAudio;
+            ASSERT_TRUE(firstAudio);
+            EXPECT_LT(*firstAudio, StreamRequest::connectTimeout / 2 + 1);
+        }
     }
     EXPECT_EQ(server.count("/Station.m3u"), 1);
     EXPECT_EQ(server.tunnels(), QList<QByteArray>{"127.0.0.1:" + port});

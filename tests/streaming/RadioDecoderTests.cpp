@@ -482,7 +482,7 @@ TEST(RadioDecoder, chainedOggStreamsPlayOnAcrossTrackChanges)
             name, {"-f", "lavfi", "-i", QStringLiteral("sine=frequency=%1:sample_rate=%2:duration=4").arg(frequency).arg(rate),
                    "-ac", "2", "-c:a", codec, "-f", "ogg"}));
     };
-    for (const QString codec : {QStringLiteral("libvorbis"), QStringLiteral("libopus")}) {
+    for (const QString &codec : {QStringLiteral("libvorbis"), QStringLiteral("libopus")}) {
         SCOPED_TRACE(codec.toStdString());
         const int rate = codec == u"libopus" ? 48000 : 44100;
         const QByteArray first = part(codec, rate, 440);

@@ -274,7 +274,7 @@ private:
             head += "Transfer-Encoding: chunked\r\n";
         else if (response.framed)
             head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
-        if (response.close)
+        if (response.close && !response.quietClose)
             head += "Connection: close\r\n";
         if (!response.endlessHead.isEmpty()) {
             socket_->write(head);
@@ -381,6 +381,15 @@ private:
             close();
             return;
         }
+        QByteArray host = target.left(colon);
+        if (host.startsWith('[') && host.endsWith(']'))
+            host = host.mid(1, host.size() - 2);
+        if (host != "127.0.0.1" && host != "::1" && host != "localhost") {
+            client_->write("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+            client_->flush(); // the socket goes with the tunnel
+            close();
+            return;
+        }
         record_(target);
         const QByteArray early = head_.mid(end + 4);
         upstream_ = new QTcpSocket(this);
@@ -391,9 +400,6 @@ private:
         connect(upstream_, &QTcpSocket::readyRead, this, [this] { client_->write(upstream_->readAll()); });
         connect(upstream_, &QTcpSocket::disconnected, this, [this] { close(); });
         connect(upstream_, &QTcpSocket::errorOccurred, this, [this] { close(); });
-        QByteArray host = target.left(colon);
-        if (host.startsWith('[') && host.endsWith(']'))
-            host = host.mid(1, host.size() - 2);
         upstream_->connectToHost(QString::fromLatin1(host), target.mid(colon + 1).toUShort());
     }
 

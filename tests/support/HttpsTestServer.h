@@ -24,7 +24,8 @@ namespace vantuli::test {
 // answer 404. Connections are kept alive between requests. Alongside the
 // HTTPS port it has a plain-HTTP trap port that sends nothing back and only
 // counts the connections made to it, to prove that no plain-text request
-// was sent, and a CONNECT proxy that tunnels to any local port.
+// was sent, and a CONNECT proxy that tunnels to any local port and refuses
+// (403) a tunnel to any other host.
 class HttpsTestServer {
 public:
     struct Request {
@@ -56,6 +57,8 @@ public:
         bool asFastAsTaken = false;
         // Close the connection once the response is sent.
         bool close = false;
+        // With `close`: without saying so first ("Connection: close").
+        bool quietClose = false;
         // A head that never ends: after the status line and `headers`, this
         // text again and again, as fast as the client takes it. With a line
         // end it floods header lines; without one it is one endless line.
@@ -99,7 +102,8 @@ public:
     int connections() const;
 
     // http://127.0.0.1:<proxy port>: a proxy that answers CONNECT with a
-    // tunnel to the host and port asked for.
+    // tunnel to the host and port asked for, when the host is 127.0.0.1,
+    // ::1 or localhost, and with 403 Forbidden otherwise.
     QUrl proxyUrl() const;
     // The "host:port" of each CONNECT so far.
     QList<QByteArray> tunnels() const;
