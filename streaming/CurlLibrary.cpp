@@ -16,16 +16,13 @@
 // to standard error once, and every function fails as libcurl's own fail
 // (no handle, or an error code), so a request ends with a transport failure.
 #include "streaming/CurlLibrary.h"
+#include "streaming/LoadedLibraries.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <dlfcn.h>
-
-#include <array>
 #include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <type_traits>
 
@@ -57,6 +54,7 @@ namespace {
 
 #define VANTULI_CURL_INDEX(name) name##_index,
 enum Function { VANTULI_CURL_FUNCTIONS(VANTULI_CURL_INDEX) functionCount };
+#define VANTULI_CURL_SYMBOL(name) {0, #name},
 
 // The name libcurl's interface has carried since 7.16 (and still does in 8.x).
 constexpr const char *soname = "libcurl.so.4";
@@ -70,30 +68,14 @@ std::string &libraryFolder()
     return folder;
 }
 
-// Opens libcurl (with everything it needs) and looks up every function, once.
-// When a function is missing, none is taken.
-struct Functions {
-    std::array<void *, functionCount> address{};
-    void *handle = nullptr;
-    bool complete = false;
-
+// Opens libcurl (with everything it needs) and looks up every function, once,
+// through the handle: libcurl first, then the libraries it loaded.
+struct Functions : vantuli::loading::LoadedLibraries<1, functionCount> {
     Functions()
+        : LoadedLibraries("libcurl", libraryFolder(), {soname}, {VANTULI_CURL_FUNCTIONS(VANTULI_CURL_SYMBOL)})
     {
-        const std::string &folder = libraryFolder();
-        const std::string path = folder.empty() ? std::string(soname) : folder + '/' + soname;
-        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            fail(dlerror());
+        if (!complete)
             return;
-        }
-        // Looked up through the handle: libcurl first, then the libraries it loaded.
-#define VANTULI_CURL_LOOKUP(name)                                                                                      \
-    address[name##_index] = dlsym(handle, #name);                                                                      \
-    if (!address[name##_index]) {                                                                                      \
-        fail(dlerror());                                                                                               \
-        return;                                                                                                        \
-    }
-        VANTULI_CURL_FUNCTIONS(VANTULI_CURL_LOOKUP)
         // The build requires the headers of 7.87; an older library found at
         // run time would ignore the options that keep a hung name lookup
         // from holding the caller.
@@ -104,18 +86,7 @@ struct Functions {
             const std::string reason = std::string("libcurl ") + (version ? version->version : "?") +
                                        " is older than " + minimumVersionText;
             fail(reason.c_str());
-            return;
         }
-        complete = true;
-    }
-
-    void fail(const char *error)
-    {
-        std::fprintf(stderr, "vantuli: libcurl could not be loaded: %s\n", error ? error : "unknown error");
-        address.fill(nullptr);
-        if (handle)
-            dlclose(handle);
-        handle = nullptr;
     }
 };
 
@@ -125,45 +96,23 @@ const Functions &functions()
     return loaded;
 }
 
-// What a function answers when libcurl could not be loaded: what the real one
-// answers when it cannot do its work.
-template <typename Result>
-Result unavailable()
-{
-    if constexpr (std::is_void_v<Result>)
-        return;
-    else if constexpr (std::is_pointer_v<Result>)
-        return nullptr;
-    else if constexpr (std::is_same_v<Result, CURLcode>)
-        return CURLE_FAILED_INIT;
-    else if constexpr (std::is_same_v<Result, CURLMcode>)
-        return CURLM_INTERNAL_ERROR;
-    else
-        return Result(0); // OpenSSL's failure
-}
-
-template <typename Pointer>
-struct Unavailable;
-
-template <typename Result, typename... Arguments>
-struct Unavailable<Result (*)(Arguments...)> {
-    static Result call(Arguments...) { return unavailable<Result>(); }
+// What a function that gives a code answers when libcurl could not be
+// loaded: what the real one answers when it cannot do its work.
+struct Unavailable {
+    template <typename Result>
+    static Result of()
+    {
+        if constexpr (std::is_same_v<Result, CURLcode>)
+            return CURLE_FAILED_INIT;
+        else if constexpr (std::is_same_v<Result, CURLMcode>)
+            return CURLM_INTERNAL_ERROR;
+        else
+            return Result(0); // OpenSSL's failure
+    }
 };
 
-template <typename Result, typename... Arguments>
-struct Unavailable<Result (*)(Arguments..., ...)> {
-    static Result call(Arguments..., ...) { return unavailable<Result>(); }
-};
-
-template <typename Pointer>
-Pointer real(Function function)
-{
-    if (void *found = functions().address[function])
-        return reinterpret_cast<Pointer>(found);
-    return &Unavailable<Pointer>::call;
-}
-
-#define VANTULI_REAL(name) real<decltype(&::name)>(name##_index)
+#define VANTULI_REAL(name)                                                                                             \
+    vantuli::loading::real<decltype(&::name), Unavailable>(functions().address[name##_index])
 
 // An option's one argument, read as libcurl reads it: by the range the
 // option's number lies in (the same ranges for easy and multi options).

@@ -12,6 +12,7 @@
 // fails as FFmpeg's own functions fail (no object, or an error code), so a
 // stream that needs them ends with its decoding failure.
 #include "streaming/FFmpegLibraries.h"
+#include "streaming/LoadedLibraries.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -24,13 +25,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <dlfcn.h>
-
-#include <array>
 #include <cerrno>
-#include <cstdio>
 #include <string>
-#include <type_traits>
 
 namespace {
 
@@ -89,6 +85,7 @@ enum Library { Util, Codec, Format, Resample };
 
 #define VANTULI_FFMPEG_INDEX(library, name) name##_index,
 enum Function { VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_INDEX) functionCount };
+#define VANTULI_FFMPEG_SYMBOL(library, name) {library, #name},
 
 #define VANTULI_STRING(x) #x
 #define VANTULI_SONAME(name, major) "lib" name ".so." VANTULI_STRING(major)
@@ -100,86 +97,30 @@ std::string &libraryFolder()
     return folder;
 }
 
-// Opens the four libraries (the versions the headers describe) and looks up
-// every function, once. When a library or a function is missing, no
-// function is taken from any of them.
-struct Functions {
-    std::array<void *, functionCount> address{};
-    std::array<void *, 4> handles{};
-    bool complete = false;
-
-    Functions()
-    {
-        const char *const names[] = {
+// The four libraries (the versions the headers describe), opened once.
+const auto &functions()
+{
+    static const vantuli::loading::LoadedLibraries loaded( // thread-safe, on the first call
+        "FFmpeg", libraryFolder(),
+        {
             VANTULI_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
             VANTULI_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
             VANTULI_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
             VANTULI_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
-        };
-        const std::string &folder = libraryFolder();
-        for (size_t i = 0; i < handles.size(); ++i) {
-            const std::string path = folder.empty() ? std::string(names[i]) : folder + '/' + names[i];
-            handles[i] = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (!handles[i]) {
-                fail(dlerror());
-                return;
-            }
-        }
-#define VANTULI_FFMPEG_LOOKUP(library, name)                                                                           \
-    address[name##_index] = dlsym(handles[library], #name);                                                            \
-    if (!address[name##_index]) {                                                                                      \
-        fail(dlerror());                                                                                               \
-        return;                                                                                                        \
-    }
-        VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_LOOKUP)
-        complete = true;
-    }
-
-    void fail(const char *error)
-    {
-        std::fprintf(stderr, "vantuli: FFmpeg could not be loaded: %s\n", error ? error : "unknown error");
-        address.fill(nullptr);
-        for (void *&handle : handles) {
-            if (handle)
-                dlclose(handle);
-            handle = nullptr;
-        }
-    }
-};
-
-const Functions &functions()
-{
-    static const Functions loaded; // thread-safe, on the first call
+        },
+        {VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_SYMBOL)});
     return loaded;
 }
 
-// What a function does when FFmpeg could not be loaded: what FFmpeg's own
-// function answers when it cannot do its work.
-template <typename Pointer>
-struct Unavailable;
-
-template <typename Result, typename... Arguments>
-struct Unavailable<Result (*)(Arguments...)> {
-    static Result call(Arguments...)
-    {
-        if constexpr (std::is_void_v<Result>)
-            return;
-        else if constexpr (std::is_pointer_v<Result>)
-            return nullptr;
-        else
-            return Result(AVERROR(ENOSYS));
-    }
+// What a function that gives a number answers when FFmpeg could not be
+// loaded: what FFmpeg's own function answers when it cannot do its work.
+struct Unavailable {
+    template <typename Result>
+    static Result of() { return Result(AVERROR(ENOSYS)); }
 };
 
-template <typename Pointer>
-Pointer real(Function function)
-{
-    if (void *found = functions().address[function])
-        return reinterpret_cast<Pointer>(found);
-    return &Unavailable<Pointer>::call;
-}
-
-#define VANTULI_REAL(name) real<decltype(&::name)>(name##_index)
+#define VANTULI_REAL(name)                                                                                             \
+    vantuli::loading::real<decltype(&::name), Unavailable>(functions().address[name##_index])
 
 } // namespace
 
