@@ -257,14 +257,6 @@ void StationDirectory::build()
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(list_->viewport()->mapToGlobal(position));
     });
-    // The row the keyboard stands on is the chosen row, however it got there:
-    // the arrows, the focus arriving on a list with no current row, a new page.
-    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
-        if (syncingSelection_ || !(model_->flags(current) & Qt::ItemIsSelectable))
-            return;
-        if (!list_->selectionModel()->isSelected(current))
-            list_->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
-    });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (syncingSelection_)
             return;
@@ -511,8 +503,9 @@ void StationDirectory::syncSelection()
     const int row = selected ? model_->rowOf(selected->id) : -1;
     QItemSelectionModel *selection = list_->selectionModel();
     // The keyboard goes on from the chosen station's row, or, when it is not
-    // listed, from no row: the focus then lands on the first row and chooses
-    // it. Only the "show more" row, which chooses nothing, keeps the keyboard.
+    // listed, from no row: the focus then lands on no row, and the first
+    // arrow key chooses the first one. Only the "show more" row, which
+    // chooses nothing, keeps the keyboard.
     const QModelIndex current = list_->currentIndex();
     const bool onStation = model_->flags(current) & Qt::ItemIsSelectable;
     const QModelIndex index = row >= 0 ? model_->index(row) : QModelIndex();

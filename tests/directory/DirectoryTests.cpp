@@ -206,21 +206,32 @@ TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
                 QTest::keyClick(i == 0 ? static_cast<QWidget *>(search) : list, Qt::Key_Down);
         };
     };
+    // Tab (or Shift+Tab) from the search field round to the list.
+    auto tabTo = [&](Qt::Key key) {
+        return [&, key] {
+            query(QStringLiteral("Station 12"), 0)();
+            QTest::keyClick(search, key);
+            while (!list->hasFocus() && QApplication::focusWidget() != search)
+                QTest::keyClick(QApplication::focusWidget(), key);
+        };
+    };
+    auto focusedBy = [&](Qt::FocusReason reason) {
+        return [&, reason] {
+            query(QStringLiteral("Station 12"), 0)();
+            list->setFocus(reason);
+        };
+    };
     const struct {
         const char *walk;
         std::function<void()> keys;
-        int row; // the row the keys end on
+        int row; // the row the keys end on; -1: none, the focus alone chose nothing
     } walks[] = {
         {"search, Down", query(QStringLiteral("Station 12"), 1), 0},
         {"search, Down, Down", query(QStringLiteral("Station 12"), 2), 1},
-        {"search, Tab to the list",
-         [&] {
-             query(QStringLiteral("Station 12"), 0)();
-             QTest::keyClick(search, Qt::Key_Tab);
-             while (!list->hasFocus() && QApplication::focusWidget() != search)
-                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-         },
-         0},
+        {"search, Tab to the list", tabTo(Qt::Key_Tab), -1},
+        {"search, Shift+Tab to the list", tabTo(Qt::Key_Backtab), -1},
+        {"a shortcut", focusedBy(Qt::ShortcutFocusReason), -1},
+        {"the program", focusedBy(Qt::OtherFocusReason), -1},
     };
     for (const auto &walk : walks) {
         store().stop();
@@ -230,8 +241,16 @@ TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
         walk.keys();
         WidgetHarness::settle();
         ASSERT_TRUE(list->hasFocus()) << walk.walk;
+        if (walk.row < 0) {
+            // The chosen station stays; the first Down chooses the first result.
+            EXPECT_FALSE(list->currentIndex().isValid()) << walk.walk;
+            ASSERT_TRUE(store().selected()) << walk.walk;
+            EXPECT_EQ(store().selected()->id, before.id) << walk.walk;
+            QTest::keyClick(list, Qt::Key_Down);
+            WidgetHarness::settle();
+        }
         const QModelIndex current = list->currentIndex();
-        EXPECT_EQ(current.row(), walk.row) << walk.walk;
+        EXPECT_EQ(current.row(), std::max(walk.row, 0)) << walk.walk;
         EXPECT_TRUE(list->selectionModel()->isSelected(current)) << walk.walk;
         const QString id = current.data(StationListModel::StationIdRole).toString();
         ASSERT_TRUE(store().selected()) << walk.walk;
