@@ -378,6 +378,7 @@ void StationDirectory::retranslate()
     heading_->setToolTip(heading_->text().toHtmlEscaped());
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
     search_->setToolTip(search_->placeholderText().toHtmlEscaped());
+    search_->setAccessibleName(search_->placeholderText()); // a placeholder names nothing to a screen reader
     clear_->setAccessibleName(localized("清除搜索"));
     clear_->setToolTip(localized("清除搜索").toHtmlEscaped());
     tabs_->retranslate();
