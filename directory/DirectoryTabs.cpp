@@ -5,12 +5,13 @@
 #include "look/Studio.h"
 #include "records/L10n.h"
 
-#include <QHBoxLayout>
 #include <QPainter>
 #include <QVariantAnimation>
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <numeric>
 
 namespace vantuli {
 
@@ -20,6 +21,10 @@ constexpr int symbolSize = 14;
 constexpr int labelPixels = 11;
 constexpr int gap = 6;
 constexpr int underlineHeight = 2;
+constexpr int tabSpacing = 2;
+// Room kept on either side of a label, so that two long labels side by
+// side never read as one.
+constexpr int labelPadding = 2;
 
 QString shortLabelKey(LibraryFilter filter)
 {
@@ -50,6 +55,36 @@ QColor mix(const QColor &a, const QColor &b, double t)
 {
     return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
                             float(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
+// Widths for items that need `needs` in a row of `room`: with room to spare,
+// every item is as wide as the rest allow equally but never below its need;
+// short of room, the widest are narrowed to a common width and the others
+// keep their need.
+std::vector<double> share(const std::vector<int> &needs, double room)
+{
+    std::vector<int> sorted = needs;
+    const double total = std::accumulate(needs.begin(), needs.end(), 0.0);
+    const bool spare = total <= room;
+    // Widening: the largest needs are met in turn; narrowing: the smallest.
+    if (spare)
+        std::sort(sorted.begin(), sorted.end(), std::greater<>());
+    else
+        std::sort(sorted.begin(), sorted.end());
+    double level = 0;
+    double rest = room;
+    size_t left = sorted.size();
+    for (int need : sorted) {
+        level = rest / double(left);
+        if (spare ? need <= level : need >= level)
+            break;
+        rest -= need;
+        --left;
+    }
+    std::vector<double> widths;
+    for (int need : needs)
+        widths.push_back(spare ? std::max<double>(need, level) : std::min<double>(need, level));
+    return widths;
 }
 
 } // namespace
@@ -144,15 +179,13 @@ void DirectoryTab::paintEvent(QPaintEvent *)
     }
 }
 
-DirectoryTabs::DirectoryTabs(QWidget *parent) : QWidget(parent), glide_(new QVariantAnimation(this))
+DirectoryTabs::DirectoryTabs(QWidget *parent)
+    : QWidget(parent), labelSize_(labelPixels), glide_(new QVariantAnimation(this))
 {
-    auto *layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     int position = 0;
     for (LibraryFilter::Value value : LibraryFilter::allCases()) {
         auto *tab = new DirectoryTab(this, position++, value, symbol(value));
-        layout->addWidget(tab, 1);
         tabs_.push_back(tab);
         connect(tab, &QAbstractButton::clicked, this, [this, value] {
             // A click never unchecks a tab; the owner decides.
@@ -199,20 +232,66 @@ void DirectoryTabs::setCurrent(LibraryFilter filter)
     glide_->start();
 }
 
-int DirectoryTabs::labelPixelSize() const
+QSize DirectoryTabs::sizeHint() const
 {
-    QFont font = labelFont();
+    int width = tabSpacing * (int(tabs_.size()) - 1);
+    for (const DirectoryTab *tab : tabs_)
+        width += tab->sizeHint().width() + 2 * labelPadding;
+    return {width, tabs_.empty() ? 0 : tabs_.front()->sizeHint().height()};
+}
+
+QSize DirectoryTabs::minimumSizeHint() const
+{
+    const int count = int(tabs_.size());
+    return {count * symbolSize + tabSpacing * (count - 1), sizeHint().height()};
+}
+
+void DirectoryTabs::resizeEvent(QResizeEvent *)
+{
+    arrange();
+}
+
+void DirectoryTabs::arrange()
+{
+    if (tabs_.empty())
+        return;
+    const int count = int(tabs_.size());
+    const int room = width() - tabSpacing * (count - 1);
     const int smallest = int(std::ceil(labelPixels * 0.8));
-    for (int size = labelPixels; size > smallest; --size) {
+    QFont font = tabs_.front()->font(); // as the tabs draw their labels
+    std::vector<int> advances(size_t(count), 0);
+    int padding = labelPadding;
+    for (int size = labelPixels; size >= smallest; --size) {
         font.setPixelSize(size);
-        const QFontMetrics metrics(font);
-        const bool fits = std::all_of(tabs_.begin(), tabs_.end(), [&](const DirectoryTab *tab) {
-            return metrics.horizontalAdvance(tab->text()) <= tab->width();
-        });
-        if (fits)
-            return size;
+        // Rounded up: a label wider than its tab by any fraction is cut short.
+        const QFontMetricsF metrics(font);
+        int total = 0;
+        for (int i = 0; i < count; ++i) {
+            const qreal advance = metrics.horizontalAdvance(tabs_[size_t(i)]->text());
+            advances[size_t(i)] = std::max(symbolSize, int(std::ceil(advance)));
+            total += advances[size_t(i)];
+        }
+        labelSize_ = size;
+        padding = labelPadding;
+        if (total + 2 * labelPadding * count <= room)
+            break;
+        // At the smallest size the labels keep what room is left around
+        // them, but never run into each other: the longest are cut first.
+        padding = std::clamp((room - total) / (2 * count), 1, labelPadding);
     }
-    return smallest;
+    std::vector<int> needs;
+    for (int advance : advances)
+        needs.push_back(advance + 2 * padding);
+    const std::vector<double> widths = share(needs, std::max(room, 0));
+    // Edges rounded from the running sum, so that the row is filled exactly.
+    double x = 0;
+    for (int i = 0; i < count; ++i) {
+        const int left = int(std::lround(x));
+        x += widths[size_t(i)];
+        tabs_[size_t(i)]->setGeometry(left, 0, int(std::lround(x)) - left, height());
+        x += tabSpacing;
+    }
+    update();
 }
 
 void DirectoryTabs::retranslate()
@@ -223,6 +302,8 @@ void DirectoryTabs::retranslate()
         tab->setToolTip(title.toHtmlEscaped());
         tab->setAccessibleName(title);
     }
+    updateGeometry();
+    arrange();
 }
 
 void DirectoryTabs::paintEvent(QPaintEvent *)

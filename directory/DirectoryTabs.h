@@ -40,7 +40,9 @@ private:
 
 // The directory's five tabs with the gold underline under the chosen one.
 // A new choice glides the underline (and the colours) over 0.2 s, ease in
-// and out; under reduced motion it jumps.
+// and out; under reduced motion it jumps. The tabs share the row equally,
+// except that a label longer than its share widens its tab at the expense
+// of those with room to spare.
 class DirectoryTabs : public QWidget {
     Q_OBJECT
 public:
@@ -57,9 +59,13 @@ public:
     bool gliding() const;
 
     // The pixel size of every tab's label: the largest, down to 0.8 of the
-    // full size, at which all five labels fit their tabs, so that the labels
-    // never differ in size; a label that still does not fit is cut short.
-    int labelPixelSize() const;
+    // full size, at which all five labels fit the row with a little room
+    // around each, so that the labels never differ in size. When even the
+    // smallest does not fit, the longest labels are cut short.
+    int labelPixelSize() const { return labelSize_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
     // The symbol of each tab, also shown by the empty list.
     static QString symbol(LibraryFilter filter);
@@ -69,9 +75,14 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // The label size and each tab's width for the row's width and labels.
+    void arrange();
+
     std::vector<DirectoryTab *> tabs_;
+    int labelSize_;
     LibraryFilter current_ = LibraryFilter::Featured;
     double underline_ = 0;
     QVariantAnimation *glide_;

@@ -257,14 +257,6 @@ void StationDirectory::build()
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(list_->viewport()->mapToGlobal(position));
     });
-    // The row the keyboard stands on is the chosen row, however it got there:
-    // the arrows, the focus arriving on a list with no current row, a new page.
-    connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
-        if (syncingSelection_ || !(model_->flags(current) & Qt::ItemIsSelectable))
-            return;
-        if (!list_->selectionModel()->isSelected(current))
-            list_->selectionModel()->select(current, QItemSelectionModel::ClearAndSelect);
-    });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (syncingSelection_)
             return;
@@ -386,6 +378,7 @@ void StationDirectory::retranslate()
     heading_->setToolTip(heading_->text().toHtmlEscaped());
     search_->setPlaceholderText(localized("搜索名称、城市或呼号"));
     search_->setToolTip(search_->placeholderText().toHtmlEscaped());
+    search_->setAccessibleName(search_->placeholderText()); // a placeholder names nothing to a screen reader
     clear_->setAccessibleName(localized("清除搜索"));
     clear_->setToolTip(localized("清除搜索").toHtmlEscaped());
     tabs_->retranslate();
@@ -511,8 +504,9 @@ void StationDirectory::syncSelection()
     const int row = selected ? model_->rowOf(selected->id) : -1;
     QItemSelectionModel *selection = list_->selectionModel();
     // The keyboard goes on from the chosen station's row, or, when it is not
-    // listed, from no row: the focus then lands on the first row and chooses
-    // it. Only the "show more" row, which chooses nothing, keeps the keyboard.
+    // listed, from no row: the focus then lands on no row, and the first
+    // arrow key chooses the first one. Only the "show more" row, which
+    // chooses nothing, keeps the keyboard.
     const QModelIndex current = list_->currentIndex();
     const bool onStation = model_->flags(current) & Qt::ItemIsSelectable;
     const QModelIndex index = row >= 0 ? model_->index(row) : QModelIndex();

@@ -398,11 +398,11 @@ void StationListView::keyPressEvent(QKeyEvent *event)
 void StationListView::focusInEvent(QFocusEvent *event)
 {
     // The item view makes the first row current when the focus arrives on a
-    // list without one, and the current row is the chosen station. Focus
-    // that only returns is no choice: a station started or stopped from the
-    // tray's menu would otherwise give way to the first row.
-    const bool returning = event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason;
-    if (returning && !currentIndex().isValid()) {
+    // list without one, and a current row is the listener's choice. Focus
+    // chooses nothing, whatever brought it (Tab, a shortcut, a menu closed,
+    // the window raised): the list keeps no row, and the first arrow key
+    // starts from the top.
+    if (!currentIndex().isValid()) {
         QAbstractScrollArea::focusInEvent(event);
         setAttribute(Qt::WA_InputMethodEnabled, false);
         viewport()->update();

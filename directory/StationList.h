@@ -100,8 +100,8 @@ private:
 // The list: Return starts the selected station (through the handler), and
 // passes the key on when the handler declines it. On the "show more" row,
 // which the arrow keys reach like any row, Return and Space press it. The
-// focus coming back to a list without a current row (a menu closed, the
-// window raised again) lands on no row: only a move into the list does.
+// focus arriving on a list without a current row, for whatever reason, lands
+// on no row: only a key or a click in the list chooses one.
 class StationListView : public QListView {
     Q_OBJECT
 public:

@@ -9,6 +9,7 @@
 #include "records/L10n.h"
 #include "store/RadioStore.h"
 
+#include <QActionGroup>
 #include <QClipboard>
 #include <QCursor>
 #include <QGuiApplication>
@@ -289,38 +290,52 @@ QMenu *FloatingCaptions::makeMenu(QWidget *parent)
         };
     };
     auto item = [](QMenu *into, const QString &title, std::optional<bool> checked, std::function<void()> handler) {
-        into->addAction(new CaptionMenuItem(title, checked, std::move(handler), into));
+        auto *entry = new CaptionMenuItem(title, checked, std::move(handler), into);
+        into->addAction(entry);
+        return entry;
     };
-
-    QMenu *font = menu->addMenu(localized("字体"));
+    // A list that holds one value is a choice of one: its entries carry
+    // radio marks, not check boxes.
+    struct Choices {
+        QMenu *menu;
+        QActionGroup *group;
+    };
+    auto choices = [menu](const QString &title) {
+        QMenu *list = menu->addMenu(title);
+        return Choices{list, new QActionGroup(list)};
+    };
+    auto option = [&item](const Choices &list, const QString &title, bool checked, std::function<void()> handler) {
+        list.group->addAction(item(list.menu, title, checked, std::move(handler)));
+    };
+    const Choices font = choices(localized("字体"));
     for (CaptionTypeface face : allCaptionTypefaces)
-        item(font, L10n::shared().text(rawValue(face)), face == current.face,
-             choice([face](FloatingCaptionStyle &s) { s.face = face; }));
+        option(font, L10n::shared().text(rawValue(face)), face == current.face,
+               choice([face](FloatingCaptionStyle &s) { s.face = face; }));
 
-    QMenu *size = menu->addMenu(localized("字号"));
+    const Choices size = choices(localized("字号"));
     for (int value : {18, 22, 26, 32, 40})
-        item(size, QStringLiteral("%1 pt").arg(value), value == current.size,
-             choice([value](FloatingCaptionStyle &s) { s.size = value; }));
+        option(size, QStringLiteral("%1 pt").arg(value), value == current.size,
+               choice([value](FloatingCaptionStyle &s) { s.size = value; }));
 
-    QMenu *ink = menu->addMenu(localized("文字颜色"));
+    const Choices ink = choices(localized("文字颜色"));
     for (CaptionInk value : allCaptionInks)
-        item(ink, L10n::shared().text(rawValue(value)), value == current.ink,
-             choice([value](FloatingCaptionStyle &s) { s.ink = value; }));
+        option(ink, L10n::shared().text(rawValue(value)), value == current.ink,
+               choice([value](FloatingCaptionStyle &s) { s.ink = value; }));
 
-    QMenu *lines = menu->addMenu(localized("显示行数"));
+    const Choices lines = choices(localized("显示行数"));
     for (int value : {1, 2, 3, 4})
-        item(lines, L10n::format(QStringLiteral("%@ 行"), {Formats::wholeNumber(value)}), value == current.lines,
-             choice([value](FloatingCaptionStyle &s) { s.lines = value; }));
+        option(lines, L10n::format(QStringLiteral("%@ 行"), {Formats::wholeNumber(value)}), value == current.lines,
+               choice([value](FloatingCaptionStyle &s) { s.lines = value; }));
 
-    QMenu *opacity = menu->addMenu(localized("背景不透明度"));
+    const Choices opacity = choices(localized("背景不透明度"));
     for (int value : {0, 25, 50, 75, 100})
-        item(opacity, value == 0 ? localized("全透明") : QStringLiteral("%1%").arg(value), value == current.opacity,
-             choice([value](FloatingCaptionStyle &s) { s.opacity = value; }));
+        option(opacity, value == 0 ? localized("全透明") : QStringLiteral("%1%").arg(value), value == current.opacity,
+               choice([value](FloatingCaptionStyle &s) { s.opacity = value; }));
 
-    QMenu *width = menu->addMenu(localized("浮窗宽度"));
+    const Choices width = choices(localized("浮窗宽度"));
     for (int value : {360, 560, 780})
-        item(width, QStringLiteral("%1 pt").arg(value), value == current.width,
-             choice([value](FloatingCaptionStyle &s) { s.width = value; }));
+        option(width, QStringLiteral("%1 pt").arg(value), value == current.width,
+               choice([value](FloatingCaptionStyle &s) { s.width = value; }));
 
     menu->addSeparator();
     QMenu *corners = menu->addMenu(localized("移到屏幕角落"));

@@ -368,6 +368,7 @@ void ArchiveView::buildTexts()
     sessionsMode_->setText(B(QStringLiteral("收听与连接")));
     search_->setPlaceholderText(L(QStringLiteral("搜索台名或字幕")));
     search_->setToolTip(search_->placeholderText().toHtmlEscaped()); // whole where the field cuts it short
+    search_->setAccessibleName(search_->placeholderText());
     refresh_->setText(B(QStringLiteral("刷新")));
     failure_->setText(L(QStringLiteral("无法读取或写入本机档案。")));
     for (QPushButton *more : {captionsMore_, sessionsMore_})

@@ -206,21 +206,32 @@ TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
                 QTest::keyClick(i == 0 ? static_cast<QWidget *>(search) : list, Qt::Key_Down);
         };
     };
+    // Tab (or Shift+Tab) from the search field round to the list.
+    auto tabTo = [&](Qt::Key key) {
+        return [&, key] {
+            query(QStringLiteral("Station 12"), 0)();
+            QTest::keyClick(search, key);
+            while (!list->hasFocus() && QApplication::focusWidget() != search)
+                QTest::keyClick(QApplication::focusWidget(), key);
+        };
+    };
+    auto focusedBy = [&](Qt::FocusReason reason) {
+        return [&, reason] {
+            query(QStringLiteral("Station 12"), 0)();
+            list->setFocus(reason);
+        };
+    };
     const struct {
         const char *walk;
         std::function<void()> keys;
-        int row; // the row the keys end on
+        int row; // the row the keys end on; -1: none, the focus alone chose nothing
     } walks[] = {
         {"search, Down", query(QStringLiteral("Station 12"), 1), 0},
         {"search, Down, Down", query(QStringLiteral("Station 12"), 2), 1},
-        {"search, Tab to the list",
-         [&] {
-             query(QStringLiteral("Station 12"), 0)();
-             QTest::keyClick(search, Qt::Key_Tab);
-             while (!list->hasFocus() && QApplication::focusWidget() != search)
-                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-         },
-         0},
+        {"search, Tab to the list", tabTo(Qt::Key_Tab), -1},
+        {"search, Shift+Tab to the list", tabTo(Qt::Key_Backtab), -1},
+        {"a shortcut", focusedBy(Qt::ShortcutFocusReason), -1},
+        {"the program", focusedBy(Qt::OtherFocusReason), -1},
     };
     for (const auto &walk : walks) {
         store().stop();
@@ -230,8 +241,16 @@ TEST_F(LongListTest, TheRowTheKeyboardLandsOnIsTheSelectedRowAndReturnPlaysIt)
         walk.keys();
         WidgetHarness::settle();
         ASSERT_TRUE(list->hasFocus()) << walk.walk;
+        if (walk.row < 0) {
+            // The chosen station stays; the first Down chooses the first result.
+            EXPECT_FALSE(list->currentIndex().isValid()) << walk.walk;
+            ASSERT_TRUE(store().selected()) << walk.walk;
+            EXPECT_EQ(store().selected()->id, before.id) << walk.walk;
+            QTest::keyClick(list, Qt::Key_Down);
+            WidgetHarness::settle();
+        }
         const QModelIndex current = list->currentIndex();
-        EXPECT_EQ(current.row(), walk.row) << walk.walk;
+        EXPECT_EQ(current.row(), std::max(walk.row, 0)) << walk.walk;
         EXPECT_TRUE(list->selectionModel()->isSelected(current)) << walk.walk;
         const QString id = current.data(StationListModel::StationIdRole).toString();
         ASSERT_TRUE(store().selected()) << walk.walk;
@@ -362,11 +381,20 @@ TEST_F(DirectoryTest, EveryLanguageFitsTheNarrowestColumn)
     harness.probe->setHistory({ListeningRecord{QStringLiteral("s1"), Date::now(), 2}});
     store().setFilter(LibraryFilter::Recent);
     store().setQuery(QStringLiteral("Station"));
-    panel().resize(narrowest, 510);
+    constexpr int standard = 286; // the column of the default 1040 px window
     for (const L10n::Language &language : L10n::languages()) {
         L10n::shared().select(language.code);
+        panel().resize(standard, 690);
         WidgetHarness::settle();
+        // There every tab's name is whole.
+        QFont label = panel().tabs()->tabs().front()->font();
+        label.setPixelSize(panel().tabs()->labelPixelSize());
+        for (const DirectoryTab *tab : panel().tabs()->tabs())
+            EXPECT_EQ(QFontMetrics(label).elidedText(tab->text(), Qt::ElideRight, tab->width()), tab->text())
+                << language.code.toStdString();
         // No text widens the column past the window's room for it.
+        panel().resize(narrowest, 510);
+        WidgetHarness::settle();
         EXPECT_LE(panel().minimumSizeHint().width(), narrowest) << language.code.toStdString();
     }
     L10n::shared().select(QStringLiteral("en"));

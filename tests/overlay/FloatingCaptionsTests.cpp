@@ -5,6 +5,7 @@
 #include "overlay/OverlayPlatform.h"
 #include "support/WidgetHarness.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
@@ -338,6 +339,16 @@ TEST_F(FloatingCaptionsTest, MenuChangesTheStyleAndActsOnTheCaption)
 
     h.probe->setSubtitles({caption(QStringLiteral("你好，世界"), 0)});
     std::unique_ptr<QMenu> menu(o.makeMenu());
+    // A list that holds one value is a choice of one (radio marks), the
+    // value marked; click-through stays a check box.
+    for (const char *list : {"字体", "字号", "文字颜色", "显示行数", "背景不透明度", "浮窗宽度"}) {
+        const QList<QAction *> options = entry(menu.get(), list)->menu()->actions();
+        EXPECT_EQ(std::count_if(options.begin(), options.end(), [](QAction *a) { return a->isChecked(); }), 1) << list;
+        for (QAction *option : options)
+            EXPECT_TRUE(option->actionGroup() && option->actionGroup()->isExclusive()) << list;
+    }
+    EXPECT_TRUE(entry(menu.get(), "鼠标穿透")->isCheckable());
+    EXPECT_FALSE(entry(menu.get(), "鼠标穿透")->actionGroup());
     // The checked size chosen again still saves the style.
     h.settings->remove(QString::fromLatin1(FloatingCaptionStyle::settingsKey));
     QAction *checked = entry(entry(menu.get(), "字号")->menu(), "26 pt");

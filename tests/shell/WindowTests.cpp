@@ -14,6 +14,8 @@
 #include "overlay/FloatingCaptions.h"
 #include "records/Formats.h"
 
+#include <QAbstractSpinBox>
+#include <QAccessible>
 #include <QAction>
 #include <QClipboard>
 #include <QDialog>
@@ -310,10 +312,19 @@ TEST_F(WindowTest, EveryCommandReachesItsTargetAndNothingElse)
         };
     };
     // Every icon-only control shown names itself and shows that name as its
-    // tooltip (the directory toggle adds its shortcut), in every state and
-    // language the rows leave the window in.
+    // tooltip (the directory toggle adds its shortcut), and every text field
+    // shown names itself to a screen reader (a spin box's editor speaks
+    // through its box), in every state and language the rows leave the
+    // window in.
     auto iconOnlyControlsNameThemselves = [&](const char *when) {
         for (QWidget *widget : main.findChildren<QWidget *>()) {
+            if (qobject_cast<QLineEdit *>(widget) && widget->isVisible()
+                && !qobject_cast<QAbstractSpinBox *>(widget->parentWidget())) {
+                QAccessibleInterface *field = QAccessible::queryAccessibleInterface(widget);
+                EXPECT_TRUE(field && !field->text(QAccessible::Name).isEmpty())
+                    << when << ": " << widget->objectName().toStdString() << " has no name";
+                continue;
+            }
             auto *button = qobject_cast<QAbstractButton *>(widget);
             const bool iconOnly = button ? button->text().isEmpty() && !button->icon().isNull()
                                          : qobject_cast<QSlider *>(widget) != nullptr;
