@@ -41,6 +41,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace vantuli::test {
 namespace {
@@ -625,10 +626,13 @@ TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("en_US.UTF-8"));
     environment.remove(QStringLiteral("LANGUAGE"));
 
-    // The regular face the desktop takes for Chinese, where fontconfig can say.
+    // Every face that draws Chinese, in any weight, where fontconfig can say.
     QProcess match;
-    match.start(QStringLiteral("fc-match"), {QStringLiteral("--format=%{file}"), QStringLiteral(":lang=zh-cn")});
-    const QString cjkFace = match.waitForFinished(10000) ? QString::fromLocal8Bit(match.readAllStandardOutput()) : QString();
+    match.start(QStringLiteral("fc-list"), {QStringLiteral("--format=%{file}\n"), QStringLiteral(":lang=zh-cn")});
+    QStringList cjkFaces = match.waitForFinished(10000)
+                               ? QString::fromLocal8Bit(match.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)
+                               : QStringList();
+    cjkFaces.removeDuplicates(); // one file holds several families
 
     QProcess program;
     program.setProcessEnvironment(environment);
@@ -641,21 +645,24 @@ TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
     if (!program.waitForFinished(30000))
         program.kill();
 
-    const struct {
+    struct Row {
         const char *what;
         QString file;
-    } rows[] = {
+    };
+    std::vector<Row> rows = {
         {"libcurl", QStringLiteral("/libcurl.so")},
         {"a TLS library", QStringLiteral("/libssl.so")},
         {"a TLS library", QStringLiteral("/libgnutls.so")},
         {"FFmpeg", QStringLiteral("/libavcodec.so")},
-        {"the regular CJK face", cjkFace},
     };
-    for (const auto &row : rows) {
-        if (!row.file.isEmpty()) {
-            EXPECT_FALSE(mapped.contains(row.file)) << row.what << ": " << row.file.toStdString();
-        }
-    }
+    // The featured list's rows below the window hold Chinese, Japanese and
+    // Korean names: sizing them loads no face.
+    for (const QString &face : cjkFaces)
+        rows.push_back({"a CJK face", face});
+    for (const Row &row : rows)
+        EXPECT_FALSE(mapped.contains(row.file)) << row.what << ": " << row.file.toStdString();
+    if (cjkFaces.isEmpty())
+        GTEST_SKIP() << "no font for Chinese installed (tools/setup installs fonts-noto-cjk): CJK faces unchecked";
 }
 
 // No bus, a relative runtime folder and the cache folder's place squatted:
