@@ -6,6 +6,7 @@
 #include "look/Studio.h"
 #include "look/TextStyles.h"
 #include "records/CaptionPacing.h"
+#include "records/CjkForms.h"
 #include "records/Formats.h"
 #include "records/L10n.h"
 #include "store/RadioStore.h"
@@ -255,16 +256,34 @@ int StationRowDelegate::nameWidth(int rowWidth) const
     return rowWidth - 2 * (rowInset + sidePadding) - itemSpacing - markRoom;
 }
 
-int StationRowDelegate::nameAdvance(const Station &station) const
+int StationRowDelegate::nameAdvance(const Station &station, bool drawn) const
 {
     const auto cached = nameAdvances_.constFind(station.name);
-    if (cached != nameAdvances_.constEnd())
-        return *cached;
+    if (cached != nameAdvances_.constEnd() && !(drawn && cached->judged))
+        return cached->width;
     if (nameAdvances_.size() >= placeCacheLimit)
         nameAdvances_.clear();
     // Measured in the font the row draws it with (CJK names in their language's forms).
     const QFont font = withTextLanguage(nameFont_, station.language, station.name);
-    return *nameAdvances_.insert(station.name, QFontMetrics(font).horizontalAdvance(station.name));
+    const bool judged = !drawn && font != nameFont_;
+    const int width = judged ? judgedAdvance(station.name) : QFontMetrics(font).horizontalAdvance(station.name);
+    nameAdvances_.insert(station.name, {width, judged});
+    return width;
+}
+
+// A name's width without its CJK face: Han, kana and hangul one em each, as
+// CJK faces draw them, the rest in the interface face.
+int StationRowDelegate::judgedAdvance(const QString &name) const
+{
+    QString rest;
+    int ems = 0;
+    for (const QChar c : name) {
+        if (isCjkCharacter(c))
+            ++ems;
+        else
+            rest += c;
+    }
+    return ems * nameFont_.pixelSize() + QFontMetrics(nameFont_).horizontalAdvance(rest);
 }
 
 QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelIndex &index) const
@@ -275,7 +294,7 @@ QSize StationRowDelegate::sizeHint(const QStyleOptionViewItem &, const QModelInd
     const QFontMetrics names(nameFont_);
     const auto *model = static_cast<const StationListModel *>(index.model());
     const Station *station = model->stationAt(index.row());
-    const int lines = station && nameAdvance(*station) > nameWidth(width) ? 2 : 1;
+    const int lines = station && nameAdvance(*station, false) > nameWidth(width) ? 2 : 1;
     return {width, verticalPadding * 2 + lines * names.lineSpacing() + lineGap + QFontMetrics(subtitleFont_).height()};
 }
 
@@ -342,8 +361,22 @@ void StationRowDelegate::paint(QPainter *painter, const QStyleOptionViewItem &op
     const QFontMetrics names(nameFont);
     painter->setFont(nameFont);
     painter->setPen(Qt::white);
+    // A row sized on a judged width that drawing finds on the wrong side of
+    // the line takes its true height in a layout after this paint.
+    const Advance sized = nameAdvances_.value(name);
+    const int advance = nameAdvance(*row.station, true);
+    if (sized.judged && (sized.width > width) != (advance > width) && !relayoutPending_) {
+        relayoutPending_ = true;
+        QMetaObject::invokeMethod(
+            const_cast<StationRowDelegate *>(this),
+            [this, index = QPersistentModelIndex(index)] {
+                relayoutPending_ = false;
+                emit const_cast<StationRowDelegate *>(this)->sizeHintChanged(index);
+            },
+            Qt::QueuedConnection);
+    }
     int y = content.top();
-    if (nameAdvance(*row.station) <= width) {
+    if (advance <= width) {
         painter->drawText(QRect(content.left(), y, width, names.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, name);
         y += names.lineSpacing();
     } else {

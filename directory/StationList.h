@@ -87,14 +87,23 @@ private:
     // The name's width in the name font, measured once: the list asks for row
     // sizes on every repaint (the playing row's meter repaints several times a
     // second), and shaping the text each time costs more than the paint.
-    int nameAdvance(const Station &station) const;
+    // A name drawn in a CJK face is only judged (see judgedAdvance) until its
+    // row is `drawn`: the list sizes every row, and a CJK face is large, so a
+    // window whose visible rows are Latin loads none.
+    int nameAdvance(const Station &station, bool drawn) const;
+    int judgedAdvance(const QString &name) const;
 
     QListView *view_;
     QFont nameFont_;
     QFont subtitleFont_;
     QFont moreFont_;
     mutable QHash<QString, QPixmap> symbols_;
-    mutable QHash<QString, int> nameAdvances_; // name -> width in the font the row draws it with
+    struct Advance {
+        int width = 0;
+        bool judged = false;
+    };
+    mutable QHash<QString, Advance> nameAdvances_; // name -> width in the font the row draws it with
+    mutable bool relayoutPending_ = false;
 };
 
 // The list: Return starts the selected station (through the handler), and

@@ -21,14 +21,9 @@ bool isCjkLanguage(const QString &primary)
            primary == QLatin1String("yue");
 }
 
-// Han, kana, hangul, CJK punctuation or full-width forms.
 bool holdsCjk(const QString &text)
 {
-    return std::any_of(text.begin(), text.end(), [](QChar c) {
-        const ushort u = c.unicode();
-        return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
-               (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF);
-    });
+    return std::any_of(text.begin(), text.end(), isCjkCharacter);
 }
 
 } // namespace
@@ -57,6 +52,13 @@ QString cjkForms(const QString &language, const QString &text)
             return QStringLiteral("KR");
     }
     return QStringLiteral("SC");
+}
+
+bool isCjkCharacter(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
+           (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF);
 }
 
 bool needsCjkFace(const QString &language, const QString &text)

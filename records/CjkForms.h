@@ -13,5 +13,8 @@ QString cjkForms(const QString &language, const QString &text = {});
 // Japanese or Korean, or the text holds Han, kana, hangul, CJK punctuation or
 // full-width forms.
 bool needsCjkFace(const QString &language, const QString &text);
+// Whether `c` is Han, kana, hangul, CJK punctuation or a full-width form: the
+// characters a CJK face draws one em wide.
+bool isCjkCharacter(QChar c);
 
 } // namespace vantuli

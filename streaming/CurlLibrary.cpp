@@ -16,6 +16,7 @@
 // to standard error once, and every function fails as libcurl's own fail
 // (no handle, or an error code), so a request ends with a transport failure.
 #include "streaming/CurlLibrary.h"
+#include "streaming/DlopenNote.h"
 #include "streaming/LoadedLibraries.h"
 
 #include <curl/curl.h>
@@ -57,7 +58,10 @@ enum Function { VANTULI_CURL_FUNCTIONS(VANTULI_CURL_INDEX) functionCount };
 #define VANTULI_CURL_SYMBOL(name) {0, #name},
 
 // The name libcurl's interface has carried since 7.16 (and still does in 8.x).
-constexpr const char *soname = "libcurl.so.4";
+#define VANTULI_CURL_SONAME "libcurl.so.4"
+constexpr const char *soname = VANTULI_CURL_SONAME;
+VANTULI_DLOPEN_NOTE(curlNote, "[{\"feature\":\"network\",\"description\":\"Fetches station streams over HTTP and "
+                              "HTTPS\",\"priority\":\"required\",\"soname\":[\"" VANTULI_CURL_SONAME "\"]}]");
 constexpr unsigned minimumVersion = 0x075700;
 constexpr const char *minimumVersionText = "7.87";
 

@@ -11,6 +11,7 @@
 // reason goes to standard error once, and from then on every FFmpeg function
 // fails as FFmpeg's own functions fail (no object, or an error code), so a
 // stream that needs them ends with its decoding failure.
+#include "streaming/DlopenNote.h"
 #include "streaming/FFmpegLibraries.h"
 #include "streaming/LoadedLibraries.h"
 
@@ -89,6 +90,13 @@ enum Function { VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_INDEX) functionCount };
 
 #define VANTULI_STRING(x) #x
 #define VANTULI_SONAME(name, major) "lib" name ".so." VANTULI_STRING(major)
+
+#define VANTULI_FFMPEG_NOTE(name, major)                                                                               \
+    "{\"feature\":\"decoding\",\"description\":\"Reads and decodes station audio (FFmpeg)\",\"priority\":\"required\"," \
+    "\"soname\":[\"" VANTULI_SONAME(name, major) "\"]}"
+VANTULI_DLOPEN_NOTE(ffmpegNote, "[" VANTULI_FFMPEG_NOTE("avutil", LIBAVUTIL_VERSION_MAJOR) "," VANTULI_FFMPEG_NOTE(
+                                    "avcodec", LIBAVCODEC_VERSION_MAJOR) "," VANTULI_FFMPEG_NOTE("avformat", LIBAVFORMAT_VERSION_MAJOR)
+                                    "," VANTULI_FFMPEG_NOTE("swresample", LIBSWRESAMPLE_VERSION_MAJOR) "]");
 
 // Set before the first load only (tests); empty: the loader's search path.
 std::string &libraryFolder()
