@@ -1,14 +1,15 @@
 #include "platform/SettingsStore.h"
 
 #include <QCoreApplication>
+#include <QDataStream>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <thread>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include <fcntl.h>
@@ -39,32 +41,54 @@ bool isIniSpace(char c)
 
 enum class Reading {
     Complete,  // every line reads, and saving keeps what it means
-    Rewritten, // every value reads, but saving drops comments or a byte-order mark
+    Rewritten, // every value reads, but saving drops something around them
     Lossy,     // reading would lose or change a value
+};
+
+struct Assessment {
+    Reading reading = Reading::Complete;
+    QStringList drops; // what saving drops, when Rewritten
 };
 
 // What QSettings makes of an INI text. Lines are split as QSettings splits
 // them: a backslash escapes the next character, a line break too, and a
 // quoted part may span lines. An unquoted ";" ends a line there; what
 // follows it up to the line break is skipped as a comment.
-// - Lossy: a quote left open, bytes that are not UTF-8, a line that is not a
-//   comment, a section header ("[...]") or a key with "=" (QSettings skips
-//   it), a ";" that cuts a key or a value short (one not after a blank or a
-//   closing quote), a "#" line that runs on past its line break.
+// - Lossy: a quote left open, bytes that are not UTF-8 outside a comment, a
+//   NUL byte inside a line, a line that is not a comment, a section header
+//   ("[...]") or a key with "=" (QSettings skips it), a ";" that cuts a key
+//   or a value short (one not after a blank or a closing quote), a "#" line
+//   that runs on past its line break.
 // - Rewritten: a comment (";" or "#" first, or a ";" after a value or after
-//   a section header), text after a section's "]", a byte-order mark. The
-//   values read as written; only the comments go when the file is saved.
-Reading assess(QByteArrayView text)
+//   a section header), text after a section's "]", a byte-order mark, NUL
+//   bytes on lines of their own at the end (what a crash can leave of a file
+//   being written). The values read as written; only these go when the file
+//   is saved.
+Assessment assess(QByteArrayView text)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString decoded = utf8.decode(text);
-    if (utf8.hasError())
-        return Reading::Lossy;
-    Reading reading = Reading::Complete;
+    Assessment result;
+    const auto drops = [&](const char *what) {
+        result.reading = Reading::Rewritten;
+        if (!result.drops.contains(QLatin1String(what)))
+            result.drops << QLatin1String(what);
+    };
+    const Assessment lossy{Reading::Lossy, {}};
     if (text.startsWith("\xEF\xBB\xBF")) {
         text = text.sliced(3);
-        reading = Reading::Rewritten;
+        drops("a byte-order mark");
     }
+    qsizetype content = text.size();
+    while (content > 0 && (text[content - 1] == '\0' || isIniSpace(text[content - 1])))
+        --content;
+    if (const qsizetype nul = text.indexOf('\0', content); nul >= 0) {
+        const QByteArrayView before = text.sliced(content, nul - content);
+        if (content > 0 && !before.contains('\n') && !before.contains('\r'))
+            return lossy; // the NUL bytes go on a value's line
+        text = text.first(content);
+        drops("NUL bytes at its end");
+    }
+    if (text.contains('\0'))
+        return lossy;
 
     const qsizetype size = text.size();
     const auto lineEnd = [&](qsizetype at) {
@@ -77,16 +101,16 @@ Reading assess(QByteArrayView text)
         while (at < size && isIniSpace(text[at]))
             ++at;
         if (at == size)
-            return reading;
+            return result;
         const qsizetype start = at;
         if (text[at] == ';') {
-            reading = Reading::Rewritten;
+            drops("comments");
             at = lineEnd(at);
             continue;
         }
         const bool hash = text[at] == '#';
         if (hash)
-            reading = Reading::Rewritten;
+            drops("comments");
         bool quoted = false;
         bool equals = false;
         bool runsOn = false; // past a line break
@@ -114,36 +138,50 @@ Reading assess(QByteArrayView text)
                 const bool comment = hash || text[start] == '['
                                      || (equals && (before == ' ' || before == '\t' || before == '"'));
                 if (!comment)
-                    return Reading::Lossy;
-                reading = Reading::Rewritten;
+                    return lossy;
+                drops("comments");
                 end = at;
                 at = lineEnd(at);
                 break;
             }
         }
         if (quoted)
-            return Reading::Lossy;
+            return lossy;
         if (hash) {
             if (runsOn)
-                return Reading::Lossy;
+                return lossy;
             continue;
         }
-        const QByteArrayView line = text.sliced(start, (end < 0 ? at : end) - start).trimmed();
+        QByteArrayView line = text.sliced(start, (end < 0 ? at : end) - start).trimmed();
         if (line.startsWith('[')) {
             const qsizetype close = line.indexOf(']');
             if (close < 0)
-                return Reading::Lossy;
+                return lossy;
             if (close != line.size() - 1)
-                reading = Reading::Rewritten;
+                drops("text after a section header");
+            line = line.first(close + 1);
         } else if (!equals) {
-            return Reading::Lossy;
+            return lossy;
         }
+        // QSettings reads what is not UTF-8 as replacement characters.
+        if (!line.isValidUtf8())
+            return lossy;
     }
 }
 
-void say(const char *format, const QString &path, const QString &more = QString())
+// "a", "a and b", "a, b and c".
+QString listed(const QStringList &items)
 {
-    std::fprintf(stderr, format, QFile::encodeName(path).constData(), QFile::encodeName(more).constData());
+    if (items.size() < 2)
+        return items.value(0);
+    return items.first(items.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + items.last();
+}
+
+// One line on standard error; `format` takes the three texts as "%s".
+void say(const char *format, const QString &a, const QString &b = QString(), const QString &c = QString())
+{
+    std::fprintf(stderr, format, QFile::encodeName(a).constData(), QFile::encodeName(b).constData(),
+                 QFile::encodeName(c).constData());
 }
 
 void warn(const QString &path, const char *what)
@@ -163,8 +201,10 @@ void createPrivateFile(const QString &path)
         ::close(fd);
 }
 
-// The whole file, read without waiting on anything that is not a regular file.
-std::optional<QByteArray> readRegularFile(const QString &path)
+// The whole file, read without waiting on anything that is not a regular
+// file; none when it cannot be read. One larger than `limit` is read no
+// further than that: `tooLarge` says so and the bytes are left out.
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 limit, bool *tooLarge)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
@@ -175,12 +215,15 @@ std::optional<QByteArray> readRegularFile(const QString &path)
         ::close(fd);
         return std::nullopt;
     }
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = info.st_size > limit ? QByteArray() : file.read(limit + 1);
     const bool failed = file.error() != QFileDevice::NoError;
     file.close();
     ::close(fd);
     if (failed)
         return std::nullopt;
+    *tooLarge = info.st_size > limit || bytes.size() > limit;
+    if (*tooLarge)
+        bytes.clear();
     return bytes;
 }
 
@@ -195,25 +238,27 @@ QString besideName(const QString &path, const char *what)
     return name;
 }
 
-// Moves a file QSettings would not read completely out of its way, next to
+// Moves a file QSettings is not to read out of its way, untouched, next to
 // it, so that nothing in it is lost when the settings are saved; a fresh
-// file takes its place. Answers whether it could be moved.
-bool moveAside(const QString &path)
+// file takes its place. `why` completes "the settings file <path> ...".
+// Answers whether it could be moved.
+bool moveAside(const QString &path, const QString &why)
 {
     const QString aside = besideName(path, "unreadable");
     if (!QFile::rename(path, aside)) {
-        warn(path, "cannot be read completely, nor moved aside");
+        say("vantuli: the settings file %s %s, and cannot be moved aside; the defaults apply and nothing is saved\n",
+            path, why);
         return false;
     }
-    say("vantuli: the settings file %s cannot be read completely; it was moved to %s and the defaults apply\n", path,
-        aside);
+    say("vantuli: the settings file %s %s; it was moved to %s and the defaults apply\n", path, why, aside);
     createPrivateFile(path);
     return true;
 }
 
 // Keeps the text of a file that saving would rewrite, byte for byte, next to
-// it, in a new file only its owner may read. Answers whether it is kept.
-bool copyAside(const QString &path, const QByteArray &text)
+// it, in a new file only its owner may read. Answers its name, or why it
+// could not be kept.
+std::variant<QString, int> keepCopy(const QString &path, const QByteArray &text)
 {
     const QString copy = besideName(path, "before");
     const int fd = ::open(QFile::encodeName(copy).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -228,16 +273,78 @@ bool copyAside(const QString &path, const QByteArray &text)
     }
     if (fd >= 0 && ::close(fd) != 0 && failure == 0)
         failure = errno;
-    if (failure != 0) {
+    if (failure == 0)
+        return copy;
+    if (fd >= 0)
+        QFile::remove(copy);
+    return failure;
+}
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Whether the file's folder has room for a file of `size` bytes, the way
+// writing the settings needs it: an unnamed file that large is allocated
+// there and let go. Answers 0, or why not (an errno value).
+int room(const QString &path, qint64 size)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    int fd = ::open(folder.constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a named one, gone at once.
+        QByteArray name = folder + "/.vantuli-room-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
         if (fd >= 0)
-            QFile::remove(copy);
-        say("vantuli: the settings file %s has comments that saving drops, and no copy of it could be kept (%s); "
-            "changes are kept for this run only\n",
-            path, QString::fromLocal8Bit(std::strerror(failure)));
-        return false;
+            ::unlink(name.constData());
     }
-    say("vantuli: the settings file %s has comments that saving drops; it is kept as it was in %s\n", path, copy);
-    return true;
+    if (fd < 0)
+        return errno;
+    int failure = 0;
+    do
+        failure = ::posix_fallocate(fd, 0, off_t(std::max<qint64>(size, 1)));
+    while (failure == EINTR);
+    ::close(fd);
+    return failure;
+}
+
+// The most bytes QSettings writes for a value: it escapes a character, or a
+// byte of data, in six at most.
+qint64 writtenSize(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return 6 * qint64(value.toString().size()) + 2;
+    case QMetaType::QByteArray:
+        return 6 * qint64(value.toByteArray().size()) + 16;
+    case QMetaType::QStringList:
+    case QMetaType::QVariantList: {
+        qint64 size = 2;
+        for (const QVariant &item : value.toList())
+            size += writtenSize(item) + 2;
+        return size;
+    }
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return 32;
+    default: { // "@Variant(...)" around its data stream
+        QByteArray data;
+        QDataStream stream(&data, QIODevice::WriteOnly);
+        stream << value;
+        return 6 * qint64(data.size()) + 16;
+    }
+    }
+}
+
+qint64 writtenSize(const QString &key, const QVariant &value)
+{
+    return 6 * qint64(key.size()) + 4 + writtenSize(value); // a section header and "=" and a line break
 }
 
 // Whether QSettings may take the lock next to the file, "<name>.lock", when
@@ -288,51 +395,42 @@ QString standardFile()
     return QFileInfo(folder + QStringLiteral("/Vantuli/Vantuli.ini")).absoluteFilePath();
 }
 
-} // namespace
-
-std::optional<QString> SettingsStore::string(const QString &key) const
+std::optional<QString> asString(const QVariant &v)
 {
-    auto v = value(key);
-    if (!v)
-        return std::nullopt;
-    switch (v->typeId()) {
+    switch (v.typeId()) {
     case QMetaType::QString:
-        return v->toString();
+        return v.toString();
     case QMetaType::QByteArray:
     case QMetaType::QStringList:
     case QMetaType::QVariantList:
     case QMetaType::QVariantMap:
         return std::nullopt;
     default:
-        if (v->canConvert<QString>())
-            return v->toString();
+        if (v.canConvert<QString>())
+            return v.toString();
         return std::nullopt;
     }
 }
 
-std::optional<QByteArray> SettingsStore::data(const QString &key) const
+std::optional<QByteArray> asData(const QVariant &v)
 {
-    auto v = value(key);
-    if (!v || v->typeId() != QMetaType::QByteArray)
+    if (v.typeId() != QMetaType::QByteArray)
         return std::nullopt;
-    return v->toByteArray();
+    return v.toByteArray();
 }
 
-std::optional<bool> SettingsStore::boolean(const QString &key) const
+std::optional<bool> asBoolean(const QVariant &v)
 {
-    auto v = value(key);
-    if (!v)
-        return std::nullopt;
-    switch (v->typeId()) {
+    switch (v.typeId()) {
     case QMetaType::Bool:
-        return v->toBool();
+        return v.toBool();
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-        return v->toLongLong() != 0;
+        return v.toLongLong() != 0;
     case QMetaType::QString: {
-        const QString s = v->toString().trimmed().toLower();
+        const QString s = v.toString().trimmed().toLower();
         if (s == QLatin1String("true") || s == QLatin1String("yes") || s == QLatin1String("1"))
             return true;
         if (s == QLatin1String("false") || s == QLatin1String("no") || s == QLatin1String("0"))
@@ -344,22 +442,19 @@ std::optional<bool> SettingsStore::boolean(const QString &key) const
     }
 }
 
-std::optional<double> SettingsStore::number(const QString &key) const
+std::optional<double> asNumber(const QVariant &v)
 {
-    auto v = value(key);
-    if (!v)
-        return std::nullopt;
-    switch (v->typeId()) {
+    switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::UInt:
     case QMetaType::ULongLong:
-        return v->toDouble();
+        return v.toDouble();
     case QMetaType::QString: {
         bool ok = false;
-        const double d = v->toString().trimmed().toDouble(&ok);
+        const double d = v.toString().trimmed().toDouble(&ok);
         if (!ok)
             return std::nullopt;
         return d;
@@ -369,16 +464,13 @@ std::optional<double> SettingsStore::number(const QString &key) const
     }
 }
 
-std::optional<QStringList> SettingsStore::stringList(const QString &key) const
+std::optional<QStringList> asStringList(const QVariant &v)
 {
-    auto v = value(key);
-    if (!v)
-        return std::nullopt;
-    if (v->typeId() == QMetaType::QStringList)
-        return v->toStringList();
-    if (v->typeId() == QMetaType::QVariantList) {
+    if (v.typeId() == QMetaType::QStringList)
+        return v.toStringList();
+    if (v.typeId() == QMetaType::QVariantList) {
         QStringList out;
-        for (const QVariant &e : v->toList()) {
+        for (const QVariant &e : v.toList()) {
             if (e.typeId() != QMetaType::QString)
                 return std::nullopt;
             out << e.toString();
@@ -386,15 +478,76 @@ std::optional<QStringList> SettingsStore::stringList(const QString &key) const
         return out;
     }
     // QSettings reads a one-element list back as a plain string.
-    if (v->typeId() == QMetaType::QString)
-        return QStringList{v->toString()};
+    if (v.typeId() == QMetaType::QString)
+        return QStringList{v.toString()};
     return std::nullopt;
 }
 
+} // namespace
+
+template <typename T>
+std::optional<T> SettingsStore::typed(const QString &key, std::optional<T> (*read)(const QVariant &),
+                                      const char *type) const
+{
+    const std::optional<QVariant> v = value(key);
+    if (!v)
+        return std::nullopt;
+    std::optional<T> result = read(*v);
+    if (!result)
+        misread(key, type);
+    return result;
+}
+
+std::optional<QString> SettingsStore::string(const QString &key) const
+{
+    return typed(key, &asString, "text");
+}
+
+std::optional<QByteArray> SettingsStore::data(const QString &key) const
+{
+    return typed(key, &asData, "data");
+}
+
+std::optional<bool> SettingsStore::boolean(const QString &key) const
+{
+    return typed(key, &asBoolean, "true or false");
+}
+
+std::optional<double> SettingsStore::number(const QString &key) const
+{
+    return typed(key, &asNumber, "a number");
+}
+
+std::optional<QStringList> SettingsStore::stringList(const QString &key) const
+{
+    return typed(key, &asStringList, "a list");
+}
+
+namespace {
+
+QSettingsStore *standardStore = nullptr;
+
+void closeStandard()
+{
+    if (standardStore)
+        standardStore->close();
+}
+
+} // namespace
+
 std::shared_ptr<SettingsStore> SettingsStore::standard()
 {
-    static std::shared_ptr<SettingsStore> store = std::make_shared<QSettingsStore>();
-    return store;
+    // Serves the whole run, so it is never destroyed; its last changes are
+    // written out when the application object goes, after the windows, or at
+    // exit in a program that never lets it go.
+    static const auto *store = new std::shared_ptr<QSettingsStore>([] {
+        auto made = std::make_shared<QSettingsStore>();
+        standardStore = made.get();
+        qAddPostRoutine(&closeStandard);
+        std::atexit(&closeStandard);
+        return made;
+    }());
+    return *store;
 }
 
 // The settings file's own thread: it reads the file, then writes each batch
@@ -429,6 +582,17 @@ public:
     {
         std::lock_guard lock(mutex_);
         pending_.push_back({key, std::move(value)});
+        ++queued_;
+        changed_.notify_all();
+    }
+
+    // A value of the file does not read as what its caller takes it for, so
+    // the default stands in for it and the next change of it replaces it:
+    // the file is kept as it was first, and that is said.
+    void misread(const QString &key, const char *type)
+    {
+        std::lock_guard lock(mutex_);
+        misread_.push_back({key, type});
         ++queued_;
         changed_.notify_all();
     }
@@ -474,14 +638,20 @@ private:
         std::optional<QVariant> value; // none: removed
     };
 
+    // The most a settings file of this program holds is well under a
+    // megabyte (every station of the catalog a favourite, a long schedule).
+    // A file far larger is no settings file, and QSettings would take
+    // seconds and gigabytes to read it.
+    static constexpr qint64 largestFile = 8 << 20;
+
     // Makes the file ready for QSettings and reads it; answers the settings
     // to write to, none when the values are to stay in memory (it said why).
     std::unique_ptr<QSettings> read(QHash<QString, QVariant> *values)
     {
         const QByteArray name = QFile::encodeName(path_);
         struct stat info {};
-        QByteArray text;
-        Reading reading = Reading::Complete;
+        Assessment assessment;
+        bool tooLarge = false;
         if (::lstat(name.constData(), &info) != 0) {
             if (errno == ENOENT)
                 createPrivateFile(path_);
@@ -489,11 +659,21 @@ private:
         } else if ((S_ISLNK(info.st_mode) && ::stat(name.constData(), &info) != 0) || !S_ISREG(info.st_mode)) {
             warn(path_, "is not a regular file");
             return nullptr;
-        } else if (const std::optional<QByteArray> bytes = readRegularFile(path_)) {
-            text = *bytes;
-            reading = assess(text);
-            if (reading == Reading::Lossy && !moveAside(path_))
-                return nullptr;
+        } else if (std::optional<QByteArray> bytes = readRegularFile(path_, largestFile, &tooLarge)) {
+            if (tooLarge) {
+                const QString why = QStringLiteral("is %1 MiB, far larger than settings ever are")
+                                        .arg(std::max<qint64>(info.st_size >> 20, largestFile >> 20));
+                if (!moveAside(path_, why))
+                    return nullptr;
+            } else {
+                original_ = std::move(*bytes);
+                assessment = assess(original_);
+                if (assessment.reading == Reading::Lossy) {
+                    original_.clear();
+                    if (!moveAside(path_, QStringLiteral("cannot be read completely")))
+                        return nullptr;
+                }
+            }
         } else {
             warn(path_, "cannot be read");
             return nullptr;
@@ -503,8 +683,8 @@ private:
         const QStringList keys = settings->allKeys(); // parses every section
         for (const QString &key : keys)
             values->insert(key, settings->value(key));
-        if (reading == Reading::Complete && settings->status() == QSettings::FormatError)
-            reading = Reading::Rewritten;
+        if (assessment.reading == Reading::Complete && settings->status() == QSettings::FormatError)
+            assessment = {Reading::Rewritten, {QStringLiteral("lines QSettings skips")}};
 
         if (!lockUsable(path_)) {
             warnLock(path_);
@@ -513,9 +693,32 @@ private:
         }
         // Kept before QSettings rewrites it; a file that cannot be written is
         // not rewritten either.
-        if (reading == Reading::Rewritten && ::access(name.constData(), W_OK) == 0 && !copyAside(path_, text))
-            return nullptr;
+        rewritable_ = ::access(name.constData(), W_OK) == 0;
+        if (assessment.reading == Reading::Rewritten && rewritable_) {
+            const QString what = listed(assessment.drops) + QStringLiteral(" that saving drops");
+            if (!keepOriginal(what))
+                return nullptr;
+        }
         return settings;
+    }
+
+    // Keeps the file as it was read, once, saying so with what it has;
+    // answers whether it is kept.
+    bool keepOriginal(const QString &what)
+    {
+        if (kept_.isEmpty()) {
+            std::variant<QString, int> copy = keepCopy(path_, original_);
+            if (const int *failure = std::get_if<int>(&copy)) {
+                say("vantuli: the settings file %s has %s, and no copy of it could be kept (%s); changes are kept for "
+                    "this run only\n",
+                    path_, what, reason(*failure));
+                return false;
+            }
+            kept_ = std::get<QString>(copy);
+            original_.clear();
+        }
+        say("vantuli: the settings file %s has %s; it is kept as it was in %s\n", path_, what, kept_);
+        return true;
     }
 
     void run()
@@ -535,16 +738,27 @@ private:
             return;
         while (true) {
             std::vector<Change> batch;
+            std::vector<std::pair<QString, const char *>> misread;
             quint64 ticket = 0;
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !pending_.empty() || ending_; });
-                if (pending_.empty())
+                changed_.wait(lock, [this] { return !pending_.empty() || !misread_.empty() || ending_; });
+                if (pending_.empty() && misread_.empty())
                     break;
                 batch.swap(pending_);
+                misread.swap(misread_);
                 ticket = queued_;
             }
-            write(*settings, std::move(batch));
+            for (const auto &[key, type] : misread) {
+                const QString what = QStringLiteral("a value that does not read as %1 (%2), so the default applies")
+                                         .arg(QLatin1String(type), key);
+                if (!rewritable_)
+                    say("vantuli: the settings file %s has %s\n", path_, what);
+                else if (!keepOriginal(what))
+                    frozen_ = true;
+            }
+            if (!frozen_)
+                write(*settings, std::move(batch));
             std::lock_guard lock(mutex_);
             written_ = ticket;
             changed_.notify_all();
@@ -555,11 +769,31 @@ private:
     {
         unwritten_.insert(unwritten_.end(), std::make_move_iterator(batch.begin()),
                           std::make_move_iterator(batch.end()));
+        if (unwritten_.empty() && !retry_)
+            return;
         // A lock path that turned into something else since: not touched.
         if (!lockUsable(path_)) {
             if (!toldLock_)
                 warnLock(path_);
             toldLock_ = true;
+            return;
+        }
+        // QSettings puts a file cut short in place of the old one when the
+        // disk fills up as it writes: it goes ahead only where there is room.
+        const auto before = version(path_);
+        qint64 size = 512;
+        if (completeSize_ >= 0 && !retry_) {
+            size += std::max<qint64>(completeSize_, before ? std::get<2>(*before) : 0);
+        } else {
+            for (const QString &key : settings.allKeys())
+                size += writtenSize(key, settings.value(key));
+        }
+        for (const Change &change : unwritten_) {
+            if (change.value)
+                size += writtenSize(change.key, *change.value);
+        }
+        if (const int failure = room(path_, size)) {
+            failed(reason(failure));
             return;
         }
         bool changes = retry_;
@@ -575,7 +809,6 @@ private:
         unwritten_.clear();
         if (!changes)
             return;
-        const auto before = version(path_);
         const QSettings::Status statusBefore = settings.status();
         settings.sync();
         // Nothing processes events on this thread: QSettings' own request to
@@ -584,10 +817,19 @@ private:
         const auto after = version(path_);
         retry_ = !after || after == before
                  || (statusBefore != QSettings::AccessError && settings.status() == QSettings::AccessError);
-        if (retry_ && !toldWrite_) {
+        if (retry_)
+            failed(writeFailure(path_));
+        else
+            completeSize_ = std::get<2>(*after);
+    }
+
+    void failed(const QString &why)
+    {
+        retry_ = true;
+        if (!toldWrite_) {
             toldWrite_ = true;
             say("vantuli: the settings file %s cannot be written (%s); changes are kept for this run only\n", path_,
-                writeFailure(path_));
+                why);
         }
     }
 
@@ -601,13 +843,19 @@ private:
     bool writable_ = false;
     bool ending_ = false;
     std::vector<Change> pending_;
+    std::vector<std::pair<QString, const char *>> misread_;
     quint64 queued_ = 0;
     quint64 written_ = 0;
     quint64 stuckAt_ = 0;
     bool toldStuck_ = false;
     // The thread's own:
-    std::vector<Change> unwritten_; // held back while the lock path is not usable
-    bool retry_ = false;            // the last write failed; QSettings still holds it
+    QByteArray original_;           // the file as read, until a copy of it is kept
+    QString kept_;                  // that copy
+    bool rewritable_ = false;       // the file may be written, so a copy matters
+    bool frozen_ = false;           // no copy could be kept: nothing is written
+    std::vector<Change> unwritten_; // held back while the lock path is not usable or the disk is full
+    bool retry_ = false;            // the last write failed; QSettings may still hold it
+    qint64 completeSize_ = -1;      // the size of the last complete write
     bool toldLock_ = false;
     bool toldWrite_ = false;
 };
@@ -616,14 +864,27 @@ QSettingsStore::QSettingsStore(const QString &fileName) : standard_(fileName.isE
 {
     // The user's file, where QSettings keeps "Vantuli"/"Vantuli" in INI form.
     auto disk = std::make_shared<Disk>(standard_ ? standardFile() : fileName);
-    if (disk->start(&memory_))
+    if (disk->start(&memory_)) {
         disk_ = std::move(disk);
+        for (auto it = memory_.cbegin(); it != memory_.cend(); ++it)
+            fromFile_.insert(it.key());
+    }
 }
 
 QSettingsStore::~QSettingsStore()
 {
-    if (disk_)
-        disk_->end();
+    close();
+}
+
+void QSettingsStore::close()
+{
+    std::shared_ptr<Disk> disk;
+    {
+        std::lock_guard lock(mutex_);
+        disk = std::move(disk_);
+    }
+    if (disk)
+        disk->end();
 }
 
 std::optional<QVariant> QSettingsStore::value(const QString &key) const
@@ -637,6 +898,7 @@ void QSettingsStore::setValue(const QString &key, const QVariant &value)
 {
     std::lock_guard lock(mutex_);
     memory_.insert(key, value);
+    fromFile_.remove(key);
     if (disk_)
         disk_->queue(key, value);
 }
@@ -645,14 +907,28 @@ void QSettingsStore::remove(const QString &key)
 {
     std::lock_guard lock(mutex_);
     memory_.remove(key);
+    fromFile_.remove(key);
     if (disk_)
         disk_->queue(key, std::nullopt);
 }
 
 void QSettingsStore::sync()
 {
-    if (disk_)
-        disk_->flush();
+    std::shared_ptr<Disk> disk;
+    {
+        std::lock_guard lock(mutex_);
+        disk = disk_;
+    }
+    if (disk)
+        disk->flush();
+}
+
+void QSettingsStore::misread(const QString &key, const char *type) const
+{
+    std::lock_guard lock(mutex_);
+    // Once for each value the file holds; one set since is the caller's own.
+    if (disk_ && fromFile_.remove(key))
+        disk_->misread(key, type);
 }
 
 std::optional<QVariant> MemorySettingsStore::value(const QString &key) const

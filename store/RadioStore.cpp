@@ -363,9 +363,9 @@ void RadioStore::applicationWillTerminate()
 {
     emit terminating();
     stop(false);
-    // The standard settings store lives as long as the process (the
-    // interface-language service holds it too), so nothing else writes out
-    // what was set just before quitting. It goes before recognition ends.
+    // What was set just before quitting is written out before recognition
+    // ends (the standard store writes what comes later when the application
+    // object goes).
     defaults_->sync();
     // Gives up the window being recognised rather than waiting for it.
     asr_->shutdown();

@@ -6,15 +6,20 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QProcess>
 #include <QSettings>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -91,31 +96,44 @@ TEST(SettingsStore, IniFileRoundTripsEveryKindOfValue)
 // Saving rewrites the whole file from what QSettings read. A file that
 // reading would lose or change a value of is moved aside first, byte for
 // byte, with one line on standard error, and the store starts from the
-// defaults in a fresh file. A file whose every value reads but whose comments
-// saving drops keeps its values and a byte-identical copy.
+// defaults in a fresh file; so is one far larger than settings, unread. A
+// file whose every value reads but that saving rewrites keeps its values and
+// a byte-identical copy, and the line says what saving drops; a value that
+// does not read as the type asked for keeps the copy too.
 TEST(SettingsStore, AFileIsMovedAsideOnlyWhenReadingWouldLoseAValue)
 {
-    enum Outcome { MovedAside, CopiedAside, Kept };
+    enum Outcome { MovedAside, CopiedAside, Kept, VolumeMisread };
+    const QByteArray huge = "[General]\nvolume=0.3\nlanguage=ben\n" + QByteArray(9 << 20, ';');
     const struct {
         const char *name;
         QByteArray text;
         Outcome outcome;
+        const char *told;
     } cases[] = {
-        {"garbage", QByteArray("\x01\x02\x7f garbage \xff\xfe\n\x00\x13 more", 22), MovedAside},
-        {"a line without =", "[General]\nvolume=0.3\nmy favourite stations\nlanguage=ben\n", MovedAside},
-        {"a section left open", "[General\nvolume=0.3\nlanguage=ben\n", MovedAside},
-        {"a ; inside a value", "[General]\nlanguage=ben;eng\nvolume=0.3\n", MovedAside},
-        {"a quote left open", "[General]\nlanguage=\"ben\nvolume=0.3\n", MovedAside},
-        {"not UTF-8", "[General]\nlanguage=\xe9t\xe9\nvolume=0.3\n", MovedAside},
-        {"a # line going on past its end", "# see \\\nvolume=0.3\nlanguage=ben\n", MovedAside},
-        {"a comment after a value", "[General]\nvolume=0.3 ; was 1\nlanguage=ben\n", CopiedAside},
-        {"a comment after a section", "[General] ; main\nvolume=0.3\nlanguage=ben\n", CopiedAside},
-        {"text after a section", "[General]x\nvolume=0.3\nlanguage=ben\n", CopiedAside},
-        {"a # line", "# mine\n[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside},
-        {"a byte-order mark", "\xEF\xBB\xBF[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside},
-        {"a ; line", "; mine\r\n[General]\r\nvolume=0.3\r\nlanguage=ben\r\n", CopiedAside},
-        {"breaks and quotes", "[General]\nvolume=0.3\nlist=a, \\\n b\nnote=\"x;\ny\"\nlanguage=ben\n\n[Other]\n", Kept},
-        {"a backslash ending the file", "[General]\nlanguage=ben\nvolume=0.3\nnote=x\\", Kept},
+        {"garbage", QByteArray("\x01\x02\x7f garbage \xff\xfe\n\x00\x13 more", 22), MovedAside, "read completely"},
+        {"a line without =", "[General]\nvolume=0.3\nmy favourite stations\nlanguage=ben\n", MovedAside, ""},
+        {"a section left open", "[General\nvolume=0.3\nlanguage=ben\n", MovedAside, ""},
+        {"a ; inside a value", "[General]\nlanguage=ben;eng\nvolume=0.3\n", MovedAside, ""},
+        {"a quote left open", "[General]\nlanguage=\"ben\nvolume=0.3\n", MovedAside, ""},
+        {"not UTF-8", "[General]\nlanguage=\xe9t\xe9\nvolume=0.3\n", MovedAside, ""},
+        {"a # line going on past its end", "# see \\\nvolume=0.3\nlanguage=ben\n", MovedAside, ""},
+        {"NUL bytes after a value", QByteArray("[General]\nvolume=0.3\nlanguage=ben\0\0", 35), MovedAside, ""},
+        {"far larger than settings", huge, MovedAside, "far larger than settings"},
+        {"a comment after a value", "[General]\nvolume=0.3 ; was 1\nlanguage=ben\n", CopiedAside, "has comments"},
+        {"a comment after a section", "[General] ; main\nvolume=0.3\nlanguage=ben\n", CopiedAside, "has comments"},
+        {"text after a section", "[General]x\nvolume=0.3\nlanguage=ben\n", CopiedAside, "has text after a section"},
+        {"a # line", "# mine\n[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside, "has comments"},
+        {"a byte-order mark", "\xEF\xBB\xBF[General]\nvolume=0.3\nlanguage=ben\n", CopiedAside,
+         "has a byte-order mark that"},
+        {"a ; line", "; mine\r\n[General]\r\nvolume=0.3\r\nlanguage=ben\r\n", CopiedAside, "has comments"},
+        {"Latin-1 in comments", "; caf\xe9\n[General]\nvolume=0.3 ; \xe9t\xe9\nlanguage=ben\n", CopiedAside,
+         "has comments"},
+        {"NUL bytes closing it", QByteArray("[General]\nvolume=0.3\nlanguage=ben\n\0\0\0\0", 38), CopiedAside,
+         "has NUL bytes at its end"},
+        {"a # after a number", "[General]\nvolume=0.42 # note\nlanguage=ben\n", VolumeMisread,
+         "not read as a number (volume)"},
+        {"breaks and quotes", "[General]\nvolume=0.3\nlist=a, \\\n b\nnote=\"x;\ny\"\nlanguage=ben\n\n[Other]\n", Kept, ""},
+        {"a backslash ending the file", "[General]\nlanguage=ben\nvolume=0.3\nnote=x\\", Kept, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -130,7 +148,8 @@ TEST(SettingsStore, AFileIsMovedAsideOnlyWhenReadingWouldLoseAValue)
         ::testing::internal::CaptureStderr();
         {
             QSettingsStore s(file);
-            EXPECT_EQ(s.number(QStringLiteral("volume")), read ? std::optional<double>(0.3) : std::nullopt);
+            EXPECT_EQ(s.number(QStringLiteral("volume")),
+                      read && c.outcome != VolumeMisread ? std::optional<double>(0.3) : std::nullopt);
             EXPECT_EQ(s.string(QStringLiteral("language")), read ? std::optional(QStringLiteral("ben")) : std::nullopt);
             s.setValue(QStringLiteral("geometry"), QByteArray("saved"));
         }
@@ -154,6 +173,7 @@ TEST(SettingsStore, AFileIsMovedAsideOnlyWhenReadingWouldLoseAValue)
         EXPECT_TRUE(contents(folder + QLatin1Char('/') + aside[0]) == c.text);
         EXPECT_EQ(printed.count(QLatin1Char('\n')), 1);
         EXPECT_TRUE(printed.contains(aside[0])) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QLatin1String(c.told))) << printed.toStdString();
         // Moved aside: only what was saved since. Copied: the values as read.
         EXPECT_EQ(saved.allKeys().size(), read ? 3 : 1) << saved.allKeys().join(QLatin1Char(' ')).toStdString();
         EXPECT_EQ(saved.value(QStringLiteral("language")), read ? QVariant(QStringLiteral("ben")) : QVariant());
@@ -314,8 +334,45 @@ TEST(SettingsStore, ALockThatAppearsLaterNeverHoldsUpTheCaller)
     }
 }
 
-// A write that fails (a file or folder that cannot be written) says so once,
-// with the path and the reason; what was set still reads back for the run.
+namespace {
+
+// Standard error into a pipe for a while: a file size limit would cut a
+// capture file short.
+class StderrPipe {
+public:
+    StderrPipe()
+    {
+        if (::pipe2(ends_, O_CLOEXEC) != 0)
+            return;
+        std::fflush(stderr);
+        saved_ = ::dup(2);
+        ::dup2(ends_[1], 2);
+    }
+
+    QString take()
+    {
+        std::fflush(stderr);
+        ::dup2(saved_, 2);
+        ::close(saved_);
+        ::close(ends_[1]);
+        QByteArray text;
+        char buffer[4096];
+        for (ssize_t n = 0; (n = ::read(ends_[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, n);
+        ::close(ends_[0]);
+        return QString::fromLocal8Bit(text);
+    }
+
+private:
+    int ends_[2] = {-1, -1};
+    int saved_ = -1;
+};
+
+} // namespace
+
+// A write that fails (a file or folder that cannot be written, no room for
+// the whole file) says so once, with the path and the reason, and leaves the
+// file as it was; what was set still reads back for the run.
 TEST(SettingsStore, AFailedWriteIsToldOnceAndTheValuesStay)
 {
     const struct {
@@ -323,12 +380,15 @@ TEST(SettingsStore, AFailedWriteIsToldOnceAndTheValuesStay)
         const char *subfolder;
         int fileMode;
         int folderMode;
+        rlim_t sizeLimit; // in bytes; a file to be written past it does not fit
         const char *reason;
     } cases[] = {
-        {"a file only its owner may read", "", 0400, 0700, "Permission denied"},
-        {"a folder its owner may not write", "", 0600, 0500, "Permission denied"},
-        {"a folder that is a plain file", "/plain", 0600, 0700, "Not a directory"},
+        {"a file only its owner may read", "", 0400, 0700, RLIM_INFINITY, "Permission denied"},
+        {"a folder its owner may not write", "", 0600, 0500, RLIM_INFINITY, "Permission denied"},
+        {"a folder that is a plain file", "/plain", 0600, 0700, RLIM_INFINITY, "Not a directory"},
+        {"no room for the whole file", "", 0600, 0700, 200, "File too large"},
     };
+    const QString language(300, QLatin1Char('b'));
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         if (c.fileMode != 0600 || c.folderMode != 0700) {
@@ -349,22 +409,55 @@ TEST(SettingsStore, AFailedWriteIsToldOnceAndTheValuesStay)
             ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), mode_t(c.fileMode)), 0);
             ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), mode_t(c.folderMode)), 0);
         }
-        ::testing::internal::CaptureStderr();
+        // A file size limit stands in for a full disk; writing past it fails
+        // with EFBIG rather than ending the process.
+        struct sigaction ignore {}, signalWas {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGXFSZ, &ignore, &signalWas);
+        rlimit limitWas {};
+        ::getrlimit(RLIMIT_FSIZE, &limitWas);
+        StderrPipe captured;
         {
             QSettingsStore s(file);
+            rlimit limit = limitWas;
+            limit.rlim_cur = std::min(c.sizeLimit, limitWas.rlim_max);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
             s.setValue(QStringLiteral("volume"), 0.4);
+            s.setValue(QStringLiteral("language"), language);
             s.sync();
-            s.setValue(QStringLiteral("language"), QStringLiteral("ben"));
             s.remove(QStringLiteral("volume"));
             s.sync();
             EXPECT_FALSE(s.contains(QStringLiteral("volume")));
-            EXPECT_EQ(s.string(QStringLiteral("language")), std::optional(QStringLiteral("ben")));
+            EXPECT_EQ(s.string(QStringLiteral("language")), language);
         }
-        const QString printed = QString::fromStdString(::testing::internal::GetCapturedStderr());
+        ::setrlimit(RLIMIT_FSIZE, &limitWas);
+        ::sigaction(SIGXFSZ, &signalWas, nullptr);
+        const QString printed = captured.take();
         ::chmod(QFile::encodeName(folder).constData(), 0700);
         EXPECT_EQ(printed.count(QLatin1Char('\n')), 1) << printed.toStdString();
         EXPECT_TRUE(printed.contains(QFile::encodeName(file) + " cannot be written")) << printed.toStdString();
         EXPECT_TRUE(printed.contains(QLatin1String(c.reason))) << printed.toStdString();
-        EXPECT_TRUE(*c.subfolder || contents(file) == "[General]\nvolume=0.2\n");
+        EXPECT_TRUE(*c.subfolder || contents(file) == "[General]\nvolume=0.2\n") << contents(file).toStdString();
+    }
+}
+
+// Nothing destroys the standard store, yet a change made as the application
+// winds down, after its last sync(), is in the file once the process has
+// ended: when the application object goes, or at exit without that.
+TEST(SettingsStore, TheLastChangeOfARunIsInTheFileAfterExit)
+{
+    for (const char *end : {"return", "exit"}) {
+        SCOPED_TRACE(end);
+        const QString config = test::temporaryFolder();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(VANTULI_SETTINGS_EXIT), {QLatin1String(end)});
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+        QSettings saved(config + QStringLiteral("/Vantuli/Vantuli.ini"), QSettings::IniFormat);
+        EXPECT_EQ(saved.value(QStringLiteral("volume")).toString(), QStringLiteral("0.3"));
+        EXPECT_EQ(saved.value(QStringLiteral("late")).toString().size(), 1 << 20);
     }
 }
