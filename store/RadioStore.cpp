@@ -192,7 +192,7 @@ RadioStore::~RadioStore()
             mediaSession_->removeTarget(command, token);
     }
     remoteTokens_.clear();
-    mediaHold_.reset();
+    mediaStartSpaced_.reset();
     sleepTask_.reset();
     retryTask_.reset();
     scheduleTimer_.reset();

@@ -257,12 +257,12 @@ public:
     void cancelSleep();
     // Registers the media-key handlers with the media session.
     void installMediaCommands();
-    // A media command as its handler hands it over: it runs on a later pass
-    // of the main thread, reading the state then. Commands that come while
-    // others wait fold into their net effect, and after each run the next
-    // ones wait for a short hold that ends once none came in it (or after a
-    // few holds), so a flood of commands costs a few state changes and at
-    // most one new connection, never a start per command.
+    // A media command as its handler hands it over: it runs on the next pass
+    // of the main thread, reading the state then. Commands that come before
+    // it runs fold into their net effect, and a stream start that would
+    // follow the last one within a short time waits for it to pass (a stop
+    // never waits), so a flood of commands costs a few state changes and
+    // a connection per short time at most, never a start per command.
     void queueMediaAction(MediaAction action);
     void performMediaAction(MediaAction action);
     // Brings a station named by a link into view; never starts playback.
@@ -413,9 +413,9 @@ private:
     };
     std::optional<std::pair<MediaOutcome, MediaOutcome>> mediaWaiting_;
     bool mediaPosted_ = false;
-    bool mediaArrived_ = false; // a command came during the current hold
-    int mediaHolds_ = 0;        // holds the waiting commands have sat through
-    std::unique_ptr<StoreTimer> mediaHold_;
+    // Armed by a start a media command made, for the short time in which
+    // another such start waits.
+    std::unique_ptr<StoreTimer> mediaStartSpaced_;
     double position_ = 0;
     std::unique_ptr<StoreTimer> retryTask_;
 
@@ -434,9 +434,10 @@ private:
     // (kept here by their owner)
     // The sleep timer ran out: stop and forget the deadline.
     void sleepFired();
-    // Runs the waiting media commands' net effect and holds the next ones.
+    // Runs the waiting media commands' net effect, unless it is a start too
+    // soon after the last one.
     void runMediaActions();
-    void mediaHoldEnded();
+    void mediaStartSpacingEnded();
     // The file URL of the broadcast artwork, looked up once; absent without one.
     static std::optional<QString> broadcastArtwork();
     // What the directory filters on, per catalog station (by position in

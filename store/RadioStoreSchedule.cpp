@@ -185,10 +185,10 @@ void RadioStore::installMediaCommands()
 
 namespace {
 
-// How long the media commands that follow a run wait, and how many such
-// holds they wait at most while more keep coming.
-constexpr double mediaHoldSeconds = 0.25;
-constexpr int mediaHoldLimit = 8;
+// How long after a stream start that a media command made the next such
+// start waits: keys pressed faster than a station answers, or a client that
+// floods the bus, cost at most one connection in this time.
+constexpr double mediaStartSpacing = 0.5;
 
 } // namespace
 
@@ -201,8 +201,7 @@ void RadioStore::queueMediaAction(MediaAction action)
         outcome->stopped = outcome->stopped || stops;
         outcome->plays = !stops;
     }
-    mediaArrived_ = true;
-    if (mediaHold_ || mediaPosted_)
+    if (mediaPosted_)
         return;
     mediaPosted_ = true;
     MainThread::post([store = QPointer<RadioStore>(this)] {
@@ -219,30 +218,32 @@ void RadioStore::runMediaActions()
         return;
     const bool playing = active();
     const MediaOutcome outcome = playing ? mediaWaiting_->second : mediaWaiting_->first;
+    if (!playing && outcome.plays && transportStation()) {
+        if (mediaStartSpaced_) {
+            // Too soon after the last start: this one waits for the spacing
+            // to pass. The commands that come meanwhile count from the start
+            // it will make, so one that stops drops it, and so does a station
+            // started another way.
+            mediaWaiting_.emplace(MediaOutcome{true, false}, MediaOutcome{true, false});
+            return;
+        }
+        mediaWaiting_.reset();
+        performMediaAction(MediaAction::Play);
+        mediaStartSpaced_ = timers_->after(mediaStartSpacing, [this] { mediaStartSpacingEnded(); });
+        return;
+    }
     mediaWaiting_.reset();
-    mediaArrived_ = false;
-    mediaHolds_ = 0;
     // A station that plays and plays again at the end is left playing.
     if (playing && !outcome.plays)
         performMediaAction(MediaAction::Pause);
-    else if (!playing && outcome.plays && transportStation())
-        performMediaAction(MediaAction::Play);
-    else if (!playing && outcome.stopped)
+    else if (state_ == State::Failed && outcome.stopped)
         performMediaAction(MediaAction::Pause); // a failed run returns to stopped
-    mediaHold_ = timers_->after(mediaHoldSeconds, [this] { mediaHoldEnded(); });
 }
 
-void RadioStore::mediaHoldEnded()
+void RadioStore::mediaStartSpacingEnded()
 {
     // The timer that runs this is finished; forgetting it here is safe.
-    mediaHold_.reset();
-    if (!mediaWaiting_)
-        return;
-    if (mediaArrived_ && ++mediaHolds_ < mediaHoldLimit) {
-        mediaArrived_ = false;
-        mediaHold_ = timers_->after(mediaHoldSeconds, [this] { mediaHoldEnded(); });
-        return;
-    }
+    mediaStartSpaced_.reset();
     runMediaActions();
 }
 

@@ -59,6 +59,18 @@ QString playerctl(const QStringList &arguments)
     return Playerctl(arguments).finish();
 }
 
+// Counts the PlaybackStatus changes the player announces.
+class Announcements : public QObject {
+    Q_OBJECT
+public:
+    int playbackStatus = 0;
+public slots:
+    void changed(const QString &, const QVariantMap &changed, const QStringList &)
+    {
+        playbackStatus += changed.contains(QStringLiteral("PlaybackStatus"));
+    }
+};
+
 class MprisTest : public StoreFixture {
 protected:
     void SetUp() override
@@ -70,8 +82,8 @@ protected:
         StoreFixture::SetUp();
     }
 
-    // Whether the store is in `state`; a command that follows a run waits for
-    // a short hold, which passes with each look.
+    // Whether the store is in `state`; a start that follows another soon
+    // waits a short time, which passes with each look.
     bool heldFor(State state)
     {
         timers->advance(1);
@@ -121,12 +133,18 @@ TEST_F(MprisTest, PlayerctlPlaysShowsTheStationAndStops)
 
 // A client on the bus that sends media commands by the ten thousand without
 // waiting for answers: the main thread keeps answering, and the commands fold
-// into a few state changes with at most two starts.
+// into a few state changes, announced on the bus a few times, with at most
+// two starts.
 TEST_F(MprisTest, AFloodOfCommandsCostsAFewChanges)
 {
     makeOnBus();
     QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("flood"));
     ASSERT_TRUE(client.isConnected());
+    Announcements announcements;
+    ASSERT_TRUE(client.connect(QString::fromLatin1(MprisMediaSession::serviceName),
+                               QString::fromLatin1(MprisMediaSession::objectPath),
+                               QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"),
+                               &announcements, SLOT(changed(QString, QVariantMap, QStringList))));
     const auto call = [](const char *method) {
         return QDBusMessage::createMethodCall(QString::fromLatin1(MprisMediaSession::serviceName),
                                               QString::fromLatin1(MprisMediaSession::objectPath),
@@ -147,6 +165,7 @@ TEST_F(MprisTest, AFloodOfCommandsCostsAFewChanges)
     };
     for (const Flood &flood : floods) {
         const size_t before = farm.scripts.size();
+        announcements.playbackStatus = 0;
         Responsiveness responsiveness(std::chrono::seconds(1));
         std::atomic<bool> sent{false};
         std::thread sender([&] {
@@ -172,6 +191,7 @@ TEST_F(MprisTest, AFloodOfCommandsCostsAFewChanges)
         farm.settle();
         EXPECT_EQ(store->state(), flood.end) << flood.what;
         EXPECT_LE(farm.scripts.size() - before, 2u) << flood.what;
+        EXPECT_LE(announcements.playbackStatus, 6) << flood.what;
         store->stop(false);
         timers->advance(10);
     }
@@ -253,3 +273,5 @@ TEST(MprisTrackPath, IsAValidObjectPathForAnyTitle)
 
 } // namespace
 } // namespace vantuli::test
+
+#include "MprisBusTests.moc"

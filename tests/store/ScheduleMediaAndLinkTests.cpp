@@ -64,42 +64,78 @@ TEST_F(MediaKeysTest, PlayPauseAndToggleActOnTheStateWhenTheyRun)
     EXPECT_EQ(store->state(), State::Stopped);
 }
 
-// Keys that come while others wait fold into their net effect; after each run
-// the next ones wait until a short hold passes without a key (or a few holds
-// have passed), so a stream of keys costs a few state changes, not one each.
+// Each key acts at once on the state it finds. Keys that wait for the main
+// thread fold into their net effect, and a start that would follow another
+// start within a short time waits for it to pass, dropped if it has become
+// moot; so a stream of keys costs a few state changes, not one each.
 TEST_F(MediaKeysTest, KeysThatWaitFoldIntoTheirNetEffect)
 {
-    make();
-    const auto presses = [&](std::initializer_list<Command> commands) {
-        for (const Command command : commands)
-            press(command, false);
+    using enum Command;
+    // `keys` pressed together, `after` seconds past the step before (`times`
+    // over); 50 ms later the store is in `state`. `windowStarts`: the window
+    // starts the station before the keys.
+    struct Step {
+        double after;
+        std::vector<Command> keys;
+        State state;
+        int times = 1;
+        bool windowStarts = false;
     };
-    presses({Command::TogglePlayPause, Command::TogglePlayPause, Command::TogglePlayPause});
-    farm.settle();
-    EXPECT_EQ(farm.scripts.size(), 1u);
-    EXPECT_EQ(store->state(), State::Connecting);
-
-    // During the hold: played on, stopped and played again is left playing.
-    presses({Command::Pause, Command::Play, Command::TogglePlayPause, Command::TogglePlayPause});
-    farm.settle();
-    timers->advance(10);
-    farm.settle();
-    EXPECT_EQ(farm.scripts.size(), 1u);
-    EXPECT_EQ(store->state(), State::Connecting);
-
-    // A key, then more every tenth of a second: the first runs at once; the
-    // others wait while they keep coming, but not for ever.
-    presses({Command::Pause});
-    farm.settle();
-    EXPECT_EQ(store->state(), State::Stopped);
-    for (int i = 0; i < 30; ++i) {
-        presses({Command::Play});
-        farm.settle();
-        timers->advance(0.1);
-        farm.settle();
+    struct Row {
+        const char *what;
+        bool playing; // a station plays before the first key
+        std::vector<Step> steps;
+        size_t starts; // streams started by keys and window
+    };
+    using enum State;
+    const Row rows[] = {
+        {"three toggles at once: one start", false,
+         {{0, {TogglePlayPause, TogglePlayPause, TogglePlayPause}, Connecting}}, 1},
+        {"stopped and played again at once: left playing", true,
+         {{0, {Pause, Play, TogglePlayPause, TogglePlayPause}, Playing}}, 0},
+        {"two toggles 0.1 s apart, playing", true,
+         {{0, {TogglePlayPause}, Stopped}, {0.1, {TogglePlayPause}, Connecting}}, 1},
+        {"two toggles 0.1 s apart, stopped", false,
+         {{0, {TogglePlayPause}, Connecting}, {0.1, {TogglePlayPause}, Stopped}}, 1},
+        {"pause, then play 0.1 s later", true, {{0, {Pause}, Stopped}, {0.1, {Play}, Connecting}}, 1},
+        {"a start soon after a start waits", false,
+         {{0, {TogglePlayPause}, Connecting}, {0.1, {TogglePlayPause}, Stopped}, {0.1, {TogglePlayPause}, Stopped},
+          {1, {}, Connecting}}, 2},
+        {"a waiting start that a stop makes moot", false,
+         {{0, {Play}, Connecting}, {0.1, {Pause}, Stopped}, {0.1, {Play}, Stopped}, {0.1, {TogglePlayPause}, Stopped},
+          {1, {}, Stopped}}, 1},
+        {"a waiting start that the window makes moot", false,
+         {{0, {Play}, Connecting}, {0.1, {Pause}, Stopped}, {0.1, {TogglePlayPause}, Stopped},
+          {0.1, {}, Connecting, 1, true}, {1, {}, Connecting}}, 2},
+        {"a pause, then play every 0.1 s", true, {{0, {Pause}, Stopped}, {0.1, {Play}, Connecting, 30}}, 1},
+    };
+    constexpr double look = 0.05;
+    for (const Row &row : rows) {
+        make();
+        if (row.playing) {
+            store->start(find(QStringLiteral("zh1")));
+            farm.last().playing();
+            farm.settle();
+        }
+        const size_t before = farm.scripts.size();
+        for (size_t i = 0; i < row.steps.size(); ++i) {
+            const Step &step = row.steps[i];
+            for (int time = 0; time < step.times; ++time) {
+                timers->advance(i + time == 0 ? 0 : step.after - look);
+                farm.settle();
+                if (step.windowStarts)
+                    store->start(find(QStringLiteral("zh1")));
+                for (const Command key : step.keys)
+                    press(key, false);
+                farm.settle();
+                timers->advance(look);
+                farm.settle();
+                EXPECT_EQ(store->state(), step.state) << row.what << ", step " << i << ", time " << time;
+            }
+        }
+        EXPECT_EQ(farm.scripts.size() - before, row.starts) << row.what;
+        store.reset();
     }
-    EXPECT_EQ(store->state(), State::Connecting);
-    EXPECT_EQ(farm.scripts.size(), 2u);
 }
 
 TEST_F(MediaKeysTest, PlayWithoutAStationDoesNothing)
