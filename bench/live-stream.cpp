@@ -10,7 +10,10 @@
 //    server back to the pace of playback);
 //  - CPU time per minute of playback with captions off and on (resampling
 //    and window cutting with the short pacing; no recogniser). Only the
-//    process's own threads count; the in-process server's thread does not.
+//    process's own threads count; the in-process server's thread does not;
+//  - on the server as fast as the socket takes, with captions on in the
+//    conversational (12 s) and sentence (14 s) pacings: bytes read and CPU
+//    time per minute from the start, and the audio dropped at the cap.
 //
 //   build/bench/bench_live-stream [seconds of playback per CPU figure]
 
@@ -153,6 +156,35 @@ double cpuPerMinute(const QUrl &url, double delay, double seconds)
     return used / wall * 60;
 }
 
+// A run with captions on against a server as fast as the socket takes, for
+// `seconds` from its start: bytes and CPU seconds per minute, seconds dropped.
+void fastWithCaptions(const QUrl &url, double delay, CaptionPacing pacing, double seconds)
+{
+    std::atomic<bool> failed{false};
+    PlaybackStream::Parameters p;
+    p.delay = delay;
+    p.pacing = pacing;
+    p.event = [&](const StreamEvent &e) {
+        if (e.kind == StreamEvent::Kind::Failed)
+            failed = true;
+    };
+    p.window = [](std::vector<SpeechWindow>) {};
+    LiveStream stream(std::move(p));
+    const double cpu = test::runCpuSeconds(true);
+    const auto begun = Clock::now();
+    stream.start(url, 1, trusting());
+    std::this_thread::sleep_for(std::chrono::milliseconds(qint64(seconds * 1000)));
+    const double used = test::runCpuSeconds(true) - cpu;
+    const double wall = since(begun);
+    const double bytes = double(stream.transfer().bytes);
+    const double dropped = stream.droppedSeconds();
+    stream.stop();
+    std::printf("fast server, captions on, %s pacing (%.0f s): %.2f MB a minute (%.2f MB at real rate), "
+                "%.1f s of audio dropped, CPU %.3f s a minute%s\n",
+                qPrintable(pacing.rawValue()), delay, bytes / wall * 60 / 1e6, 16000.0 * 60 / 1e6, dropped,
+                used / wall * 60, failed ? " -- the run failed" : "");
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -225,5 +257,7 @@ int main(int argc, char **argv)
     const double on = cpuPerMinute(url, 5, seconds);
     std::printf("CPU per minute of playback, captions on (short pacing): %.3f s (%.2f%% of one core)\n", on,
                 on / 60 * 100);
+    fastWithCaptions(fast, 12, CaptionPacing::Conversational, seconds);
+    fastWithCaptions(fast, 14, CaptionPacing::Sentence, seconds);
     return 0;
 }

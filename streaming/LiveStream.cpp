@@ -52,11 +52,14 @@ constexpr double timingInterval = 0.25;
 // flow control slows the server down), and bytes are taken from it in slices
 // of at most this size, only while the pending audio is under the read limit.
 constexpr qint64 readSlice = 16 * 1024;
-// The plain stream stops reading once this much less than the pending cap is
-// pending: a server that sends faster than real time is then held back by
-// TCP instead of having its oldest audio dropped at the cap, which would let
-// reading go on at once. A slice decodes to at most readSliceSeconds of
-// audio, so what one read adds always fits in the room left.
+// A server that sends faster than real time is held back by TCP instead of
+// having its oldest audio dropped at the cap, which would let reading go on
+// at once: before the first scheduling the plain stream reads only until the
+// start-up buffer is full, afterwards until this much less than the pending
+// cap is pending. A slice decodes to about readSliceSeconds of audio at most,
+// or to what is missing up to that limit when less is, so what one read adds
+// fits under the cap: the start-up buffer of a sentence pacing has but
+// pendingMargin of room under its cap.
 constexpr double readRoom = 5;
 constexpr double readSliceSeconds = 1;
 
@@ -135,15 +138,27 @@ private:
     // Plain stream.
     void openPlain(const QUrl &url);
     void responded(int status, const QUrl &url, const QByteArray &contentType);
-    void readBody();
+    // Reads the body up to the read limit, or, once the response is
+    // complete, `whole` of what is left.
+    void readBody(bool whole = false);
     void completed(std::optional<StreamRequest::Failure> failure);
-    // Whether more bytes may be decoded now: the pending audio is under its cap.
-    bool wantsAudio() const;
+    // The pending audio's cap now, in seconds (receive() drops beyond it).
+    double currentCap() const;
+    // Whether the HLS loop fetches another segment now: nothing is pending,
+    // or one segment of the playlist's target duration still fits under the
+    // cap.
+    bool wantsSegment() const;
+    // Seconds of pending audio up to which the plain stream's body is read:
+    // the start-up buffer before the first scheduling, afterwards readRoom
+    // below the cap.
+    double readLimit() const;
     // Whether more of the plain stream's body is read now: the pending audio
-    // is under the read limit, below the cap.
+    // is under the read limit, and before the first scheduling none was
+    // dropped at the cap.
     bool wantsBody() const;
-    // Bytes of the plain stream's body taken at once: about readSliceSeconds
-    // of audio at the rate the stream decodes to so far, at most readSlice.
+    // Bytes of the plain stream's body taken at once: readSliceSeconds of
+    // audio, or what is missing up to the read limit when that is less, at
+    // the rate the stream decodes to so far; at most readSlice.
     qint64 bodySlice() const;
     // Takes up reading again once the pending audio went under its limit.
     void pullAudio();
@@ -235,7 +250,7 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
                 decode(audio);
             },
             [this](const UrlError &error) { finish(DisplayMessage::verbatim(error.description)); },
-            [this] { return !ended_ && wantsAudio(); });
+            [this] { return !ended_ && wantsSegment(); });
     } else {
         openPlain(url);
     }
@@ -332,14 +347,14 @@ void LiveStream::Run::responded(int status, const QUrl &url, const QByteArray &c
     accepted_ = true;
 }
 
-void LiveStream::Run::readBody()
+void LiveStream::Run::readBody(bool whole)
 {
     if (ended_ || !request_ || !accepted_)
         return;
     // Slice by slice, so the read limit is checked between them; what stays
     // in the request is taken up by the tick (pullAudio).
-    while (wantsBody()) {
-        const QByteArray chunk = request_->read(bodySlice());
+    while (whole || wantsBody()) {
+        const QByteArray chunk = request_->read(whole ? readSlice : bodySlice());
         if (chunk.isEmpty())
             return;
         bodyBytes_ += chunk.size();
@@ -350,26 +365,49 @@ void LiveStream::Run::readBody()
     }
 }
 
-bool LiveStream::Run::wantsAudio() const
+double LiveStream::Run::currentCap() const
 {
-    return !format_ || pendingFrames_ < qint64(pendingCap * format_->sampleRate);
+    // Until the first scheduling a sentence pacing keeps only the newest
+    // audio it will start with.
+    if (sentencePacing() && frames_ == 0)
+        return segmentedSentences_ ? hlsPendingCap : delay_ + pendingMargin;
+    return pendingCap;
+}
+
+bool LiveStream::Run::wantsSegment() const
+{
+    if (!format_ || pending_.empty())
+        return true;
+    // A segment is decoded whole: fetched at the cap, it would only have
+    // older audio dropped for it.
+    const double segment = std::max(playlistTask_ ? playlistTask_->targetDuration() : 0.0, readSliceSeconds);
+    return pendingFrames_ < qint64((currentCap() - segment) * format_->sampleRate);
+}
+
+double LiveStream::Run::readLimit() const
+{
+    return frames_ == 0 ? std::max(delay_, minimumStartup) : pendingCap - readRoom;
 }
 
 bool LiveStream::Run::wantsBody() const
 {
     if (!format_)
         return true;
-    // Never below what the start-up buffer needs pending.
-    const double limit = std::max(pendingCap - readRoom, std::max(delay_, minimumStartup) + pendingMargin);
-    return pendingFrames_ < qint64(limit * format_->sampleRate);
+    // Before the first scheduling, a drop at the cap means the start-up buffer
+    // holds all it can.
+    if (frames_ == 0 && droppedPending_)
+        return false;
+    return pendingFrames_ < qint64(readLimit() * format_->sampleRate);
 }
 
 qint64 LiveStream::Run::bodySlice() const
 {
     if (!format_ || decodedFrames_ == 0)
         return readSlice;
-    const double bytesPerSecond = double(bodyBytes_) * format_->sampleRate / double(decodedFrames_);
-    return std::clamp(qint64(bytesPerSecond * readSliceSeconds), qint64(256), readSlice);
+    const double rate = format_->sampleRate;
+    const double seconds = std::min(readSliceSeconds, readLimit() - double(pendingFrames_) / rate);
+    const double bytesPerSecond = double(bodyBytes_) * rate / double(decodedFrames_);
+    return std::clamp(qint64(bytesPerSecond * seconds), qint64(256), readSlice);
 }
 
 void LiveStream::Run::pullAudio()
@@ -378,7 +416,7 @@ void LiveStream::Run::pullAudio()
         return;
     if (request_ && accepted_ && request_->hasBody() && wantsBody())
         readBody();
-    if (!ended_ && playlistTask_ && wantsAudio())
+    if (!ended_ && playlistTask_ && wantsSegment())
         playlistTask_->resume();
 }
 
@@ -387,7 +425,9 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
     if (ended_ || !request_)
         return;
     if (accepted_) {
-        readBody();
+        // What the server sent before the end is all decoded: how the run
+        // ends may depend on it.
+        readBody(true);
         if (ended_)
             return;
     }
@@ -500,12 +540,8 @@ void LiveStream::Run::receive(const float *samples, std::uint64_t frames, double
     pendingFrames_ += qint64(frames);
     decodedFrames_ += qint64(frames);
 
-    // Until the first scheduling a sentence pacing keeps only the newest
-    // audio it will start with; the newest buffer is always kept.
-    double cap = pendingCap;
-    if (pacing_.value() != CaptionPacing::Short && frames_ == 0)
-        cap = segmentedSentences_ ? hlsPendingCap : delay_ + pendingMargin;
-    const auto capFrames = qint64(cap * rate);
+    // The newest buffer is always kept.
+    const auto capFrames = qint64(currentCap() * rate);
     qint64 dropped = 0;
     while (pendingFrames_ > capFrames && pending_.size() >= 2) {
         dropped += pending_.front().frames;
