@@ -556,6 +556,12 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     ASSERT_FALSE(HlsStation::source().empty());
     HlsStation hls(server, "/hls", 1);
     serveHops(server, 16, server.url("/hls/live.m3u8"), "/hls/closing", true, ".m3u8");
+    // An HLS server that serves one connection per client, to a run that
+    // starts warm (captions paced by sentence).
+    HttpsTestServer single;
+    ASSERT_TRUE(single.isListening());
+    single.limitConnections(1);
+    HlsStation singleHls(single, "/hls", 1);
     server.serve("/relative", HttpsTestServer::Response::redirect(QUrl("ok.mp3")));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
     // A SHOUTCAST server's own status line.
@@ -572,6 +578,8 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         QByteArray proxy = {};               // https_proxy while it plays
         QList<QByteArray> addresses = {};    // what the name resolves to
         std::optional<int> connections = {}; // the most it may open
+        double delay = 0;                    // of the captions
+        CaptionPacing pacing = CaptionPacing::Short;
     };
     std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
@@ -580,6 +588,7 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         cases.push_back({server.url(path)});
     // A kept-alive redirector: every hop over the first hop's connection.
     cases.push_back({server.url("/hop16"), {}, {}, 1});
+    cases.push_back({single.url("/hls/live.m3u8"), {}, {}, {}, 14, CaptionPacing::Sentence});
     // Through the proxy that the environment names.
     cases.push_back({server.url("/ok.mp3"), server.proxyUrl().toEncoded()});
     // A name whose first address never answers: the second one is tried
@@ -603,10 +612,11 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         StreamConfiguration trusting = configuration.make(c.addresses.isEmpty() ? LiveStream::silenceTimeout : 6);
         trusting.hostAddresses = c.addresses;
         Recorder events;
-        LiveStream stream(events.parameters());
+        LiveStream stream(events.parameters(c.delay, c.pacing));
         const int connections = server.connections();
         stream.start(c.url, 1, trusting);
-        EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }));
+        // (A captioned HLS run starts with some ten seconds of audio.)
+        EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }, std::chrono::seconds(40)));
         EXPECT_FALSE(events.failed()) << events.failure().toStdString();
         if (c.connections) {
             EXPECT_LE(server.connections() - connections, *c.connections);
