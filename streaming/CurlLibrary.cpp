@@ -34,6 +34,7 @@ namespace {
     X(curl_global_init)                                                                                                \
     X(curl_easy_init)                                                                                                  \
     X(curl_easy_cleanup)                                                                                               \
+    X(curl_easy_duphandle)                                                                                             \
     X(curl_easy_setopt)                                                                                                \
     X(curl_easy_getinfo)                                                                                               \
     X(curl_easy_pause)                                                                                                 \
@@ -167,6 +168,10 @@ CURL *(curl_easy_init)(void)
 void(curl_easy_cleanup)(CURL *curl)
 {
     VANTULI_REAL(curl_easy_cleanup)(curl);
+}
+CURL *(curl_easy_duphandle)(CURL *curl)
+{
+    return VANTULI_REAL(curl_easy_duphandle)(curl);
 }
 CURLcode(curl_easy_setopt)(CURL *curl, CURLoption option, ...)
 {

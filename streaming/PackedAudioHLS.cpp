@@ -49,6 +49,7 @@ struct Fetched {
     std::optional<UrlError> error;
     QByteArray body;
     QUrl url; // the response's final URL, after redirects
+    bool answered = false; // a response head arrived
 };
 
 // One GET of a playlist or segment, with its size limit and idle time-out.
@@ -67,6 +68,9 @@ public:
     }
 
     ~Fetch() { cancel(); }
+
+    // Whether the response's head arrived.
+    bool answered() const { return answered_; }
 
     void cancel()
     {
@@ -114,6 +118,7 @@ private:
     void responded(int status, const QUrl &url)
     {
         url_ = url;
+        answered_ = true;
         if (status < 200 || status > 299 || url.scheme() != QLatin1String("https"))
             complete(UrlError::make(UrlError::badServerResponse));
     }
@@ -164,6 +169,7 @@ private:
         drop();
         Fetched result;
         result.url = url_;
+        result.answered = answered_;
         result.error = std::move(error);
         if (!result.error)
             result.body = std::move(body_);
@@ -184,6 +190,7 @@ private:
     QPointer<StreamRequest> request_;
     QUrl url_;
     QByteArray body_;
+    bool answered_ = false;
     bool finished_ = false;
 };
 
@@ -383,22 +390,59 @@ private:
             self->warmFetched();
         });
         warmSession_ = new StreamSession(nullptr, 1);
-        earlierFetch_ = Fetch::start(warmSession_, earlier, segmentLimit, configuration_, [weak](Fetched fetched) {
+        earlierFetch_ = Fetch::start(warmSession_, earlier, segmentLimit, configuration_, [weak, earlier](Fetched fetched) {
             auto self = weak.lock();
             if (!self || !self->running_)
                 return;
             self->earlierFetch_.reset();
             self->dropWarmSession();
-            self->earlierDone_ = true;
-            if (!fetched.error) {
-                try {
-                    self->earlierPayload_ = audio(fetched.body);
-                } catch (const UrlError &) {
-                    // A refused payload is left out.
-                }
+            if (!fetched.answered) {
+                self->fetchEarlierHere(earlier);
+                return;
             }
-            self->warmFetched();
+            self->earlierFetched(std::move(fetched));
         });
+        // The second connection only saves a round trip or two: where it is
+        // not answered soon (a server that serves one connection per
+        // client), the segment goes over the run's own, after the last one.
+        QTimer::singleShot(StreamConfiguration::milliseconds(configuration_.timeoutFor(secondConnectionWait)), session_,
+                           [weak, earlier, asked = std::weak_ptr<Fetch>(earlierFetch_)] {
+                               auto self = weak.lock();
+                               const auto fetch = asked.lock();
+                               if (!self || !self->running_ || !fetch || fetch != self->earlierFetch_
+                                   || fetch->answered())
+                                   return;
+                               self->earlierFetch_.reset();
+                               self->dropWarmSession();
+                               self->fetchEarlierHere(earlier);
+                           });
+    }
+
+    // The earlier warm-start segment over the run's own connection, once the
+    // last one is through with it.
+    void fetchEarlierHere(const QUrl &earlier)
+    {
+        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_,
+                                     [weak = weak_from_this()](Fetched fetched) {
+                                         auto self = weak.lock();
+                                         if (!self || !self->running_)
+                                             return;
+                                         self->earlierFetch_.reset();
+                                         self->earlierFetched(std::move(fetched));
+                                     });
+    }
+
+    void earlierFetched(Fetched fetched)
+    {
+        earlierDone_ = true;
+        if (!fetched.error) {
+            try {
+                earlierPayload_ = audio(fetched.body);
+            } catch (const UrlError &) {
+                // A refused payload is left out.
+            }
+        }
+        warmFetched();
     }
 
     void warmFetched()

@@ -17,6 +17,9 @@ constexpr qint64 playlistLimit = 1048576;
 constexpr qint64 segmentLimit = 16777216;
 // Time-out of every playlist and segment request, in seconds without data.
 constexpr double requestTimeout = 14;
+// Seconds the warm start's second connection has to answer before its
+// segment goes over the run's own connection instead.
+constexpr double secondConnectionWait = 2;
 
 // The packed-audio payload of one segment: a single leading ID3 tag (with its
 // footer, when a version 4 tag announces one) is skipped, and what remains
@@ -69,8 +72,10 @@ using Wanted = std::function<bool()>;
 // The requests of a run share one session, whose kept-alive connection (one
 // per host) carries the playlist reloads and the segments; only a warm start
 // fetches its earlier segment over a second connection, at the same time as
-// the last one, and closes it then. Every request sends the User-Agent the
-// plain stream sends.
+// the last one, and closes it then. Where that connection fails before it
+// answers, or has not answered within secondConnectionWait, the earlier
+// segment follows the last one over the run's own connection. Every request
+// sends the User-Agent the plain stream sends.
 //
 // Must be called on an event-loop thread (the stream's queue); every request,
 // wait and callback happens there, and nothing blocks that thread.

@@ -278,18 +278,8 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     // Each address of a host gets its share of this (libcurl splits it), so
     // one that never answers does not keep the next from being tried.
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(StreamConfiguration::milliseconds(connectTimeout)));
-    // A request alone in its session uses a connection again only for the
-    // next redirect hop. libcurl retries a reused connection that turns out
-    // closed at most a few times per transfer, hops included, so a redirector
-    // that drops each connection without saying so would cut a long chain
-    // short: every hop gets a connection of its own instead.
-    if (ownSession_)
-        curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
-    // Nothing is ever sent in plain text, not even after a redirect.
+    // Nothing is ever sent in plain text (redirects are checked in follow()).
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, redirectLimit);
     // HTTP/1.1: a paused transfer leaves the server's bytes in the socket,
     // and TCP holds the server back (HTTP/2 would let a whole stream window
     // arrive first).
@@ -334,20 +324,54 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
         curl_easy_setopt(easy, CURLOPT_RESOLVE, resolve);
     }
 
+    send(url);
+}
+
+// Redirects are followed here, hop by hop, each hop a transfer of a handle
+// of its own: it uses the connection of the hop before where the server kept
+// it open, and a new one where the server closed it. (libcurl retries a
+// reused connection that turns out closed only a few times in a handle's
+// life, so a redirector that drops each connection without saying so would
+// cut a chain short that one handle follows.)
+void StreamRequest::send(const QUrl &url)
+{
+    headBytes_ = 0;
+    headLocation_ = false;
+    redirected_ = false;
+    if (hop_ > 0) {
+        CURL *next = curl_easy_duphandle(easy_); // the options, and none of the state
+        if (!next) {
+            fail(Failure::transport, UrlError::unknown);
+            return;
+        }
+        curl_easy_cleanup(easy_);
+        easy_ = next;
+    }
+    curl_easy_setopt(easy_, CURLOPT_URL, url.toEncoded().constData());
     running_ = true;
     restartIdle();
     session_->add(this);
 }
 
+void StreamRequest::follow()
+{
+    char *location = nullptr;
+    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_URL, &location);
+    const QUrl next = QUrl::fromEncoded(QByteArray(location ? location : ""));
+    if (hop_ >= redirectLimit) {
+        fail(Failure::tooManyRedirects);
+        return;
+    }
+    if (next.scheme() != QLatin1String("https") || !session_) {
+        fail(Failure::refused);
+        return;
+    }
+    ++hop_;
+    send(next);
+}
+
 size_t StreamRequest::headerLine(const char *data, size_t size)
 {
-    // A redirect starts the heads of the next hop.
-    long hop = 0;
-    curl_easy_getinfo(easy_, CURLINFO_REDIRECT_COUNT, &hop);
-    if (hop != hop_) {
-        hop_ = hop;
-        headBytes_ = 0;
-    }
     headBytes_ += qint64(size);
     if (headBytes_ > headLimit) {
         aborted_ = Failure::refused;
@@ -358,14 +382,14 @@ size_t StreamRequest::headerLine(const char *data, size_t size)
 
     // The final head is the owner's as soon as its header block ends: a
     // refusal is judged on its head, whether or not a body follows. Interim
-    // heads are skipped, and so are those of redirects that libcurl follows.
+    // heads are skipped, and so are those of redirects, which are followed.
     if (size > 0 && size <= 2 && (data[0] == '\r' || data[0] == '\n')) {
         long status = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
         const bool interim = status >= 100 && status <= 199;
-        const bool followed = status >= 300 && status <= 399 && headLocation_;
+        redirected_ = status >= 300 && status <= 399 && headLocation_;
         headLocation_ = false;
-        if (!interim && !followed && !headKnown_ && !bodyStarted_) {
+        if (!interim && !redirected_ && !headKnown_ && !bodyStarted_) {
             headKnown_ = true;
             notify();
         }
@@ -377,6 +401,8 @@ size_t StreamRequest::headerLine(const char *data, size_t size)
 
 size_t StreamRequest::body(const char *data, size_t size)
 {
+    if (redirected_)
+        return size; // a redirect's body is nobody's
     if (bodyLimit_ > 0 && received_ + qint64(size) > bodyLimit_) {
         aborted_ = Failure::tooLarge;
         return 0;
@@ -439,6 +465,10 @@ void StreamRequest::transferred(int code)
     if (ended_)
         return;
     if (code == CURLE_OK) {
+        if (redirected_) {
+            follow();
+            return;
+        }
         end(std::nullopt);
         return;
     }
@@ -455,7 +485,7 @@ void StreamRequest::transferred(int code)
         return;
     }
     switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL: // a redirect away from https, or not an HTTP response
+    case CURLE_UNSUPPORTED_PROTOCOL: // not https, or not an HTTP response
         fail(Failure::refused);
         return;
     case CURLE_OUT_OF_MEMORY:
@@ -469,9 +499,6 @@ void StreamRequest::transferred(int code)
             return;
         }
         fail(Failure::transport, UrlError::unknown);
-        return;
-    case CURLE_TOO_MANY_REDIRECTS:
-        fail(Failure::tooManyRedirects);
         return;
     case CURLE_FILESIZE_EXCEEDED:
         // Refused on its whole head: the owner hears of the response first.

@@ -69,8 +69,8 @@ private:
 // response heads of a hop, interim ones and trailers included, may take at
 // most headLimit bytes. Connecting (name lookup, TCP, proxy tunnel and TLS)
 // may take connectTimeout seconds, shared out among the host's addresses.
-// A request with a session of its own opens a new connection for each
-// redirect hop; requests in a shared session keep theirs alive.
+// Each redirect hop goes over the connection of the hop before while the
+// server keeps it open, and over a new one once the server closed it.
 //
 // Nothing waits for libcurl's name lookup: a request ends at once, and a
 // lookup that still runs finishes on its own thread.
@@ -136,6 +136,8 @@ private:
     friend class StreamSession;
     friend struct CurlCallbacks;
 
+    void send(const QUrl &url);
+    void follow();
     size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 
@@ -164,10 +166,11 @@ private:
     bool cancelled_ = false;
     mutable bool connected_ = false;
 
-    // The heads of the current hop.
-    long hop_ = 0;
+    // The current hop.
+    long hop_ = 0; // redirects followed
     qint64 headBytes_ = 0;
     bool headLocation_ = false; // the head read so far names a Location
+    bool redirected_ = false;   // the hop's head is a redirect, to follow once its body ended
     bool ownSession_ = false;
     char errorText_[256] = {}; // libcurl's message of a failure
     std::optional<Failure> aborted_; // why a callback stopped the transfer

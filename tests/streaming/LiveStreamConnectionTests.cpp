@@ -80,18 +80,26 @@ namespace {
 const QString refused = QStringLiteral("电台未接受连接，请重试或前往官网。");
 const QString ended = QStringLiteral("直播连接已结束，可以重新连接。");
 
-// Redirects <prefix><n> to <prefix><n-1>, down to <prefix>0, which is
-// `station`; a closing redirector drops each connection after its answer
-// without saying so.
+// Redirects <prefix><n><suffix> to <prefix><n-1><suffix>, down to
+// <prefix>1<suffix>, which redirects to `station`; a closing redirector drops
+// each connection after its answer without saying so.
+void serveHops(HttpsTestServer &server, int hops, const QUrl &station, const QString &prefix, bool closing,
+               const QString &suffix = {})
+{
+    for (int n = 1; n <= hops; ++n) {
+        HttpsTestServer::Response hop = HttpsTestServer::Response::redirect(
+            n == 1 ? station : server.url(prefix + QString::number(n - 1) + suffix));
+        hop.close = hop.quietClose = closing;
+        server.serve(prefix + QString::number(n) + suffix, hop);
+    }
+}
+
+// The same down to <prefix>0, which is `station`.
 void serveHops(HttpsTestServer &server, int hops, HttpsTestServer::Response station,
                const QString &prefix = QStringLiteral("/hop"), bool closing = false)
 {
     server.serve(prefix + "0", std::move(station));
-    for (int n = 1; n <= hops; ++n) {
-        HttpsTestServer::Response hop = HttpsTestServer::Response::redirect(server.url(prefix + QString::number(n - 1)));
-        hop.close = hop.quietClose = closing;
-        server.serve(prefix + QString::number(n), hop);
-    }
+    serveHops(server, hops, server.url(prefix + "0"), prefix, closing);
 }
 
 QByteArray chunk(const QByteArray &data)
@@ -300,6 +308,11 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     HttpsTestServer::Response closingLoop = HttpsTestServer::Response::redirect(server.url("/closing-loop"));
     closingLoop.close = closingLoop.quietClose = true;
     server.serve("/closing-loop", closingLoop);
+    // And to an HLS playlist.
+    serveHops(server, 17, server.url("/hls/live.m3u8"), "/hls/closing", true, ".m3u8");
+    closingLoop = HttpsTestServer::Response::redirect(server.url("/hls/loop.m3u8"));
+    closingLoop.close = closingLoop.quietClose = true;
+    server.serve("/hls/loop.m3u8", closingLoop);
     // A refusal whose body never comes is judged on its head.
     HttpsTestServer::Response unavailable = HttpsTestServer::Response::withStatus(503);
     unavailable.framed = false;
@@ -351,6 +364,8 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         {server.url("/loop"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
         {server.url("/closing17"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
         {server.url("/closing-loop"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/hls/closing17.m3u8"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
+        {server.url("/hls/loop.m3u8"), tooManyRedirects, DisplayMessage::Kind::Verbatim},
         {server.url("/unavailable"), refused, DisplayMessage::Kind::Key, {}, {}, 1.0},
         // A proxy that will not tunnel to the station.
         {QUrl("https://elsewhere.example:" + port + "/live.mp3"), refused, DisplayMessage::Kind::Key, {},
@@ -535,8 +550,18 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     server.serve("/twice", HttpsTestServer::Response::redirect(server.url("/moved"), 301));
     server.serve("/thrice", HttpsTestServer::Response::redirect(server.url("/twice"), 307));
     serveHops(server, 16, liveStream(mp3Tone(), 2, "audio/mpeg"));
-    // Long chains from a redirector that drops each connection unannounced.
+    // Long chains from a redirector that drops each connection unannounced,
+    // to a plain stream and to an HLS playlist.
     serveHops(server, 16, liveStream(mp3Tone(), 2, "audio/mpeg"), "/closing", true);
+    ASSERT_FALSE(HlsStation::source().empty());
+    HlsStation hls(server, "/hls", 1);
+    serveHops(server, 16, server.url("/hls/live.m3u8"), "/hls/closing", true, ".m3u8");
+    // An HLS server that serves one connection per client, to a run that
+    // starts warm (captions paced by sentence).
+    HttpsTestServer single;
+    ASSERT_TRUE(single.isListening());
+    single.limitConnections(1);
+    HlsStation singleHls(single, "/hls", 1);
     server.serve("/relative", HttpsTestServer::Response::redirect(QUrl("ok.mp3")));
     server.serve("/Station.m3u", liveStream(mp3Tone(), 2, "audio/x-mpegurl"));
     // A SHOUTCAST server's own status line.
@@ -552,12 +577,18 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         QUrl url;
         QByteArray proxy = {};               // https_proxy while it plays
         QList<QByteArray> addresses = {};    // what the name resolves to
+        std::optional<int> connections = {}; // the most it may open
+        double delay = 0;                    // of the captions
+        CaptionPacing pacing = CaptionPacing::Short;
     };
     std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
-                             "/thrice", "/hop16", "/closing6", "/closing16", "/relative", "/Station.m3u", "/icy",
-                             "/length-and-chunks"})
+                             "/thrice", "/closing6", "/closing16", "/hls/closing6.m3u8", "/hls/closing16.m3u8",
+                             "/relative", "/Station.m3u", "/icy", "/length-and-chunks"})
         cases.push_back({server.url(path)});
+    // A kept-alive redirector: every hop over the first hop's connection.
+    cases.push_back({server.url("/hop16"), {}, {}, 1});
+    cases.push_back({single.url("/hls/live.m3u8"), {}, {}, {}, 14, CaptionPacing::Sentence});
     // Through the proxy that the environment names.
     cases.push_back({server.url("/ok.mp3"), server.proxyUrl().toEncoded()});
     // A name whose first address never answers: the second one is tried
@@ -581,10 +612,15 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         StreamConfiguration trusting = configuration.make(c.addresses.isEmpty() ? LiveStream::silenceTimeout : 6);
         trusting.hostAddresses = c.addresses;
         Recorder events;
-        LiveStream stream(events.parameters());
+        LiveStream stream(events.parameters(c.delay, c.pacing));
+        const int connections = server.connections();
         stream.start(c.url, 1, trusting);
-        EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }));
+        // (A captioned HLS run starts with some ten seconds of audio.)
+        EXPECT_TRUE(waitUntil([&] { return events.positions() > 0 || events.failed(); }, std::chrono::seconds(40)));
         EXPECT_FALSE(events.failed()) << events.failure().toStdString();
+        if (c.connections) {
+            EXPECT_LE(server.connections() - connections, *c.connections);
+        }
         if (!c.addresses.isEmpty()) {
             const std::optional<double> firstAudio = stream.transfer().firstAudio;
             ASSERT_TRUE(firstAudio);

@@ -161,6 +161,9 @@ struct HttpsTestServer::State {
     quint16 proxyPort = 0;
     std::atomic<int> trapConnections{0};
     std::atomic<int> connections{0};
+    // On the queue's thread.
+    int openLimit = 0;
+    int open = 0;
 
     // Touched from any thread, under the lock.
     mutable std::mutex lock;
@@ -443,11 +446,20 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
         QObject::connect(s->server, &QTcpServer::pendingConnectionAvailable, s->server, [s] {
             while (QTcpSocket *socket = s->server->nextPendingConnection()) {
                 const int number = ++s->connections;
+                ++s->open;
+                QObject::connect(socket, &QObject::destroyed, s->server, [s] {
+                    --s->open;
+                    if (s->openLimit == 0 || s->open < s->openLimit)
+                        s->server->resumeAccepting();
+                });
                 auto *connection = new Connection(
                     socket, number, [s](const QByteArray &path) { return s->route(path); },
                     [s](const Request &r) { s->record(r); });
                 connection->setParent(s->server);
             }
+            // Taking a connection lets the server accept again.
+            if (s->openLimit > 0 && s->open >= s->openLimit)
+                s->server->pauseAccepting();
         });
         if (!s->server->listen(QHostAddress::LocalHost, 0)) {
             s->error = s->server->errorString();
@@ -545,6 +557,18 @@ int HttpsTestServer::plainConnections() const
 int HttpsTestServer::connections() const
 {
     return d->connections.load();
+}
+
+void HttpsTestServer::limitConnections(int open)
+{
+    State *s = d.get();
+    s->queue.sync([s, open] {
+        s->openLimit = open;
+        if (open > 0 && s->open >= open)
+            s->server->pauseAccepting();
+        else
+            s->server->resumeAccepting();
+    });
 }
 
 QUrl HttpsTestServer::proxyUrl() const

@@ -100,6 +100,10 @@ public:
     QUrl muteUrl(const QString &path) const;
     // TLS connections accepted so far.
     int connections() const;
+    // Serves at most `open` connections at a time, as a server that allows
+    // one connection per client: further ones wait in the listen queue, their
+    // handshakes unanswered, until one of those served closes (0: no limit).
+    void limitConnections(int open);
 
     // http://127.0.0.1:<proxy port>: a proxy that answers CONNECT with a
     // tunnel to the host and port asked for, when the host is 127.0.0.1,
