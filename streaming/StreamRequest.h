@@ -3,6 +3,8 @@
 #include "streaming/StreamConfiguration.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -11,6 +13,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -57,6 +60,9 @@ private:
 
     void *multi_ = nullptr;
     QTimer *timer_ = nullptr;
+    // "host:port" of the names looked up for this session's requests, until
+    // when libcurl may answer them from what it was handed.
+    QHash<QByteArray, QDeadlineTimer> lookedUp_;
     std::unordered_map<int, Watch> watches_;
     std::set<StreamRequest *> requests_;
 };
@@ -67,13 +73,17 @@ private:
 // https; at most redirectLimit redirects are followed; interim responses are
 // skipped; a SHOUTCAST "ICY 200" status line is read as HTTP/1.0 200. The
 // response heads of a hop, interim ones and trailers included, may take at
-// most headLimit bytes. Connecting (name lookup, TCP, proxy tunnel and TLS)
-// may take connectTimeout seconds, shared out among the host's addresses.
+// most headLimit bytes. The station's name is looked up first, as a step of
+// its own, bounded only by the idle time-out: a slow resolver does not eat
+// into the time for connecting. Connecting (TCP, proxy tunnel and TLS) may
+// then take connectTimeout seconds, shared out among the host's addresses.
+// (Where a proxy is set, libcurl looks up the name it connects to within
+// that time, as it does for a redirect to another host.)
 // A request with a session of its own opens a new connection for each
 // redirect hop; requests in a shared session keep theirs alive.
 //
-// Nothing waits for libcurl's name lookup: a request ends at once, and a
-// lookup that still runs finishes on its own thread.
+// Nothing waits for a name lookup: a request ends at once, and a lookup that
+// still runs finishes on its own thread.
 //
 // The body is not read ahead: the owner takes it with read() at its own pace.
 // Once bufferLimit bytes wait unread, the transfer pauses, so TCP slows a
@@ -136,6 +146,10 @@ private:
     friend class StreamSession;
     friend struct CurlCallbacks;
 
+    struct NameLookup;
+
+    bool lookUp(const QUrl &url);
+    void lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses);
     size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 
@@ -158,6 +172,7 @@ private:
     void *headerList_ = nullptr;
     void *aliasList_ = nullptr;
     void *resolveList_ = nullptr;
+    std::shared_ptr<NameLookup> lookup_; // while the station's name is looked up
     QTimer *idle_ = nullptr;
     bool started_ = false;
     bool running_ = false; // in the session's multi handle

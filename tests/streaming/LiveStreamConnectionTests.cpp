@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <thread>
 
 using namespace vantuli;
 using namespace vantuli::test;
@@ -58,12 +59,34 @@ private:
 
 } // namespace
 
-// Stands in for the C library's lookup in this test program (libcurl's
-// resolver thread calls it); every other name goes to the real one.
+// Stands in for the C library's lookup in this test program (the stream
+// client's lookup thread calls it). "<ms>.slow.test" answers 127.0.0.1 after
+// that many milliseconds, "<ms>-dead.slow.test" 127.0.0.2 first; every
+// other name goes to the real one.
 extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints, addrinfo **result)
 {
     using Lookup = int (*)(const char *, const char *, const addrinfo *, addrinfo **);
     static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && QByteArray(node).endsWith(".slow.test")) {
+        const QByteArray label = QByteArray(node).split('.').front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(label.split('-').front().toInt()));
+        addrinfo numeric = hints ? *hints : addrinfo{};
+        numeric.ai_flags |= AI_NUMERICHOST;
+        addrinfo *good = nullptr;
+        if (const int error = real("127.0.0.1", service, &numeric, &good); error != 0)
+            return error;
+        addrinfo *dead = nullptr;
+        if (!label.endsWith("-dead") || real("127.0.0.2", service, &numeric, &dead) != 0) {
+            *result = good;
+            return 0;
+        }
+        addrinfo *last = dead;
+        while (last->ai_next)
+            last = last->ai_next;
+        last->ai_next = good;
+        *result = dead;
+        return 0;
+    }
     if (node && QByteArray(node).endsWith(".hung.test")) {
         HungLookups &lookups = HungLookups::shared();
         std::unique_lock guard(lookups.lock);
@@ -552,6 +575,7 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         QUrl url;
         QByteArray proxy = {};               // https_proxy while it plays
         QList<QByteArray> addresses = {};    // what the name resolves to
+        double lookup = -1;                  // seconds a slow resolver takes over the name
     };
     std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
@@ -572,6 +596,16 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     ASSERT_TRUE(downAddress.ready());
     cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.2,127.0.0.1"}});
     cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.3,127.0.0.1"}});
+    // A slow resolver (a dead first name server, a poor mobile link) takes
+    // nothing from the time for connecting, even with a dead first address:
+    // a station plays as long as its first audio comes before the
+    // watchdog's. Every time-out and lookup five times shorter than in life.
+    constexpr double scale = 0.2;
+    for (const auto &[seconds, name] : {std::pair{3, ""}, {9, ""}, {15, ""}, {6, "-dead"}}) {
+        cases.push_back({QUrl("https://" + QByteArray::number(int(seconds * scale * 1000)) + name + ".slow.test:" + port
+                              + "/ok.mp3"),
+                         {}, {}, seconds * scale});
+    }
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
@@ -580,6 +614,8 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
             proxy.emplace("https_proxy", c.proxy);
         StreamConfiguration trusting = configuration.make(c.addresses.isEmpty() ? LiveStream::silenceTimeout : 6);
         trusting.hostAddresses = c.addresses;
+        if (c.lookup >= 0)
+            trusting.timeout = [](double seconds) { return seconds * scale; };
         Recorder events;
         LiveStream stream(events.parameters());
         stream.start(c.url, 1, trusting);
