@@ -517,7 +517,9 @@ TEST_F(LiveStreamConnection, RequestKeepsTheBodyItsOwnerHasNotReadYet)
 
 // libcurl is loaded when the first request starts. Without it a request
 // ends as a transport failure, with the loader's reason on standard error
-// once; nothing ends the process. (A child process: this one has loaded it.)
+// once; nothing ends the process; a run, plain or HLS, tells the listener
+// that the system lacks it, as a failure no reconnect can mend. (A child
+// process: this one has loaded it.)
 TEST(StreamRequestLibrary, MissingLibcurlIsATransportFailure)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -535,9 +537,20 @@ TEST(StreamRequestLibrary, MissingLibcurlIsATransportFailure)
                 test::waitUntil([&] { return finished.has_value(); });
                 failures += finished == std::optional(std::optional(StreamRequest::Failure::transport)) ? 1 : 0;
             }
+            for (const char *url : {"https://127.0.0.1:9/live.mp3", "https://127.0.0.1:9/live.m3u8"}) {
+                Recorder events;
+                LiveStream stream(events.parameters());
+                stream.start(QUrl(QString::fromLatin1(url)), 1, StreamConfiguration{});
+                test::waitUntil([&] { return events.failed(); });
+                const auto all = events.allEvents();
+                const bool told = !all.empty() && all.back().message
+                    && all.back().message->content() == QStringLiteral("系统的网络库（libcurl）缺失或版本过旧，无法连接电台。")
+                    && !all.back().worthRetrying;
+                failures += told ? 1 : 0;
+            }
             const QByteArray printed = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
             std::fputs(printed.constData(), stderr);
-            std::exit(failures == 2 && !curl::loaded() && printed.count("could not be loaded") == 1 ? 0 : 1);
+            std::exit(failures == 4 && !curl::loaded() && printed.count("could not be loaded") == 1 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "libcurl could not be loaded: .*no-curl/libcurl");
 }
