@@ -239,7 +239,13 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
                 receivedAudioBytes(audio.size());
                 decode(audio);
             },
-            [this](const UrlError &error) { failNetwork(DisplayMessage::verbatim(error.description)); },
+            [this](const UrlError &error) {
+                // The proxy's refusal of the tunnel reads as a plain stream's.
+                if (error.code == UrlError::proxyRefused)
+                    finish(DisplayMessage::key(refusedKey));
+                else
+                    failNetwork(DisplayMessage::verbatim(error.description));
+            },
             [this] { return !ended_ && wantsAudio(); });
     } else {
         openPlain(url);
@@ -417,6 +423,7 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
     }
     switch (*failure) {
     case StreamRequest::Failure::refused:
+    case StreamRequest::Failure::proxyRefused:
         finish(DisplayMessage::key(refusedKey));
         return;
     case StreamRequest::Failure::badResponse:

@@ -579,7 +579,7 @@ void StreamRequest::transferred(int code)
     long tunnel = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0
         && (tunnel < 200 || tunnel > 299)) {
-        fail(Failure::refused);
+        fail(Failure::proxyRefused);
         return;
     }
     switch (code) {

@@ -101,8 +101,8 @@ public:
 
     // How a request ended before or instead of its body's end.
     enum class Failure {
-        refused,     // a redirect away from https, a response that is not HTTP, a head over its
-                     // limit, or a proxy that refused the tunnel
+        refused,      // a redirect away from https, a response that is not HTTP, or a head over its limit
+        proxyRefused, // the proxy refused the tunnel
         badResponse, // a garbled response
         tooManyRedirects,
         tooLarge,  // a body over the request's limit, announced or received

@@ -378,6 +378,8 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         // A proxy that will not tunnel to the station.
         {QUrl("https://elsewhere.example:" + port + "/live.mp3"), refused, DisplayMessage::Kind::Key, {},
          server.proxyUrl().toEncoded(), 1.0},
+        {QUrl("https://elsewhere.example:" + port + "/live.m3u8"), refused, DisplayMessage::Kind::Key, {},
+         server.proxyUrl().toEncoded(), 1.0},
         {server.url("/continues"), refused},
         {server.url("/chunk-overflow"), badResponse, DisplayMessage::Kind::Verbatim, 0},
         {server.url("/chunk-fault"), badResponse, DisplayMessage::Kind::Verbatim, 32000},
