@@ -460,6 +460,7 @@ void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByte
     }
     resolveList_ = resolve;
     curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve);
+    restartIdle(); // connecting gets the whole idle time-out
     if (session_) {
         if (!ownSession_)
             session_->lookedUp_.insert(key, QDeadlineTimer(lookupLifetimeMs));

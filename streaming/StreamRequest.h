@@ -74,8 +74,8 @@ private:
 // skipped; a SHOUTCAST "ICY 200" status line is read as HTTP/1.0 200. The
 // response heads of a hop, interim ones and trailers included, may take at
 // most headLimit bytes. The station's name is looked up first, as a step of
-// its own, bounded only by the idle time-out: a slow resolver does not eat
-// into the time for connecting. Connecting (TCP, proxy tunnel and TLS) may
+// its own, bounded by the idle time-out, which starts again once it is
+// answered: a slow resolver does not eat into the time for connecting. Connecting (TCP, proxy tunnel and TLS) may
 // then take connectTimeout seconds, shared out among the host's addresses.
 // (Where a proxy is set, libcurl looks up the name it connects to within
 // that time, as it does for a redirect to another host.)
