@@ -255,8 +255,11 @@ void RadioStore::handleEvent(const StreamEvent &event, const Station &station, i
     case StreamEvent::Kind::Failed: {
         stop(true);
         const DisplayMessage message = event.message.value_or(DisplayMessage::key(noStreamKey));
-        if (retry > 1) {
-            setUnavailable(true, station);
+        // A failure no reconnect can mend ends the chain at once; it is not
+        // the station's.
+        if (retry > 1 || !event.worthRetrying) {
+            if (event.worthRetrying)
+                setUnavailable(true, station);
             publish(state_, State::Failed, &RadioStore::stateChanged);
             publish(playbackMessage_, message, &RadioStore::playbackMessageChanged);
             return;

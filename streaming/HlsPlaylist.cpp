@@ -40,6 +40,8 @@ QString UrlError::describe(int code)
         return QStringLiteral("A secure connection to the server could not be made.");
     case serverCertificateUntrusted:
         return QStringLiteral("The certificate for this server is not trusted.");
+    case proxyRefused:
+        return QStringLiteral("The proxy refused the connection.");
     default:
         return QStringLiteral("An unknown network error occurred.");
     }

@@ -30,6 +30,7 @@ struct UrlError {
         dataLengthExceedsMaximum = -1103,
         secureConnectionFailed = -1200,
         serverCertificateUntrusted = -1202,
+        proxyRefused = 310, // the proxy refused the tunnel (as CFNetwork numbers it)
     };
 
     int code = unknown;

@@ -4,6 +4,7 @@
 #include "platform/AudioEngine.h"
 #include "platform/Resources.h"
 #include "platform/SerialQueue.h"
+#include "streaming/CurlLibrary.h"
 #include "streaming/HlsPlaylist.h"
 #include "streaming/MonoResampler.h"
 #include "streaming/PackedAudioHLS.h"
@@ -35,6 +36,7 @@ const QString undecodableKey = QStringLiteral("当前音源无法解码。可重
 const QString silentKey = QStringLiteral("电台暂未传回可播放的声音。请重试或前往台方官网。");
 const QString formatChangedKey = QStringLiteral("音频格式已变化，请重新连接。");
 const QString outputChangedKey = QStringLiteral("系统音频输出已变化，正在重新连接。");
+const QString networkLibraryKey = QStringLiteral("系统的网络库（libcurl）缺失或版本过旧，无法连接电台。");
 const QString outputFailedFormat = QStringLiteral("无法打开音频输出。%@");
 
 // Pending audio held before the first scheduling and afterwards, in seconds.
@@ -110,7 +112,10 @@ public:
     }
 
     void begin(const QUrl &url, float volume, const StreamConfiguration &configuration);
-    void finish(const std::optional<DisplayMessage> &message);
+    void finish(const std::optional<DisplayMessage> &message, bool worthRetrying = true);
+    // Ends the run on a failure of the network; without the system's libcurl
+    // every request fails, and the listener is told that instead.
+    void failNetwork(const DisplayMessage &message);
     void setVolume(float volume) { engine_.setVolume(volume); }
 
     StreamTransfer transfer() const
@@ -249,7 +254,13 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
                 receivedAudioBytes(audio.size());
                 decode(audio);
             },
-            [this](const UrlError &error) { finish(DisplayMessage::verbatim(error.description)); },
+            [this](const UrlError &error) {
+                // The proxy's refusal of the tunnel reads as a plain stream's.
+                if (error.code == UrlError::proxyRefused)
+                    finish(DisplayMessage::key(refusedKey));
+                else
+                    failNetwork(DisplayMessage::verbatim(error.description));
+            },
             [this] { return !ended_ && wantsSegment(); });
     } else {
         openPlain(url);
@@ -267,7 +278,15 @@ void LiveStream::Run::begin(const QUrl &url, float volume, const StreamConfigura
     clock_->start(StreamConfiguration::milliseconds(firstTick));
 }
 
-void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
+void LiveStream::Run::failNetwork(const DisplayMessage &message)
+{
+    if (!curl::loaded())
+        finish(DisplayMessage::key(networkLibraryKey), false);
+    else
+        finish(message);
+}
+
+void LiveStream::Run::finish(const std::optional<DisplayMessage> &message, bool worthRetrying)
 {
     if (ended_)
         return;
@@ -300,7 +319,7 @@ void LiveStream::Run::finish(const std::optional<DisplayMessage> &message)
         decoder_.reset();
 
     if (message)
-        report(StreamEvent::failed(*message));
+        report(StreamEvent::failed(*message, worthRetrying));
 }
 
 double LiveStream::Run::silenceLimit() const
@@ -444,6 +463,7 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
     }
     switch (*failure) {
     case StreamRequest::Failure::refused:
+    case StreamRequest::Failure::proxyRefused:
         finish(DisplayMessage::key(refusedKey));
         return;
     case StreamRequest::Failure::badResponse:
@@ -456,7 +476,7 @@ void LiveStream::Run::completed(std::optional<StreamRequest::Failure> failure)
         finish(DisplayMessage::verbatim(UrlError::describe(UrlError::dataLengthExceedsMaximum)));
         return;
     case StreamRequest::Failure::transport:
-        finish(DisplayMessage::verbatim(UrlError::describe(request_->transportError())));
+        failNetwork(DisplayMessage::verbatim(UrlError::describe(request_->transportError())));
         return;
     }
 }

@@ -149,6 +149,9 @@ private:
         case StreamRequest::Failure::badResponse:
             complete(UrlError::make(UrlError::badServerResponse));
             return;
+        case StreamRequest::Failure::proxyRefused:
+            complete(UrlError::make(UrlError::proxyRefused));
+            return;
         case StreamRequest::Failure::tooManyRedirects:
             complete(UrlError::make(UrlError::httpTooManyRedirects));
             return;

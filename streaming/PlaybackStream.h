@@ -33,6 +33,9 @@ struct StreamEvent {
     double played = 0;   // Position: seconds of audio played
     double buffered = 0; // Position: seconds of audio buffered ahead of the listener
     std::optional<DisplayMessage> message; // Failed
+    // Failed: whether a reconnect may fare better; not when this system
+    // lacks what every run needs.
+    bool worthRetrying = true;
 
     static StreamEvent position(double played, double buffered)
     {
@@ -42,11 +45,12 @@ struct StreamEvent {
         e.buffered = buffered;
         return e;
     }
-    static StreamEvent failed(DisplayMessage message)
+    static StreamEvent failed(DisplayMessage message, bool worthRetrying = true)
     {
         StreamEvent e;
         e.kind = Kind::Failed;
         e.message = std::move(message);
+        e.worthRetrying = worthRetrying;
         return e;
     }
     static StreamEvent playing() { return StreamEvent{}; }

@@ -28,7 +28,7 @@ struct StreamConfiguration {
     // record what was asked.
     std::function<double(double seconds)> wait;
 
-    // Same for request and stall time-outs (seconds).
+    // Same for request, connect and stall time-outs (seconds).
     std::function<double(double seconds)> timeout;
 
     double waitFor(double seconds) const { return wait ? wait(seconds) : seconds; }

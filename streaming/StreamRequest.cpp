@@ -2,6 +2,7 @@
 
 #include "streaming/HlsPlaylist.h"
 
+#include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -9,10 +10,16 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace vantuli {
 
@@ -57,7 +64,63 @@ int urlErrorOf(CURLcode code)
     }
 }
 
+// How long libcurl may answer a name from the addresses handed to it, as
+// long as it would keep an answer of its own resolver.
+constexpr int lookupLifetimeMs = 60 * 1000;
+
+// Whether the environment names a proxy for https, as libcurl reads it.
+bool proxyInEnvironment()
+{
+    for (const char *name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    return false;
+}
+
+// The addresses of a host name, in the resolver's order, as libcurl takes
+// them in CURLOPT_RESOLVE; empty when the name was not found.
+QList<QByteArray> addressesOf(const QByteArray &host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    QList<QByteArray> addresses;
+    if (::getaddrinfo(host.constData(), nullptr, &hints, &found) != 0)
+        return addresses;
+    for (const addrinfo *at = found; at; at = at->ai_next) {
+        char text[INET6_ADDRSTRLEN] = {};
+        QByteArray address;
+        if (at->ai_family == AF_INET
+            && ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(at->ai_addr)->sin_addr, text, sizeof text))
+            address = text;
+        else if (at->ai_family == AF_INET6
+                 && ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(at->ai_addr)->sin6_addr, text,
+                                sizeof text))
+            address = '[' + QByteArray(text) + ']';
+        if (!address.isEmpty() && !addresses.contains(address))
+            addresses.append(address);
+    }
+    ::freeaddrinfo(found);
+    return addresses;
+}
+
 } // namespace
+
+// A name lookup on a thread of its own, which nobody waits for: one that
+// hangs holds that thread only. Its answer goes to the request's thread
+// unless the request let it go first.
+struct StreamRequest::NameLookup {
+    std::mutex lock;
+    StreamRequest *request = nullptr; // guarded by lock; null once let go
+
+    void letGo()
+    {
+        std::lock_guard guard(lock);
+        request = nullptr;
+    }
+};
 
 // libcurl's callbacks. They only record what libcurl hands over; the owner
 // of a request hears of it once control is back in the event loop.
@@ -231,10 +294,8 @@ StreamRequest::StreamRequest(const StreamConfiguration &configuration, int idleT
     : QObject(parent), configuration_(configuration), idleTimeoutMs_(idleTimeoutMs),
       handlers_(std::move(handlers)), bodyLimit_(bodyLimit), session_(session)
 {
-    if (!session_) {
+    if (!session_)
         session_ = new StreamSession(this);
-        ownSession_ = true;
-    }
     for (const QSslCertificate &certificate : configuration_.caCertificates)
         authorities_.append(certificate.toDer());
     idle_ = new QTimer(this);
@@ -277,7 +338,8 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     // Each address of a host gets its share of this (libcurl splits it), so
     // one that never answers does not keep the next from being tried.
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long(StreamConfiguration::milliseconds(connectTimeout)));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+                     long(StreamConfiguration::milliseconds(configuration_.timeoutFor(connectTimeout))));
     // Nothing is ever sent in plain text (redirects are checked in follow()).
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
     // HTTP/1.1: a paused transfer leaves the server's bytes in the socket,
@@ -350,7 +412,69 @@ void StreamRequest::send(const QUrl &url)
     curl_easy_setopt(easy_, CURLOPT_URL, url.toEncoded().constData());
     running_ = true;
     restartIdle();
-    session_->add(this);
+    if (!lookUp(url))
+        session_->add(this);
+}
+
+// Starts looking up the station's name, unless libcurl can answer it
+// without asking: an address, a name the configuration answers or this
+// session looked up lately, or a proxy's business. Whether it started.
+bool StreamRequest::lookUp(const QUrl &url)
+{
+    const QByteArray host = url.host(QUrl::FullyEncoded).toLower().toLatin1();
+    const int port = url.port(443);
+    const QByteArray key = host + ':' + QByteArray::number(port);
+    if (host.isEmpty() || !QHostAddress(QString::fromLatin1(host)).isNull() || proxyInEnvironment())
+        return false;
+    for (const QByteArray &entry : configuration_.hostAddresses) {
+        if (entry.toLower().startsWith(key + ':'))
+            return false;
+    }
+    const auto known = session_->lookedUp_.constFind(key);
+    if (known != session_->lookedUp_.cend() && !known->hasExpired())
+        return false;
+    auto lookup = std::make_shared<NameLookup>();
+    lookup->request = this;
+    try {
+        std::thread([lookup, host, port] {
+            const QList<QByteArray> addresses = addressesOf(host);
+            std::lock_guard guard(lookup->lock);
+            if (StreamRequest *request = lookup->request) {
+                QMetaObject::invokeMethod(
+                    request, [request, host, port, addresses] { request->lookedUp(host, port, addresses); },
+                    Qt::QueuedConnection);
+            }
+        }).detach();
+    } catch (const std::system_error &) {
+        return false; // no thread to spare: libcurl looks the name up itself
+    }
+    lookup_ = std::move(lookup);
+    return true;
+}
+
+void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses)
+{
+    if (!lookup_ || ended_)
+        return;
+    lookup_.reset();
+    if (addresses.isEmpty()) {
+        fail(Failure::transport, UrlError::cannotFindHost);
+        return;
+    }
+    const QByteArray key = host + ':' + QByteArray::number(port);
+    const QByteArray entry = key + ':' + addresses.join(',');
+    curl_slist *resolve = curl_slist_append(static_cast<curl_slist *>(resolveList_), entry.constData());
+    if (!resolve) {
+        fail(Failure::transport, UrlError::unknown);
+        return;
+    }
+    resolveList_ = resolve;
+    curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve);
+    restartIdle(); // connecting gets the whole idle time-out
+    if (session_) {
+        session_->lookedUp_.insert(key, QDeadlineTimer(lookupLifetimeMs));
+        session_->add(this);
+    }
 }
 
 void StreamRequest::follow()
@@ -481,7 +605,7 @@ void StreamRequest::transferred(int code)
     long tunnel = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK && tunnel != 0
         && (tunnel < 200 || tunnel > 299)) {
-        fail(Failure::refused);
+        fail(Failure::proxyRefused);
         return;
     }
     switch (code) {
@@ -551,6 +675,10 @@ void StreamRequest::end(std::optional<Failure> failure)
 
 void StreamRequest::detach()
 {
+    if (lookup_) {
+        lookup_->letGo();
+        lookup_.reset();
+    }
     if (!running_)
         return;
     running_ = false;

@@ -3,6 +3,8 @@
 #include "streaming/StreamConfiguration.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPair>
@@ -11,6 +13,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <unordered_map>
@@ -57,6 +60,9 @@ private:
 
     void *multi_ = nullptr;
     QTimer *timer_ = nullptr;
+    // "host:port" of the names looked up for this session's requests, until
+    // when libcurl may answer them from what it was handed.
+    QHash<QByteArray, QDeadlineTimer> lookedUp_;
     std::unordered_map<int, Watch> watches_;
     std::set<StreamRequest *> requests_;
 };
@@ -67,13 +73,18 @@ private:
 // https; at most redirectLimit redirects are followed; interim responses are
 // skipped; a SHOUTCAST "ICY 200" status line is read as HTTP/1.0 200. The
 // response heads of a hop, interim ones and trailers included, may take at
-// most headLimit bytes. Connecting (name lookup, TCP, proxy tunnel and TLS)
-// may take connectTimeout seconds, shared out among the host's addresses.
-// Each redirect hop goes over the connection of the hop before while the
-// server keeps it open, and over a new one once the server closed it.
+// most headLimit bytes. The station's name is looked up first, as a step of
+// its own, bounded by the idle time-out, which starts again once it is
+// answered: a slow resolver does not eat into the time for connecting.
+// Connecting (TCP, proxy tunnel and TLS) may then take connectTimeout
+// seconds, shared out among the host's addresses. (Where a proxy is set,
+// libcurl looks up the name it connects to within that time.) Each redirect
+// hop goes over the connection of the hop before while the server keeps it
+// open, and over a new one once the server closed it; a name looked up for
+// one hop serves the later ones.
 //
-// Nothing waits for libcurl's name lookup: a request ends at once, and a
-// lookup that still runs finishes on its own thread.
+// Nothing waits for a name lookup: a request ends at once, and a lookup that
+// still runs finishes on its own thread.
 //
 // The body is not read ahead: the owner takes it with read() at its own pace.
 // Once bufferLimit bytes wait unread, the transfer pauses, so TCP slows a
@@ -91,8 +102,8 @@ public:
 
     // How a request ended before or instead of its body's end.
     enum class Failure {
-        refused,     // a redirect away from https, a response that is not HTTP, a head over its
-                     // limit, or a proxy that refused the tunnel
+        refused,      // a redirect away from https, a response that is not HTTP, or a head over its limit
+        proxyRefused, // the proxy refused the tunnel
         badResponse, // a garbled response
         tooManyRedirects,
         tooLarge,  // a body over the request's limit, announced or received
@@ -138,6 +149,10 @@ private:
 
     void send(const QUrl &url);
     void follow();
+    struct NameLookup;
+
+    bool lookUp(const QUrl &url);
+    void lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses);
     size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 
@@ -160,6 +175,7 @@ private:
     void *headerList_ = nullptr;
     void *aliasList_ = nullptr;
     void *resolveList_ = nullptr;
+    std::shared_ptr<NameLookup> lookup_; // while the station's name is looked up
     QTimer *idle_ = nullptr;
     bool started_ = false;
     bool running_ = false; // in the session's multi handle
@@ -171,7 +187,6 @@ private:
     qint64 headBytes_ = 0;
     bool headLocation_ = false; // the head read so far names a Location
     bool redirected_ = false;   // the hop's head is a redirect, to follow once its body ended
-    bool ownSession_ = false;
     char errorText_[256] = {}; // libcurl's message of a failure
     std::optional<Failure> aborted_; // why a callback stopped the transfer
 

@@ -159,6 +159,17 @@ TEST_F(PlaybackTest, ReconnectsTwiceThenFailsWithTheStreamsMessage)
         EXPECT_FALSE(row.startedPlayback);
     }
     EXPECT_TRUE(store->failures().contains(s.id));
+
+    // A failure no reconnect can mend (the system lacks what every run
+    // needs) ends the chain at once, and is not the station's.
+    const Station other = find(QStringLiteral("zh1"));
+    store->start(other, 0, true);
+    farm.last().fail(QStringLiteral("no network library"), false);
+    farm.settle();
+    EXPECT_EQ(store->state(), State::Failed);
+    EXPECT_EQ(store->playbackMessage()->text(), QStringLiteral("no network library"));
+    EXPECT_TRUE(timers->pendingWaits().empty());
+    EXPECT_FALSE(store->failures().contains(other.id));
 }
 
 TEST_F(PlaybackTest, AChainThatPlaysInBetweenStillEndsAfterTheSecondReconnectWithOneVisit)

@@ -206,7 +206,10 @@ public:
     void position(double played, double buffered = 0) { send(StreamEvent::position(played, buffered)); }
     void answered() { send(StreamEvent::answered()); }
     void playing() { send(StreamEvent::playing()); }
-    void fail(const QString &text) { send(StreamEvent::failed(DisplayMessage::verbatim(text))); }
+    void fail(const QString &text, bool worthRetrying = true)
+    {
+        send(StreamEvent::failed(DisplayMessage::verbatim(text), worthRetrying));
+    }
     // Hands speech windows over from the stream's queue.
     void windows(std::vector<SpeechWindow> windows)
     {

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <thread>
 
 using namespace vantuli;
 using namespace vantuli::test;
@@ -58,12 +59,34 @@ private:
 
 } // namespace
 
-// Stands in for the C library's lookup in this test program (libcurl's
-// resolver thread calls it); every other name goes to the real one.
+// Stands in for the C library's lookup in this test program (the stream
+// client's lookup thread calls it). "<ms>.slow.test" answers 127.0.0.1 after
+// that many milliseconds, "<ms>-dead.slow.test" 127.0.0.2 first; every
+// other name goes to the real one.
 extern "C" int getaddrinfo(const char *node, const char *service, const addrinfo *hints, addrinfo **result)
 {
     using Lookup = int (*)(const char *, const char *, const addrinfo *, addrinfo **);
     static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (node && QByteArray(node).endsWith(".slow.test")) {
+        const QByteArray label = QByteArray(node).split('.').front();
+        std::this_thread::sleep_for(std::chrono::milliseconds(label.split('-').front().toInt()));
+        addrinfo numeric = hints ? *hints : addrinfo{};
+        numeric.ai_flags |= AI_NUMERICHOST;
+        addrinfo *good = nullptr;
+        if (const int error = real("127.0.0.1", service, &numeric, &good); error != 0)
+            return error;
+        addrinfo *dead = nullptr;
+        if (!label.endsWith("-dead") || real("127.0.0.2", service, &numeric, &dead) != 0) {
+            *result = good;
+            return 0;
+        }
+        addrinfo *last = dead;
+        while (last->ai_next)
+            last = last->ai_next;
+        last->ai_next = good;
+        *result = dead;
+        return 0;
+    }
     if (node && QByteArray(node).endsWith(".hung.test")) {
         HungLookups &lookups = HungLookups::shared();
         std::unique_lock guard(lookups.lock);
@@ -370,6 +393,8 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
         // A proxy that will not tunnel to the station.
         {QUrl("https://elsewhere.example:" + port + "/live.mp3"), refused, DisplayMessage::Kind::Key, {},
          server.proxyUrl().toEncoded(), 1.0},
+        {QUrl("https://elsewhere.example:" + port + "/live.m3u8"), refused, DisplayMessage::Kind::Key, {},
+         server.proxyUrl().toEncoded(), 1.0},
         {server.url("/continues"), refused},
         {server.url("/chunk-overflow"), badResponse, DisplayMessage::Kind::Verbatim, 0},
         {server.url("/chunk-fault"), badResponse, DisplayMessage::Kind::Verbatim, 32000},
@@ -509,7 +534,9 @@ TEST_F(LiveStreamConnection, RequestKeepsTheBodyItsOwnerHasNotReadYet)
 
 // libcurl is loaded when the first request starts. Without it a request
 // ends as a transport failure, with the loader's reason on standard error
-// once; nothing ends the process. (A child process: this one has loaded it.)
+// once; nothing ends the process; a run, plain or HLS, tells the listener
+// that the system lacks it, as a failure no reconnect can mend. (A child
+// process: this one has loaded it.)
 TEST(StreamRequestLibrary, MissingLibcurlIsATransportFailure)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -527,9 +554,20 @@ TEST(StreamRequestLibrary, MissingLibcurlIsATransportFailure)
                 test::waitUntil([&] { return finished.has_value(); });
                 failures += finished == std::optional(std::optional(StreamRequest::Failure::transport)) ? 1 : 0;
             }
+            for (const char *url : {"https://127.0.0.1:9/live.mp3", "https://127.0.0.1:9/live.m3u8"}) {
+                Recorder events;
+                LiveStream stream(events.parameters());
+                stream.start(QUrl(QString::fromLatin1(url)), 1, StreamConfiguration{});
+                test::waitUntil([&] { return events.failed(); });
+                const auto all = events.allEvents();
+                const bool told = !all.empty() && all.back().message
+                    && all.back().message->content() == QStringLiteral("系统的网络库（libcurl）缺失或版本过旧，无法连接电台。")
+                    && !all.back().worthRetrying;
+                failures += told ? 1 : 0;
+            }
             const QByteArray printed = QByteArray::fromStdString(::testing::internal::GetCapturedStderr());
             std::fputs(printed.constData(), stderr);
-            std::exit(failures == 2 && !curl::loaded() && printed.count("could not be loaded") == 1 ? 0 : 1);
+            std::exit(failures == 4 && !curl::loaded() && printed.count("could not be loaded") == 1 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "libcurl could not be loaded: .*no-curl/libcurl");
 }
@@ -580,6 +618,7 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
         std::optional<int> connections = {}; // the most it may open
         double delay = 0;                    // of the captions
         CaptionPacing pacing = CaptionPacing::Short;
+        double lookup = -1;                  // seconds a slow resolver takes over the name
     };
     std::vector<Case> cases;
     for (const char *path : {"/ok.mp3", "/partial.mp3", "/typeless.mp3", "/parameters.mp3", "/moved", "/twice",
@@ -603,6 +642,16 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
     ASSERT_TRUE(downAddress.ready());
     cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.2,127.0.0.1"}});
     cases.push_back({QUrl("https://localhost:" + port + "/ok.mp3"), {}, {"localhost:" + port + ":127.0.0.3,127.0.0.1"}});
+    // A slow resolver (a dead first name server, a poor mobile link) takes
+    // nothing from the time for connecting, even with a dead first address:
+    // a station plays as long as its first audio comes before the
+    // watchdog's. Every time-out and lookup five times shorter than in life.
+    constexpr double scale = 0.2;
+    for (const auto &[seconds, name] : {std::pair{3, ""}, {9, ""}, {15, ""}, {6, "-dead"}}) {
+        cases.push_back({QUrl("https://" + QByteArray::number(int(seconds * scale * 1000)) + name + ".slow.test:" + port
+                              + "/ok.mp3"),
+                         {}, {}, {}, 0, CaptionPacing::Short, seconds * scale});
+    }
 
     for (const Case &c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
@@ -611,6 +660,8 @@ TEST_F(LiveStreamConnection, AcceptedResponsesPlay)
             proxy.emplace("https_proxy", c.proxy);
         StreamConfiguration trusting = configuration.make(c.addresses.isEmpty() ? LiveStream::silenceTimeout : 6);
         trusting.hostAddresses = c.addresses;
+        if (c.lookup >= 0)
+            trusting.timeout = [](double seconds) { return seconds * scale; };
         Recorder events;
         LiveStream stream(events.parameters(c.delay, c.pacing));
         const int connections = server.connections();

@@ -597,15 +597,15 @@ TEST_F(PackedAudioClient, SilentServerTimesOut)
         return r;
     });
     Client client;
-    std::atomic<double> asked{0};
+    std::atomic<bool> asked{false};
     client.configuration.timeout = [&](double seconds) {
-        asked = seconds;
+        asked = asked || seconds == PackedAudioHLS::requestTimeout;
         return 0.3;
     };
     client.play(server.url(QStringLiteral("/list.m3u8")), false);
     ASSERT_TRUE(client.waitForFailure());
     EXPECT_EQ(client.failures()[0].code, UrlError::timedOut);
-    EXPECT_EQ(asked.load(), PackedAudioHLS::requestTimeout);
+    EXPECT_TRUE(asked.load());
 }
 
 TEST_F(PackedAudioClient, UntrustedServerIsRefused)

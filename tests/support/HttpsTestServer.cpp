@@ -51,7 +51,7 @@ Credentials makeCredentials()
         ext.write("basicConstraints=CA:FALSE\n"
                   "keyUsage=critical,digitalSignature,keyEncipherment\n"
                   "extendedKeyUsage=serverAuth\n"
-                  "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+                  "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:*.slow.test\n");
     }
     const QString serial = QString::number(QRandomGenerator::global()->bounded(1, 1 << 30));
     const QList<QStringList> steps = {
