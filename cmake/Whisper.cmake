@@ -64,6 +64,12 @@ set(WHISPER_CURL OFF CACHE BOOL "" FORCE)
 set(WHISPER_SDL2 OFF CACHE BOOL "" FORCE)
 set(GGML_NATIVE ON CACHE BOOL "" FORCE)
 set(GGML_CCACHE OFF CACHE BOOL "" FORCE)
+# ThreadSanitizer does not see OpenMP's own thread pool and barriers (the
+# distribution's runtime is not instrumented), so every hand-off between the
+# library's workers reads as a race: under it the library uses its own threads.
+if(VANTULI_SANITIZE_THREAD)
+  set(GGML_OPENMP OFF CACHE BOOL "" FORCE)
+endif()
 
 # The Vulkan backend, beside the CPU backend, where the Vulkan headers and
 # loader, glslc and the SPIR-V headers are at hand (tools/setup installs them).

@@ -1,7 +1,8 @@
 #include "platform/MainThread.h"
 
+#include "platform/Handoff.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
 
 namespace vantuli::MainThread {
@@ -11,7 +12,7 @@ void post(std::function<void()> work)
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)
         return;
-    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+    Handoff::post(app, std::move(work));
 }
 
 bool isCurrent()

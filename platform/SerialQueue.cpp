@@ -1,7 +1,8 @@
 #include "platform/SerialQueue.h"
 
+#include "platform/Handoff.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
 #include <QTimer>
 
@@ -21,13 +22,36 @@ bool SerialQueue::Token::cancelled() const
     return flag_ && flag_->load();
 }
 
+namespace {
+
+// The queue's thread: its event loop, then the end of the queue's objects.
+class QueueThread final : public QThread {
+public:
+    explicit QueueThread(QObject *context) : context_(context) {}
+
+protected:
+    void run() override
+    {
+        exec();
+        delete context_; // and its children, on the thread they live on
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // For the waiter, whose wait() may return without a hand-off the
+        // thread sanitizer sees.
+        Handoff::release(this);
+    }
+
+private:
+    QObject *context_;
+};
+
+} // namespace
+
 SerialQueue::SerialQueue(QString label) : label_(std::move(label))
 {
-    thread_ = new QThread;
-    thread_->setObjectName(label_);
     context_ = new QObject;
+    thread_ = new QueueThread(context_);
+    thread_->setObjectName(label_);
     context_->moveToThread(thread_);
-    QObject::connect(thread_, &QThread::finished, context_, &QObject::deleteLater);
     thread_->start();
 }
 
@@ -35,8 +59,9 @@ SerialQueue::~SerialQueue()
 {
     assert(!isCurrent());
     // Queued items run before the quit request, which is queued last.
-    QMetaObject::invokeMethod(context_, [t = thread_] { t->quit(); }, Qt::QueuedConnection);
+    Handoff::post(context_, [t = thread_] { t->quit(); });
     thread_->wait(); // the context object (and its children) went with the thread
+    Handoff::acquire(thread_);
     delete thread_;
 }
 
@@ -47,7 +72,7 @@ bool SerialQueue::isCurrent() const
 
 void SerialQueue::async(std::function<void()> work)
 {
-    QMetaObject::invokeMethod(context_, std::move(work), Qt::QueuedConnection);
+    Handoff::post(context_, std::move(work));
 }
 
 SerialQueue::Token SerialQueue::asyncAfter(double seconds, std::function<void()> work)

@@ -6,6 +6,7 @@
 #include "streaming/LiveStream.h"
 #include "look/Appearance.h"
 #include "look/FocusRing.h"
+#include "platform/MainThread.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -76,11 +77,11 @@ int play(int argc, char **argv, const QString &address)
             break;
         case vantuli::StreamEvent::Kind::Failed: {
             // The message is localised on the main thread, then the run ends.
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [message = event.message] {
+            vantuli::MainThread::post([message = event.message] {
                 const QString text = message ? message->text() : QString();
                 std::printf("\nfailed: %s\n", text.toLocal8Bit().constData());
                 QCoreApplication::exit(1);
-            }, Qt::QueuedConnection);
+            });
             break;
         }
         }

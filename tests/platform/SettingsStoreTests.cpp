@@ -1,4 +1,5 @@
 #include "platform/SettingsStore.h"
+#include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QSettings>
 
 #include <algorithm>
@@ -451,9 +452,9 @@ TEST(SettingsStore, TheLastChangeOfARunIsInTheFileAfterExit)
         const QString config = test::temporaryFolder();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        QProcess program;
+        test::ChildProcess program;
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(VANTULI_SETTINGS_EXIT), {QLatin1String(end)});
+        ASSERT_TRUE(program.start(QStringLiteral(VANTULI_SETTINGS_EXIT), {QLatin1String(end)}));
         ASSERT_TRUE(program.waitForFinished(60000));
         EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
         QSettings saved(config + QStringLiteral("/Vantuli/Vantuli.ini"), QSettings::IniFormat);

@@ -22,7 +22,9 @@
 #include "support/PrivateSessionBus.h"
 #include "support/Responsiveness.h"
 
-#include <QProcess>
+#include "support/ChildProcess.h"
+
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QLocalSocket>
 #include <QScopeGuard>
@@ -59,16 +61,12 @@ struct ProgramRun {
 
 ProgramRun runProgram(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    QProcess process;
+    ChildProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VANTULI_PROGRAM), arguments);
     ProgramRun run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
+    if (!process.start(QStringLiteral(VANTULI_PROGRAM), arguments) || !process.waitForFinished(60000))
         return run;
-    }
-    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.code = process.exitCode();
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
@@ -123,14 +121,14 @@ QProcessEnvironment programEnvironment(const QString &root)
 // Waits, without running this thread's events, for the program's window to
 // paint; false when it ends first. What it wrote on standard error is in the
 // failure message.
-testing::AssertionResult waitForFirstPaint(QProcess &program)
+testing::AssertionResult waitForFirstPaint(ChildProcess &program)
 {
     QByteArray out;
     const QDeadlineTimer deadline(std::chrono::seconds(60));
     while (!out.contains("first-paint") && !deadline.hasExpired()) {
         const bool more = program.waitForReadyRead(1000);
         out += program.readAllStandardOutput();
-        if (!more && program.state() == QProcess::NotRunning)
+        if (!more && !program.running())
             break;
     }
     if (out.contains("first-paint"))
@@ -306,11 +304,11 @@ TEST(SingleInstanceTest, SecondLaunchHandsCappedLinksOverTheBusAndEnds)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     auto launch = [&](const QStringList &arguments) {
-        QProcess second;
+        ChildProcess second;
         second.setProcessEnvironment(environment);
-        second.start(QStringLiteral(VANTULI_PROGRAM), arguments);
-        EXPECT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
-        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
+        EXPECT_TRUE(second.start(QStringLiteral(VANTULI_PROGRAM), arguments));
+        EXPECT_TRUE(waitUntil([&] { return !second.running(); }, std::chrono::seconds(60)));
+        return second.exitCode();
     };
     // An overlong link is dropped and takes one of the links one request may carry.
     QStringList arguments{QStringLiteral("vantuli://station/") + QString(SingleInstance::maximumLinkBytes, 'x')};
@@ -373,15 +371,15 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         GTEST_SKIP() << "no dbus-daemon for a private session bus";
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    auto start = [&](QProcess &program) {
+    auto start = [&](ChildProcess &program) {
         program.setProcessEnvironment(programEnvironment(root.path()));
         program.start(QStringLiteral(VANTULI_PROGRAM), {});
     };
-    auto stop = [](QProcess &program) {
+    auto stop = [](ChildProcess &program) {
         program.terminate();
         if (!program.waitForFinished(30000)) {
             program.kill();
-            program.waitForFinished();
+            program.waitForFinished(-1);
         }
     };
     {
@@ -389,7 +387,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
         first.release();
         // This thread stays busy quitting: it answers nothing from here on.
-        QProcess launch;
+        ChildProcess launch;
         start(launch);
         EXPECT_TRUE(waitForFirstPaint(launch));
         stop(launch);
@@ -413,7 +411,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         });
         ASSERT_TRUE(bus.registerVirtualObject(QString::fromLatin1(SingleInstance::objectPath), &holder));
         ASSERT_TRUE(bus.registerService(QString::fromLatin1(SingleInstance::busName)));
-        QProcess launch;
+        ChildProcess launch;
         start(launch);
         ASSERT_TRUE(waitUntil([&] {
             const std::lock_guard lock(holder.mutex);
@@ -574,10 +572,13 @@ TEST(SingleInstanceTest, SocketKeptWhileItsOwnerLives)
     // A launch from another thread, while this one runs the first instance.
     auto launch = [&](const QString &link, int timeoutMs) {
         SingleInstance::Claim claim = SingleInstance::Claim::First;
-        std::unique_ptr<QThread> thread(QThread::create([&] { claim = SingleInstance(channel).claim({link}, timeoutMs); }));
-        thread->start();
-        waitUntil([&] { return thread->isFinished(); }, std::chrono::seconds(60));
-        thread->wait();
+        std::atomic<bool> finished{false};
+        std::thread thread([&] {
+            claim = SingleInstance(channel).claim({link}, timeoutMs);
+            finished = true;
+        });
+        waitUntil([&] { return finished.load(); }, std::chrono::seconds(60));
+        thread.join();
         return claim;
     };
 
@@ -624,10 +625,7 @@ TEST(SingleInstanceTest, SocketKeptWhileItsOwnerLives)
         for (int descriptor; waiting.size() < 1000 && (descriptor = connection(false)) >= 0;)
             waiting.push_back(descriptor);
         SingleInstance::Claim second = SingleInstance::Claim::First;
-        std::unique_ptr<QThread> thread(
-            QThread::create([&] { second = SingleInstance(channel).claim({QStringLiteral("vantuli://station/s2")}, 500); }));
-        thread->start();
-        thread->wait();
+        std::thread([&] { second = SingleInstance(channel).claim({QStringLiteral("vantuli://station/s2")}, 500); }).join();
         EXPECT_EQ(second, SingleInstance::Claim::Unanswered);
         for (const int descriptor : waiting)
             ::close(descriptor);
@@ -662,14 +660,15 @@ TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
     environment.remove(QStringLiteral("LANGUAGE"));
 
     // Every face that draws Chinese, in any weight, where fontconfig can say.
-    QProcess match;
-    match.start(QStringLiteral("fc-list"), {QStringLiteral("--format=%{file}\n"), QStringLiteral(":lang=zh-cn")});
-    QStringList cjkFaces = match.waitForFinished(10000)
-                               ? QString::fromLocal8Bit(match.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)
-                               : QStringList();
+    ChildProcess match;
+    QStringList cjkFaces =
+        match.start(QStringLiteral("fc-list"), {QStringLiteral("--format=%{file}\n"), QStringLiteral(":lang=zh-cn")})
+            && match.waitForFinished(10000)
+        ? QString::fromLocal8Bit(match.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)
+        : QStringList();
     cjkFaces.removeDuplicates(); // one file holds several families
 
-    QProcess program;
+    ChildProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(VANTULI_PROGRAM), {});
     ASSERT_TRUE(waitForFirstPaint(program));
@@ -723,7 +722,7 @@ TEST(SingleInstanceTest, ApplicationStartsWhenNoSafeChannelExists)
     QProcessEnvironment environment = programEnvironment(root.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("run"));
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-    QProcess program;
+    ChildProcess program;
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(root.path());
     program.start(QStringLiteral(VANTULI_PROGRAM), {});
@@ -797,9 +796,9 @@ protected:
 
     static QString playerctl(const QStringList &arguments)
     {
-        QProcess process;
+        ChildProcess process;
         process.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("vantuli")} + arguments);
-        waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(30));
+        waitUntil([&] { return !process.running(); }, std::chrono::seconds(30));
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
 };

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/MainThread.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QMetaObject>
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +23,7 @@ public:
             while (!done_) {
                 auto answered = std::make_shared<std::promise<void>>();
                 std::future<void> answer = answered->get_future();
-                QMetaObject::invokeMethod(qApp, [answered] { answered->set_value(); }, Qt::QueuedConnection);
+                MainThread::post([answered] { answered->set_value(); });
                 if (answer.wait_for(bound) != std::future_status::ready)
                     ++late_;
                 answer.wait();

@@ -1,9 +1,10 @@
 #include "support/TestSupport.h"
 
+#include "support/ChildProcess.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -34,20 +35,18 @@ QString temporaryFolder()
 
 int run(const QString &program, const QStringList &arguments, QByteArray *output, int timeoutMs)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
-    if (!p.waitForStarted(10000))
+    ChildProcess p;
+    p.setMergedChannels(true);
+    if (!p.start(program, arguments))
         return -1;
-    p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
-        p.waitForFinished();
+        p.waitForFinished(-1);
         return -1;
     }
     if (output)
-        *output = p.readAll();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        *output = p.readAllStandardOutput();
+    return p.exitCode();
 }
 
 QString resourceFolder()
