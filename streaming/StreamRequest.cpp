@@ -1,5 +1,6 @@
 #include "streaming/StreamRequest.h"
 
+#include "platform/Handoff.h"
 #include "streaming/HlsPlaylist.h"
 
 #include <QHostAddress>
@@ -440,9 +441,8 @@ bool StreamRequest::lookUp(const QUrl &url)
             const QList<QByteArray> addresses = addressesOf(host);
             std::lock_guard guard(lookup->lock);
             if (StreamRequest *request = lookup->request) {
-                QMetaObject::invokeMethod(
-                    request, [request, host, port, addresses] { request->lookedUp(host, port, addresses); },
-                    Qt::QueuedConnection);
+                Handoff::post(request,
+                              [request, host, port, addresses] { request->lookedUp(host, port, addresses); });
             }
         }).detach();
     } catch (const std::system_error &) {
