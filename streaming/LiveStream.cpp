@@ -349,7 +349,7 @@ void LiveStream::Run::openPlain(const QUrl &url)
     handlers.finished = [this](std::optional<StreamRequest::Failure> failure) { completed(failure); };
     const int idleTimeout = StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout));
     request_ = new StreamRequest(configuration_, idleTimeout, std::move(handlers), io_->context());
-    request_->get(url, {{"Icy-MetaData", "0"}, {"User-Agent", "Vantuli/1.0"}});
+    request_->get(url, {{"Icy-MetaData", "0"}});
 }
 
 // The final response must have a status of 200 to 299 and come from an https

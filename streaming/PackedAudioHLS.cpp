@@ -42,9 +42,6 @@ double reloadDelay(double target, bool warmStart)
 
 namespace {
 
-// What every request of the client says it is, as the plain stream says it.
-const QByteArray userAgent = QByteArrayLiteral("Vantuli/1.0");
-
 struct Fetched {
     std::optional<UrlError> error;
     QByteArray body;
@@ -111,7 +108,7 @@ private:
         request_ = new StreamRequest(configuration,
                                      StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)),
                                      std::move(handlers), session, session, limit);
-        request_->get(url, {{"User-Agent", userAgent}});
+        request_->get(url, {});
     }
 
     // The response must be an HTTP 2xx whose final URL is https.

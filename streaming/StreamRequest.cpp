@@ -65,6 +65,9 @@ int urlErrorOf(CURLcode code)
     }
 }
 
+// What every request says it is.
+constexpr char userAgentField[] = "User-Agent: Vantuli/1.0";
+
 // How long libcurl may answer a name from the addresses handed to it, as
 // long as it would keep an answer of its own resolver.
 constexpr int lookupLifetimeMs = 60 * 1000;
@@ -354,7 +357,7 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     curl_slist *aliases = curl_slist_append(nullptr, "ICY 200");
     aliasList_ = aliases;
     curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, aliases);
-    curl_slist *fields = nullptr;
+    curl_slist *fields = curl_slist_append(nullptr, userAgentField);
     for (const auto &[name, value] : headers)
         fields = curl_slist_append(fields, QByteArray(name + ": " + value).constData());
     headerList_ = fields;

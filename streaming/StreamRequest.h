@@ -130,7 +130,9 @@ public:
                   StreamSession *session = nullptr, qint64 bodyLimit = 0);
     ~StreamRequest() override;
 
-    // Sends the request (once). `headers` go out as they are given.
+    // Sends the request (once), with the User-Agent "Vantuli/1.0" that
+    // every request of the application sends. `headers` go out as they are
+    // given, after it.
     void get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers);
     // Up to `maximum` bytes of the body; empty when none are buffered.
     QByteArray read(qint64 maximum);
