@@ -330,8 +330,6 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
         return;
     }
     CURL *easy = easy_;
-    const QByteArray target = url.toEncoded();
-    curl_easy_setopt(easy, CURLOPT_URL, target.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
@@ -426,8 +424,7 @@ void StreamRequest::send(const QUrl &url)
 bool StreamRequest::lookUp(const QUrl &url)
 {
     const QByteArray host = url.host(QUrl::FullyEncoded).toLower().toLatin1();
-    const int port = url.port(443);
-    const QByteArray key = host + ':' + QByteArray::number(port);
+    const QByteArray key = host + ':' + QByteArray::number(url.port(443));
     if (host.isEmpty() || !QHostAddress(QString::fromLatin1(host)).isNull() || proxyInEnvironment())
         return false;
     for (const QByteArray &entry : configuration_.hostAddresses) {
@@ -440,13 +437,11 @@ bool StreamRequest::lookUp(const QUrl &url)
     auto lookup = std::make_shared<NameLookup>();
     lookup->request = this;
     try {
-        std::thread([lookup, host, port] {
+        std::thread([lookup, host, key] {
             const QList<QByteArray> addresses = addressesOf(host);
             std::lock_guard guard(lookup->lock);
-            if (StreamRequest *request = lookup->request) {
-                Handoff::post(request,
-                              [request, host, port, addresses] { request->lookedUp(host, port, addresses); });
-            }
+            if (StreamRequest *request = lookup->request)
+                Handoff::post(request, [request, key, addresses] { request->lookedUp(key, addresses); });
         }).detach();
     } catch (const std::system_error &) {
         return false; // no thread to spare: libcurl looks the name up itself
@@ -455,7 +450,7 @@ bool StreamRequest::lookUp(const QUrl &url)
     return true;
 }
 
-void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses)
+void StreamRequest::lookedUp(const QByteArray &key, const QList<QByteArray> &addresses)
 {
     if (!lookup_ || ended_)
         return;
@@ -464,7 +459,6 @@ void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByte
         fail(Failure::transport, UrlError::cannotFindHost);
         return;
     }
-    const QByteArray key = host + ':' + QByteArray::number(port);
     const QByteArray entry = key + ':' + addresses.join(',');
     curl_slist *resolve = curl_slist_append(static_cast<curl_slist *>(resolveList_), entry.constData());
     if (!resolve) {
@@ -643,8 +637,7 @@ void StreamRequest::transferred(int code)
             fail(Failure::badResponse);
             return;
         }
-        fail(Failure::transport, urlErrorOf(CURLcode(code)));
-        return;
+        [[fallthrough]];
     default:
         fail(Failure::transport, urlErrorOf(CURLcode(code)));
         return;

@@ -154,7 +154,8 @@ private:
     struct NameLookup;
 
     bool lookUp(const QUrl &url);
-    void lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses);
+    // `key`: "host:port".
+    void lookedUp(const QByteArray &key, const QList<QByteArray> &addresses);
     size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 
