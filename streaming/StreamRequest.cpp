@@ -270,6 +270,10 @@ void StreamSession::act(int socket, int events)
 bool StreamSession::connecting() const
 {
     for (StreamRequest *request : requests_) {
+        // One whose body flows is long connected (and this runs for every
+        // packet it gets).
+        if (request->bodyStarted_)
+            continue;
         curl_off_t connected = 0;
         if (curl_easy_getinfo(request->easy_, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0)
             return true;
