@@ -29,7 +29,8 @@
 
 namespace {
 
-// Every function forwarded.
+// Every function looked up: those forwarded, and curl_version_info, which
+// only the loader calls.
 #define VANTULI_CURL_FUNCTIONS(X)                                                                                      \
     X(curl_global_init)                                                                                                \
     X(curl_easy_init)                                                                                                  \
@@ -217,10 +218,6 @@ CURLMcode(curl_multi_socket_all)(CURLM *multi, int *running)
     return VANTULI_REAL(curl_multi_socket_all)(multi, running);
 }
 #pragma GCC diagnostic pop
-curl_version_info_data *(curl_version_info)(CURLversion stamp)
-{
-    return VANTULI_REAL(curl_version_info)(stamp);
-}
 CURLMsg *(curl_multi_info_read)(CURLM *multi, int *left)
 {
     return VANTULI_REAL(curl_multi_info_read)(multi, left);
