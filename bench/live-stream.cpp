@@ -31,7 +31,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>

@@ -29,7 +29,8 @@
 
 namespace {
 
-// Every function forwarded.
+// Every function looked up: those forwarded, and curl_version_info, which
+// only the loader calls.
 #define VANTULI_CURL_FUNCTIONS(X)                                                                                      \
     X(curl_global_init)                                                                                                \
     X(curl_easy_init)                                                                                                  \
@@ -60,24 +61,16 @@ enum Function { VANTULI_CURL_FUNCTIONS(VANTULI_CURL_INDEX) functionCount };
 
 // The name libcurl's interface has carried since 7.16 (and still does in 8.x).
 #define VANTULI_CURL_SONAME "libcurl.so.4"
-constexpr const char *soname = VANTULI_CURL_SONAME;
 VANTULI_DLOPEN_NOTE(curlNote, "[{\"feature\":\"network\",\"description\":\"Fetches station streams over HTTP and "
                               "HTTPS\",\"priority\":\"required\",\"soname\":[\"" VANTULI_CURL_SONAME "\"]}]");
 constexpr unsigned minimumVersion = 0x075700;
 constexpr const char *minimumVersionText = "7.87";
 
-// Set before the first load only (tests); empty: the loader's search path.
-std::string &libraryFolder()
-{
-    static std::string folder;
-    return folder;
-}
-
 // Opens libcurl (with everything it needs) and looks up every function, once,
 // through the handle: libcurl first, then the libraries it loaded.
 struct Functions : vantuli::loading::LoadedLibraries<1, functionCount> {
-    Functions()
-        : LoadedLibraries("libcurl", libraryFolder(), {soname}, {VANTULI_CURL_FUNCTIONS(VANTULI_CURL_SYMBOL)})
+    explicit Functions(const std::string &folder)
+        : LoadedLibraries("libcurl", folder, {VANTULI_CURL_SONAME}, {VANTULI_CURL_FUNCTIONS(VANTULI_CURL_SYMBOL)})
     {
         if (!complete)
             return;
@@ -95,12 +88,6 @@ struct Functions : vantuli::loading::LoadedLibraries<1, functionCount> {
     }
 };
 
-const Functions &functions()
-{
-    static const Functions loaded; // thread-safe, on the first call
-    return loaded;
-}
-
 // What a function that gives a code answers when libcurl could not be
 // loaded: what the real one answers when it cannot do its work.
 struct Unavailable {
@@ -116,19 +103,21 @@ struct Unavailable {
     }
 };
 
-#define VANTULI_REAL(name)                                                                                             \
-    vantuli::loading::real<decltype(&::name), Unavailable>(functions().address[name##_index])
+using Loaded = vantuli::loading::Loader<Functions, Unavailable>;
 
-// An option's one argument, read as libcurl reads it: by the range the
-// option's number lies in (the same ranges for easy and multi options).
-template <typename Forward>
-auto forwardOption(int option, va_list arguments, Forward forward)
+#define VANTULI_REAL(name) Loaded::real<decltype(&::name)>(name##_index)
+
+// Hands an option and its one argument to `set`, the argument read as
+// libcurl reads it: by the range the option's number lies in (the same
+// ranges for easy and multi options).
+template <typename Result, typename Handle, typename Option>
+Result forwardOption(Result (*set)(Handle *, Option, ...), Handle *handle, Option option, va_list arguments)
 {
-    if (option < CURLOPTTYPE_OBJECTPOINT)
-        return forward(va_arg(arguments, long));
-    if (option >= CURLOPTTYPE_OFF_T && option < CURLOPTTYPE_BLOB)
-        return forward(va_arg(arguments, curl_off_t));
-    return forward(va_arg(arguments, void *)); // an object, a string, a list, a function or a blob
+    if (int(option) < CURLOPTTYPE_OBJECTPOINT)
+        return set(handle, option, va_arg(arguments, long));
+    if (int(option) >= CURLOPTTYPE_OFF_T && int(option) < CURLOPTTYPE_BLOB)
+        return set(handle, option, va_arg(arguments, curl_off_t));
+    return set(handle, option, va_arg(arguments, void *)); // an object, a string, a list, a function or a blob
 }
 
 } // namespace
@@ -137,12 +126,12 @@ namespace vantuli::curl {
 
 bool loaded()
 {
-    return functions().complete;
+    return Loaded::libraries().complete;
 }
 
 void setLibraryFolder(const std::string &folder)
 {
-    libraryFolder() = folder;
+    Loaded::folder() = folder;
 }
 
 } // namespace vantuli::curl
@@ -177,9 +166,7 @@ CURLcode(curl_easy_setopt)(CURL *curl, CURLoption option, ...)
 {
     va_list arguments;
     va_start(arguments, option);
-    const CURLcode result = forwardOption(int(option), arguments, [&](auto value) {
-        return VANTULI_REAL(curl_easy_setopt)(curl, option, value);
-    });
+    const CURLcode result = forwardOption(VANTULI_REAL(curl_easy_setopt), curl, option, arguments);
     va_end(arguments);
     return result;
 }
@@ -208,9 +195,7 @@ CURLMcode(curl_multi_setopt)(CURLM *multi, CURLMoption option, ...)
 {
     va_list arguments;
     va_start(arguments, option);
-    const CURLMcode result = forwardOption(int(option), arguments, [&](auto value) {
-        return VANTULI_REAL(curl_multi_setopt)(multi, option, value);
-    });
+    const CURLMcode result = forwardOption(VANTULI_REAL(curl_multi_setopt), multi, option, arguments);
     va_end(arguments);
     return result;
 }
@@ -233,10 +218,6 @@ CURLMcode(curl_multi_socket_all)(CURLM *multi, int *running)
     return VANTULI_REAL(curl_multi_socket_all)(multi, running);
 }
 #pragma GCC diagnostic pop
-curl_version_info_data *(curl_version_info)(CURLversion stamp)
-{
-    return VANTULI_REAL(curl_version_info)(stamp);
-}
 CURLMsg *(curl_multi_info_read)(CURLM *multi, int *left)
 {
     return VANTULI_REAL(curl_multi_info_read)(multi, left);

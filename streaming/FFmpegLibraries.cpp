@@ -98,27 +98,20 @@ VANTULI_DLOPEN_NOTE(ffmpegNote, "[" VANTULI_FFMPEG_NOTE("avutil", LIBAVUTIL_VERS
                                     "avcodec", LIBAVCODEC_VERSION_MAJOR) "," VANTULI_FFMPEG_NOTE("avformat", LIBAVFORMAT_VERSION_MAJOR)
                                     "," VANTULI_FFMPEG_NOTE("swresample", LIBSWRESAMPLE_VERSION_MAJOR) "]");
 
-// Set before the first load only (tests); empty: the loader's search path.
-std::string &libraryFolder()
-{
-    static std::string folder;
-    return folder;
-}
-
-// The four libraries (the versions the headers describe), opened once.
-const auto &functions()
-{
-    static const vantuli::loading::LoadedLibraries loaded( // thread-safe, on the first call
-        "FFmpeg", libraryFolder(),
-        {
-            VANTULI_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
-            VANTULI_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
-            VANTULI_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
-            VANTULI_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
-        },
-        {VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_SYMBOL)});
-    return loaded;
-}
+// The four libraries (the versions the headers describe).
+struct Functions : vantuli::loading::LoadedLibraries<4, functionCount> {
+    explicit Functions(const std::string &folder)
+        : LoadedLibraries("FFmpeg", folder,
+                          {
+                              VANTULI_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
+                              VANTULI_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
+                              VANTULI_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR),
+                              VANTULI_SONAME("swresample", LIBSWRESAMPLE_VERSION_MAJOR),
+                          },
+                          {VANTULI_FFMPEG_FUNCTIONS(VANTULI_FFMPEG_SYMBOL)})
+    {
+    }
+};
 
 // What a function that gives a number answers when FFmpeg could not be
 // loaded: what FFmpeg's own function answers when it cannot do its work.
@@ -127,8 +120,9 @@ struct Unavailable {
     static Result of() { return Result(AVERROR(ENOSYS)); }
 };
 
-#define VANTULI_REAL(name)                                                                                             \
-    vantuli::loading::real<decltype(&::name), Unavailable>(functions().address[name##_index])
+using Loaded = vantuli::loading::Loader<Functions, Unavailable>;
+
+#define VANTULI_REAL(name) Loaded::real<decltype(&::name)>(name##_index)
 
 } // namespace
 
@@ -136,12 +130,12 @@ namespace vantuli::ffmpeg {
 
 bool loaded()
 {
-    return functions().complete;
+    return Loaded::libraries().complete;
 }
 
 void setLibraryFolder(const std::string &folder)
 {
-    libraryFolder() = folder;
+    Loaded::folder() = folder;
 }
 
 } // namespace vantuli::ffmpeg

@@ -211,7 +211,6 @@ private:
     double nextTimingSample_ = 0;
     qint64 pendingFrames_ = 0;
     bool droppedPending_ = false;
-    qint64 bodyBytes_ = 0;     // of the plain stream, handed to the decoder
     qint64 decodedFrames_ = 0; // all frames decoded, dropped ones included
     std::optional<double> primedAt_;
     bool segmentedSentences_ = false;
@@ -349,7 +348,7 @@ void LiveStream::Run::openPlain(const QUrl &url)
     handlers.finished = [this](std::optional<StreamRequest::Failure> failure) { completed(failure); };
     const int idleTimeout = StreamConfiguration::milliseconds(configuration_.timeoutFor(requestTimeout));
     request_ = new StreamRequest(configuration_, idleTimeout, std::move(handlers), io_->context());
-    request_->get(url, {{"Icy-MetaData", "0"}, {"User-Agent", "Vantuli/1.0"}});
+    request_->get(url, {{"Icy-MetaData", "0"}});
 }
 
 // The final response must have a status of 200 to 299 and come from an https
@@ -376,7 +375,6 @@ void LiveStream::Run::readBody(bool whole)
         const QByteArray chunk = request_->read(whole ? readSlice : bodySlice());
         if (chunk.isEmpty())
             return;
-        bodyBytes_ += chunk.size();
         receivedAudioBytes(chunk.size());
         decode(chunk);
         if (ended_ || !request_)
@@ -425,7 +423,8 @@ qint64 LiveStream::Run::bodySlice() const
         return readSlice;
     const double rate = format_->sampleRate;
     const double seconds = std::min(readSliceSeconds, readLimit() - double(pendingFrames_) / rate);
-    const double bytesPerSecond = double(bodyBytes_) * rate / double(decodedFrames_);
+    // The bytes handed to the decoder so far (written on this thread only).
+    const double bytesPerSecond = double(transfer_.bytes) * rate / double(decodedFrames_);
     return std::clamp(qint64(bytesPerSecond * seconds), qint64(256), readSlice);
 }
 

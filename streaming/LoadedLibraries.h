@@ -2,9 +2,10 @@
 
 // Shared libraries opened when first used instead of linked: each library by
 // its soname, then each function this program forwards to them, all or
-// nothing. A forwarding definition calls real<Pointer, Answer>(address),
-// which is the library's own function or, when it could not be loaded, one
-// that answers as the library does when it cannot do its work.
+// nothing, once for the process (Loader). A forwarding definition calls
+// Loader::real<Pointer>(function), which is the library's own function or,
+// when it could not be loaded, one that answers as the library does when it
+// cannot do its work.
 
 #include <dlfcn.h>
 
@@ -94,12 +95,33 @@ struct Unavailable<Answer, Result (*)(Arguments..., ...)> {
     static Result call(Arguments..., ...) { return unavailable<Answer, Result>(); }
 };
 
-template <typename Pointer, typename Answer>
-Pointer real(void *address)
-{
-    if (address)
-        return reinterpret_cast<Pointer>(address);
-    return &Unavailable<Answer, Pointer>::call;
-}
+// One set of libraries, opened on the first call of libraries() or real()
+// (on any thread) and kept for the process's life. `Libraries` is a
+// LoadedLibraries made from the folder they are opened from; `Answer` says
+// what a function that gives a code answers when they could not be loaded.
+template <typename Libraries, typename Answer>
+struct Loader {
+    // Empty: along the loader's search path. Set before the first load only (tests).
+    static std::string &folder()
+    {
+        static std::string folder;
+        return folder;
+    }
+
+    static const Libraries &libraries()
+    {
+        static const Libraries loaded(folder()); // thread-safe, on the first call
+        return loaded;
+    }
+
+    // The function at `index` of the symbols looked up.
+    template <typename Pointer>
+    static Pointer real(std::size_t index)
+    {
+        if (void *address = libraries().address[index])
+            return reinterpret_cast<Pointer>(address);
+        return &Unavailable<Answer, Pointer>::call;
+    }
+};
 
 } // namespace vantuli::loading

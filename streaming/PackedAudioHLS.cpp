@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 namespace vantuli::PackedAudioHLS {
@@ -42,14 +43,10 @@ double reloadDelay(double target, bool warmStart)
 
 namespace {
 
-// What every request of the client says it is, as the plain stream says it.
-const QByteArray userAgent = QByteArrayLiteral("Vantuli/1.0");
-
 struct Fetched {
     std::optional<UrlError> error;
     QByteArray body;
-    QUrl url; // the response's final URL, after redirects
-    bool answered = false; // a response head arrived
+    QUrl url; // the response's final URL, after redirects; empty when no response head arrived
 };
 
 // One GET of a playlist or segment, with its size limit and idle time-out.
@@ -70,7 +67,7 @@ public:
     ~Fetch() { cancel(); }
 
     // Whether the response's head arrived.
-    bool answered() const { return answered_; }
+    bool answered() const { return !url_.isEmpty(); }
 
     void cancel()
     {
@@ -111,14 +108,13 @@ private:
         request_ = new StreamRequest(configuration,
                                      StreamConfiguration::milliseconds(configuration.timeoutFor(requestTimeout)),
                                      std::move(handlers), session, session, limit);
-        request_->get(url, {{"User-Agent", userAgent}});
+        request_->get(url, {});
     }
 
     // The response must be an HTTP 2xx whose final URL is https.
     void responded(int status, const QUrl &url)
     {
         url_ = url;
-        answered_ = true;
         if (status < 200 || status > 299 || url.scheme() != QLatin1String("https"))
             complete(UrlError::make(UrlError::badServerResponse));
     }
@@ -172,7 +168,6 @@ private:
         drop();
         Fetched result;
         result.url = url_;
-        result.answered = answered_;
         result.error = std::move(error);
         if (!result.error)
             result.body = std::move(body_);
@@ -193,7 +188,6 @@ private:
     QPointer<StreamRequest> request_;
     QUrl url_;
     QByteArray body_;
-    bool answered_ = false;
     bool finished_ = false;
 };
 
@@ -261,18 +255,26 @@ private:
     {
         if (!running_ || !session_)
             return;
-        playlistFetch_ = Fetch::start(session_, current_, playlistLimit, configuration_,
-                                      [weak = weak_from_this()](Fetched fetched) {
-                                          if (auto self = weak.lock())
-                                              self->playlistFetched(std::move(fetched));
-                                      });
+        fetch(&Loop::playlistFetch_, session_, current_, playlistLimit, &Loop::playlistFetched);
+    }
+
+    // Starts a fetch that `slot` holds. Its result goes to `then` while the
+    // loop runs, once `slot` let go of it.
+    template <typename Then>
+    void fetch(std::shared_ptr<Fetch> Loop::*slot, StreamSession *session, const QUrl &url, qint64 limit, Then then)
+    {
+        this->*slot = Fetch::start(session, url, limit, configuration_,
+                                   [weak = weak_from_this(), slot, then](Fetched fetched) {
+                                       auto self = weak.lock();
+                                       if (!self || !self->running_)
+                                           return;
+                                       (self.get()->*slot).reset();
+                                       std::invoke(then, *self, std::move(fetched));
+                                   });
     }
 
     void playlistFetched(Fetched fetched)
     {
-        playlistFetch_.reset();
-        if (!running_)
-            return;
         if (fetched.error) {
             fail(*fetched.error);
             return;
@@ -340,26 +342,28 @@ private:
         }
         const QUrl url = queue_.front();
         queue_.erase(queue_.begin());
-        segmentFetch_ = Fetch::start(session_, url, segmentLimit, configuration_,
-                                     [weak = weak_from_this()](Fetched fetched) {
-                                         auto self = weak.lock();
-                                         if (!self || !self->running_)
-                                             return;
-                                         self->segmentFetch_.reset();
-                                         if (fetched.error) {
-                                             self->fail(*fetched.error);
-                                             return;
-                                         }
-                                         QByteArray payload;
-                                         try {
-                                             payload = audio(fetched.body);
-                                         } catch (const UrlError &error) {
-                                             self->fail(error);
-                                             return;
-                                         }
-                                         if (self->deliver(payload))
-                                             self->fetchQueued();
-                                     });
+        fetch(&Loop::segmentFetch_, session_, url, segmentLimit, &Loop::segmentFetched);
+    }
+
+    void segmentFetched(Fetched fetched)
+    {
+        if (const auto payload = segmentAudio(fetched); payload && deliver(*payload))
+            fetchQueued();
+    }
+
+    // A segment's audio; nothing when it failed, and then the loop failed.
+    std::optional<QByteArray> segmentAudio(const Fetched &fetched)
+    {
+        if (fetched.error) {
+            fail(*fetched.error);
+            return std::nullopt;
+        }
+        try {
+            return audio(fetched.body);
+        } catch (const UrlError &error) {
+            fail(error);
+            return std::nullopt;
+        }
     }
 
     // The first playlist with a warm start: the last two segments at the same
@@ -370,50 +374,32 @@ private:
         earlierPayload_.reset();
         lastPayload_.reset();
         earlierDone_ = false;
-        std::weak_ptr<Loop> weak = weak_from_this();
         // The run's session keeps one connection per host, for the playlist
         // reloads and the segments that follow; the last segment goes over
         // it, and the earlier one over a second connection of its own,
         // closed once it is fetched.
-        segmentFetch_ = Fetch::start(session_, last, segmentLimit, configuration_, [weak](Fetched fetched) {
-            auto self = weak.lock();
-            if (!self || !self->running_)
-                return;
-            self->segmentFetch_.reset();
-            if (fetched.error) {
-                self->fail(*fetched.error);
-                return;
-            }
-            try {
-                self->lastPayload_ = audio(fetched.body);
-            } catch (const UrlError &error) {
-                self->fail(error);
-                return;
-            }
-            self->warmFetched();
+        fetch(&Loop::segmentFetch_, session_, last, segmentLimit, [](Loop &self, Fetched fetched) {
+            self.lastPayload_ = self.segmentAudio(fetched);
+            if (self.lastPayload_)
+                self.warmFetched();
         });
         warmSession_ = new StreamSession(nullptr, 1);
-        earlierFetch_ = Fetch::start(warmSession_, earlier, segmentLimit, configuration_, [weak, earlier](Fetched fetched) {
-            auto self = weak.lock();
-            if (!self || !self->running_)
-                return;
-            self->earlierFetch_.reset();
-            self->dropWarmSession();
-            if (!fetched.answered) {
-                self->fetchEarlierHere(earlier);
-                return;
-            }
-            self->earlierFetched(std::move(fetched));
+        fetch(&Loop::earlierFetch_, warmSession_, earlier, segmentLimit, [earlier](Loop &self, Fetched fetched) {
+            self.dropWarmSession();
+            if (fetched.url.isEmpty())
+                self.fetchEarlierHere(earlier); // never answered
+            else
+                self.earlierFetched(std::move(fetched));
         });
         // The second connection only saves a round trip or two: where it is
         // not answered soon (a server that serves one connection per
         // client), the segment goes over the run's own, after the last one.
         QTimer::singleShot(StreamConfiguration::milliseconds(configuration_.timeoutFor(secondConnectionWait)), session_,
-                           [weak, earlier, asked = std::weak_ptr<Fetch>(earlierFetch_)] {
+                           [weak = weak_from_this(), earlier, asked = std::weak_ptr<Fetch>(earlierFetch_)] {
                                auto self = weak.lock();
-                               const auto fetch = asked.lock();
-                               if (!self || !self->running_ || !fetch || fetch != self->earlierFetch_
-                                   || fetch->answered())
+                               const auto apart = asked.lock();
+                               if (!self || !self->running_ || !apart || apart != self->earlierFetch_
+                                   || apart->answered())
                                    return;
                                self->earlierFetch_.reset();
                                self->dropWarmSession();
@@ -425,14 +411,7 @@ private:
     // last one is through with it.
     void fetchEarlierHere(const QUrl &earlier)
     {
-        earlierFetch_ = Fetch::start(session_, earlier, segmentLimit, configuration_,
-                                     [weak = weak_from_this()](Fetched fetched) {
-                                         auto self = weak.lock();
-                                         if (!self || !self->running_)
-                                             return;
-                                         self->earlierFetch_.reset();
-                                         self->earlierFetched(std::move(fetched));
-                                     });
+        fetch(&Loop::earlierFetch_, session_, earlier, segmentLimit, &Loop::earlierFetched);
     }
 
     void earlierFetched(Fetched fetched)

@@ -74,8 +74,7 @@ using Wanted = std::function<bool()>;
 // fetches its earlier segment over a second connection, at the same time as
 // the last one, and closes it then. Where that connection fails before it
 // answers, or has not answered within secondConnectionWait, the earlier
-// segment follows the last one over the run's own connection. Every request
-// sends the User-Agent the plain stream sends.
+// segment follows the last one over the run's own connection.
 //
 // Must be called on an event-loop thread (the stream's queue); every request,
 // wait and callback happens there, and nothing blocks that thread.

@@ -65,6 +65,9 @@ int urlErrorOf(CURLcode code)
     }
 }
 
+// What every request says it is.
+constexpr char userAgentField[] = "User-Agent: Vantuli/1.0";
+
 // How long libcurl may answer a name from the addresses handed to it, as
 // long as it would keep an answer of its own resolver.
 constexpr int lookupLifetimeMs = 60 * 1000;
@@ -267,6 +270,10 @@ void StreamSession::act(int socket, int events)
 bool StreamSession::connecting() const
 {
     for (StreamRequest *request : requests_) {
+        // One whose body flows is long connected (and this runs for every
+        // packet it gets).
+        if (request->bodyStarted_)
+            continue;
         curl_off_t connected = 0;
         if (curl_easy_getinfo(request->easy_, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK && connected == 0)
             return true;
@@ -327,8 +334,6 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
         return;
     }
     CURL *easy = easy_;
-    const QByteArray target = url.toEncoded();
-    curl_easy_setopt(easy, CURLOPT_URL, target.constData());
     curl_easy_setopt(easy, CURLOPT_PRIVATE, this);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText_);
@@ -354,7 +359,7 @@ void StreamRequest::get(const QUrl &url, const QList<QPair<QByteArray, QByteArra
     curl_slist *aliases = curl_slist_append(nullptr, "ICY 200");
     aliasList_ = aliases;
     curl_easy_setopt(easy, CURLOPT_HTTP200ALIASES, aliases);
-    curl_slist *fields = nullptr;
+    curl_slist *fields = curl_slist_append(nullptr, userAgentField);
     for (const auto &[name, value] : headers)
         fields = curl_slist_append(fields, QByteArray(name + ": " + value).constData());
     headerList_ = fields;
@@ -423,8 +428,7 @@ void StreamRequest::send(const QUrl &url)
 bool StreamRequest::lookUp(const QUrl &url)
 {
     const QByteArray host = url.host(QUrl::FullyEncoded).toLower().toLatin1();
-    const int port = url.port(443);
-    const QByteArray key = host + ':' + QByteArray::number(port);
+    const QByteArray key = host + ':' + QByteArray::number(url.port(443));
     if (host.isEmpty() || !QHostAddress(QString::fromLatin1(host)).isNull() || proxyInEnvironment())
         return false;
     for (const QByteArray &entry : configuration_.hostAddresses) {
@@ -437,13 +441,11 @@ bool StreamRequest::lookUp(const QUrl &url)
     auto lookup = std::make_shared<NameLookup>();
     lookup->request = this;
     try {
-        std::thread([lookup, host, port] {
+        std::thread([lookup, host, key] {
             const QList<QByteArray> addresses = addressesOf(host);
             std::lock_guard guard(lookup->lock);
-            if (StreamRequest *request = lookup->request) {
-                Handoff::post(request,
-                              [request, host, port, addresses] { request->lookedUp(host, port, addresses); });
-            }
+            if (StreamRequest *request = lookup->request)
+                Handoff::post(request, [request, key, addresses] { request->lookedUp(key, addresses); });
         }).detach();
     } catch (const std::system_error &) {
         return false; // no thread to spare: libcurl looks the name up itself
@@ -452,7 +454,7 @@ bool StreamRequest::lookUp(const QUrl &url)
     return true;
 }
 
-void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses)
+void StreamRequest::lookedUp(const QByteArray &key, const QList<QByteArray> &addresses)
 {
     if (!lookup_ || ended_)
         return;
@@ -461,7 +463,6 @@ void StreamRequest::lookedUp(const QByteArray &host, int port, const QList<QByte
         fail(Failure::transport, UrlError::cannotFindHost);
         return;
     }
-    const QByteArray key = host + ':' + QByteArray::number(port);
     const QByteArray entry = key + ':' + addresses.join(',');
     curl_slist *resolve = curl_slist_append(static_cast<curl_slist *>(resolveList_), entry.constData());
     if (!resolve) {
@@ -640,8 +641,7 @@ void StreamRequest::transferred(int code)
             fail(Failure::badResponse);
             return;
         }
-        fail(Failure::transport, urlErrorOf(CURLcode(code)));
-        return;
+        [[fallthrough]];
     default:
         fail(Failure::transport, urlErrorOf(CURLcode(code)));
         return;

@@ -130,7 +130,9 @@ public:
                   StreamSession *session = nullptr, qint64 bodyLimit = 0);
     ~StreamRequest() override;
 
-    // Sends the request (once). `headers` go out as they are given.
+    // Sends the request (once), with the User-Agent "Vantuli/1.0" that
+    // every request of the application sends. `headers` go out as they are
+    // given, after it.
     void get(const QUrl &url, const QList<QPair<QByteArray, QByteArray>> &headers);
     // Up to `maximum` bytes of the body; empty when none are buffered.
     QByteArray read(qint64 maximum);
@@ -152,7 +154,8 @@ private:
     struct NameLookup;
 
     bool lookUp(const QUrl &url);
-    void lookedUp(const QByteArray &host, int port, const QList<QByteArray> &addresses);
+    // `key`: "host:port".
+    void lookedUp(const QByteArray &key, const QList<QByteArray> &addresses);
     size_t headerLine(const char *data, size_t size);
     size_t body(const char *data, size_t size);
 

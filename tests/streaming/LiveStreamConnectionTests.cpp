@@ -103,17 +103,23 @@ namespace {
 const QString refused = QStringLiteral("电台未接受连接，请重试或前往官网。");
 const QString ended = QStringLiteral("直播连接已结束，可以重新连接。");
 
+// A redirect to `to`; a closing one drops the connection after it without
+// saying so.
+HttpsTestServer::Response redirect(const QUrl &to, bool closing)
+{
+    HttpsTestServer::Response hop = HttpsTestServer::Response::redirect(to);
+    hop.close = hop.quietClose = closing;
+    return hop;
+}
+
 // Redirects <prefix><n><suffix> to <prefix><n-1><suffix>, down to
-// <prefix>1<suffix>, which redirects to `station`; a closing redirector drops
-// each connection after its answer without saying so.
+// <prefix>1<suffix>, which redirects to `station`.
 void serveHops(HttpsTestServer &server, int hops, const QUrl &station, const QString &prefix, bool closing,
                const QString &suffix = {})
 {
     for (int n = 1; n <= hops; ++n) {
-        HttpsTestServer::Response hop = HttpsTestServer::Response::redirect(
-            n == 1 ? station : server.url(prefix + QString::number(n - 1) + suffix));
-        hop.close = hop.quietClose = closing;
-        server.serve(prefix + QString::number(n) + suffix, hop);
+        server.serve(prefix + QString::number(n) + suffix,
+                     redirect(n == 1 ? station : server.url(prefix + QString::number(n - 1) + suffix), closing));
     }
 }
 
@@ -328,14 +334,10 @@ TEST_F(LiveStreamConnection, FailuresEndTheRunOnceWithTheirMessage)
     server.serve("/loop", HttpsTestServer::Response::redirect(server.url("/loop")));
     // The same from a redirector that drops each connection without saying so.
     serveHops(server, 17, liveStream(tone, 2, "audio/mpeg"), "/closing", true);
-    HttpsTestServer::Response closingLoop = HttpsTestServer::Response::redirect(server.url("/closing-loop"));
-    closingLoop.close = closingLoop.quietClose = true;
-    server.serve("/closing-loop", closingLoop);
+    server.serve("/closing-loop", redirect(server.url("/closing-loop"), true));
     // And to an HLS playlist.
     serveHops(server, 17, server.url("/hls/live.m3u8"), "/hls/closing", true, ".m3u8");
-    closingLoop = HttpsTestServer::Response::redirect(server.url("/hls/loop.m3u8"));
-    closingLoop.close = closingLoop.quietClose = true;
-    server.serve("/hls/loop.m3u8", closingLoop);
+    server.serve("/hls/loop.m3u8", redirect(server.url("/hls/loop.m3u8"), true));
     // A refusal whose body never comes is judged on its head.
     HttpsTestServer::Response unavailable = HttpsTestServer::Response::withStatus(503);
     unavailable.framed = false;

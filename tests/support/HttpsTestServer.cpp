@@ -195,6 +195,15 @@ struct HttpsTestServer::State {
         std::lock_guard guard(lock);
         tunnels.append(target);
     }
+
+    // Accepts connections while fewer than openLimit are open. On the queue's thread.
+    void admit()
+    {
+        if (openLimit > 0 && open >= openLimit)
+            server->pauseAccepting();
+        else
+            server->resumeAccepting();
+    }
 };
 
 namespace {
@@ -449,8 +458,7 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
                 ++s->open;
                 QObject::connect(socket, &QObject::destroyed, s->server, [s] {
                     --s->open;
-                    if (s->openLimit == 0 || s->open < s->openLimit)
-                        s->server->resumeAccepting();
+                    s->admit();
                 });
                 auto *connection = new Connection(
                     socket, number, [s](const QByteArray &path) { return s->route(path); },
@@ -458,8 +466,7 @@ HttpsTestServer::HttpsTestServer() : d(std::make_unique<State>())
                 connection->setParent(s->server);
             }
             // Taking a connection lets the server accept again.
-            if (s->openLimit > 0 && s->open >= s->openLimit)
-                s->server->pauseAccepting();
+            s->admit();
         });
         if (!s->server->listen(QHostAddress::LocalHost, 0)) {
             s->error = s->server->errorString();
@@ -564,10 +571,7 @@ void HttpsTestServer::limitConnections(int open)
     State *s = d.get();
     s->queue.sync([s, open] {
         s->openLimit = open;
-        if (open > 0 && s->open >= open)
-            s->server->pauseAccepting();
-        else
-            s->server->resumeAccepting();
+        s->admit();
     });
 }
 
