@@ -459,6 +459,12 @@ void StreamRequest::lookedUp(const QByteArray &key, const QList<QByteArray> &add
     if (!lookup_ || ended_)
         return;
     lookup_.reset();
+    // A session that went while the name was looked up took its requests
+    // with it, as it does those already under way.
+    if (!session_) {
+        cancel();
+        return;
+    }
     if (addresses.isEmpty()) {
         fail(Failure::transport, UrlError::cannotFindHost);
         return;
@@ -472,10 +478,8 @@ void StreamRequest::lookedUp(const QByteArray &key, const QList<QByteArray> &add
     resolveList_ = resolve;
     curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve);
     restartIdle(); // connecting gets the whole idle time-out
-    if (session_) {
-        session_->lookedUp_.insert(key, QDeadlineTimer(lookupLifetimeMs));
-        session_->add(this);
-    }
+    session_->lookedUp_.insert(key, QDeadlineTimer(lookupLifetimeMs));
+    session_->add(this);
 }
 
 void StreamRequest::follow()
