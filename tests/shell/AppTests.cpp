@@ -138,6 +138,16 @@ testing::AssertionResult waitForFirstPaint(QProcess &program)
     return testing::AssertionFailure() << "exit " << program.exitCode() << ": " << program.readAllStandardError().toStdString();
 }
 
+// Asks the program to end, and ends it when it does not.
+void stopProgram(QProcess &program)
+{
+    program.terminate();
+    if (!program.waitForFinished(30000)) {
+        program.kill();
+        program.waitForFinished();
+    }
+}
+
 QMenu *submenu(QMenu &menu, const QString &title)
 {
     for (QAction *action : menu.actions()) {
@@ -378,13 +388,6 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         program.setProcessEnvironment(programEnvironment(root.path()));
         program.start(QStringLiteral(VANTULI_PROGRAM), {});
     };
-    auto stop = [](QProcess &program) {
-        program.terminate();
-        if (!program.waitForFinished(30000)) {
-            program.kill();
-            program.waitForFinished();
-        }
-    };
     {
         SingleInstance first;
         ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
@@ -393,7 +396,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         QProcess launch;
         start(launch);
         EXPECT_TRUE(waitForFirstPaint(launch));
-        stop(launch);
+        stopProgram(launch);
     }
     {
         struct Holder final : QDBusVirtualObject {
@@ -426,7 +429,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
             bus.send(holder.calls.front().createErrorReply(QDBusError::Failed, QStringLiteral("quitting")));
         }
         EXPECT_TRUE(waitForFirstPaint(launch));
-        stop(launch);
+        stopProgram(launch);
     }
 }
 
@@ -678,9 +681,7 @@ TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
     QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     const QString mapped = QString::fromLocal8Bit(maps.readAll());
-    program.terminate();
-    if (!program.waitForFinished(30000))
-        program.kill();
+    stopProgram(program);
 
     struct Row {
         const char *what;
@@ -730,9 +731,7 @@ TEST(SingleInstanceTest, ApplicationStartsWhenNoSafeChannelExists)
     program.setWorkingDirectory(root.path());
     program.start(QStringLiteral(VANTULI_PROGRAM), {});
     EXPECT_TRUE(waitForFirstPaint(program));
-    program.terminate();
-    if (!program.waitForFinished(30000))
-        program.kill();
+    stopProgram(program);
     EXPECT_TRUE(program.readAllStandardError().contains("without the single-instance guard"));
     EXPECT_TRUE(QDir(squatted).isEmpty());
 }
