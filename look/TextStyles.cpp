@@ -29,24 +29,6 @@ int pixelSize(TextStyle style)
     return 13;
 }
 
-namespace {
-
-// `families` with `cjk` put first. Qt keeps one font for a first family and
-// size whatever fallbacks follow it, so a CJK family listed after a Latin one
-// would keep the glyph forms of whichever language was drawn first at that
-// size; first, it decides. Latin letters in such text take the CJK family's
-// own. Without that family installed the list stays as it is.
-QStringList cjkFirst(QStringList families, const QString &cjk)
-{
-    if (!QFontDatabase::hasFamily(cjk))
-        return families;
-    families.removeAll(cjk);
-    families.prepend(cjk);
-    return families;
-}
-
-} // namespace
-
 QFont withTextLanguage(const QFont &font, const QString &language, const QString &text)
 {
     if (!needsCjkFace(language, text))
@@ -56,7 +38,7 @@ QFont withTextLanguage(const QFont &font, const QString &language, const QString
     // match nothing in a list) stays behind the CJK family for what it lacks.
     const QString family = QFontInfo(font).family();
     QFont result = font;
-    result.setFamilies(cjkFirst({family}, (family.contains(QLatin1String("Serif")) ? QStringLiteral("Noto Serif CJK ")
+    result.setFamilies(cjkFamilyFirst({family}, (family.contains(QLatin1String("Serif")) ? QStringLiteral("Noto Serif CJK ")
                                                                                      : QStringLiteral("Noto Sans CJK ")) +
                                                   forms));
     return result;
@@ -78,7 +60,7 @@ QFont serifFont(int pixelSize, QFont::Weight weight, const QString &language, co
     QStringList families;
     const QString cjk = QStringLiteral("Noto Serif CJK ") + cjkForms(language, text);
     families << QStringLiteral("Noto Serif") << QStringLiteral("DejaVu Serif") << cjk << QStringLiteral("serif");
-    font.setFamilies(needsCjkFace(language, text) ? cjkFirst(families, cjk) : families);
+    font.setFamilies(needsCjkFace(language, text) ? cjkFamilyFirst(families, cjk) : families);
     font.setPixelSize(qMax(1, pixelSize));
     font.setWeight(weight);
     return font;

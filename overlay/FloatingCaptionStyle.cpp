@@ -88,10 +88,8 @@ const QStringList &faceFamilies(CaptionTypeface face)
 // needs a CJK face (see needsCjkFace) is drawn first in the CJK family of the
 // face's design in the glyph forms cjkForms gives, as the caption desk picks
 // them (Han characters read differently in Japanese, Korean, Simplified and
-// Traditional Chinese); its Latin letters take that family's matching ones.
-// First, not after the face's own family: Qt keeps one font per first family
-// and size, whatever fallbacks follow, so a fallback would keep the forms of
-// the first caption drawn. Other captions keep the face's families.
+// Traditional Chinese); its Latin letters take that family's matching ones
+// (see cjkFamilyFirst). Other captions keep the face's families.
 QStringList withCjkForms(CaptionTypeface face, QStringList families, const QString &language, const QString &text)
 {
     if (!needsCjkFace(language, text))
@@ -99,12 +97,7 @@ QStringList withCjkForms(CaptionTypeface face, QStringList families, const QStri
     const QString design = face == CaptionTypeface::Serif ? QStringLiteral("Noto Serif CJK ")
                            : face == CaptionTypeface::Mono ? QStringLiteral("Noto Sans Mono CJK ")
                                                             : QStringLiteral("Noto Sans CJK ");
-    const QString preferred = design + cjkForms(language, text);
-    if (!QFontDatabase::hasFamily(preferred))
-        return families;
-    families.removeAll(preferred);
-    families.prepend(preferred);
-    return families;
+    return cjkFamilyFirst(std::move(families), design + cjkForms(language, text));
 }
 
 } // namespace

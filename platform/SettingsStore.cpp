@@ -186,8 +186,12 @@ void say(const char *format, const QString &a, const QString &b = QString(), con
 
 void warn(const QString &path, const char *what)
 {
-    std::fprintf(stderr, "vantuli: the settings file %s %s; the defaults apply and nothing is saved\n",
-                 QFile::encodeName(path).constData(), what);
+    say("vantuli: the settings file %s %s; the defaults apply and nothing is saved\n", path, QLatin1String(what));
+}
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 // A new, empty settings file that only its owner may read; QSettings keeps
@@ -280,11 +284,6 @@ std::variant<QString, int> keepCopy(const QString &path, const QByteArray &text)
     return failure;
 }
 
-QString reason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
 // Whether the file's folder has room for a file of `size` bytes, the way
 // writing the settings needs it: an unnamed file that large is allocated
 // there and let go. Answers 0, or why not (an errno value).
@@ -358,22 +357,16 @@ bool lockUsable(const QString &path)
     return S_ISREG(info.st_mode);
 }
 
-void warnLock(const QString &path)
-{
-    say("vantuli: the settings lock file %s is not a regular file; changes are kept for this run only\n",
-        path + QStringLiteral(".lock"));
-}
-
 // Why a write did not reach the file, as far as can be told from outside
 // QSettings, which only says AccessError.
 QString writeFailure(const QString &path)
 {
     const QByteArray file = QFile::encodeName(path);
     if (::access(file.constData(), W_OK) != 0 && errno != ENOENT)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return reason(errno);
     const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
     if (::access(folder.constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("its folder: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return QStringLiteral("its folder: ") + reason(errno);
     return QStringLiteral("QSettings::AccessError");
 }
 
@@ -525,29 +518,27 @@ std::optional<QStringList> SettingsStore::stringList(const QString &key) const
 
 namespace {
 
-QSettingsStore *standardStore = nullptr;
-
-void closeStandard()
+// Serves the whole run, so it is never destroyed; its last changes are
+// written out when the application object goes, after the windows, or at
+// exit in a program that never lets it go.
+const std::shared_ptr<QSettingsStore> &standardStore()
 {
-    if (standardStore)
-        standardStore->close();
+    static const auto *store = new std::shared_ptr<QSettingsStore>([] {
+        auto made = std::make_shared<QSettingsStore>();
+        // Registered once the store is there, so that neither makes it.
+        const auto close = [] { standardStore()->close(); };
+        qAddPostRoutine(close);
+        std::atexit(close);
+        return made;
+    }());
+    return *store;
 }
 
 } // namespace
 
 std::shared_ptr<SettingsStore> SettingsStore::standard()
 {
-    // Serves the whole run, so it is never destroyed; its last changes are
-    // written out when the application object goes, after the windows, or at
-    // exit in a program that never lets it go.
-    static const auto *store = new std::shared_ptr<QSettingsStore>([] {
-        auto made = std::make_shared<QSettingsStore>();
-        standardStore = made.get();
-        qAddPostRoutine(&closeStandard);
-        std::atexit(&closeStandard);
-        return made;
-    }());
-    return *store;
+    return standardStore();
 }
 
 // The settings file's own thread: it reads the file, then writes each batch
@@ -606,9 +597,9 @@ public:
         if (written_ < stuckAt_)
             return;
         if (!changed_.wait_for(lock, writingWait, [&] { return written_ >= ticket; })) {
+            const bool told = stuckAt_ > 0;
             stuckAt_ = ticket;
-            if (!toldStuck_) {
-                toldStuck_ = true;
+            if (!told) {
                 say("vantuli: the settings file %s is not written yet (the write does not finish); the latest changes "
                     "may not be saved\n",
                     path_);
@@ -687,8 +678,7 @@ private:
             assessment = {Reading::Rewritten, {QStringLiteral("lines QSettings skips")}};
 
         if (!lockUsable(path_)) {
-            warnLock(path_);
-            toldLock_ = true;
+            refuseLock();
             return nullptr;
         }
         // Kept before QSettings rewrites it; a file that cannot be written is
@@ -773,9 +763,7 @@ private:
             return;
         // A lock path that turned into something else since: not touched.
         if (!lockUsable(path_)) {
-            if (!toldLock_)
-                warnLock(path_);
-            toldLock_ = true;
+            refuseLock();
             return;
         }
         // QSettings puts a file cut short in place of the old one when the
@@ -823,6 +811,14 @@ private:
             completeSize_ = std::get<2>(*after);
     }
 
+    void refuseLock()
+    {
+        if (!toldLock_)
+            say("vantuli: the settings lock file %s is not a regular file; changes are kept for this run only\n",
+                path_ + QStringLiteral(".lock"));
+        toldLock_ = true;
+    }
+
     void failed(const QString &why)
     {
         retry_ = true;
@@ -846,8 +842,7 @@ private:
     std::vector<std::pair<QString, const char *>> misread_;
     quint64 queued_ = 0;
     quint64 written_ = 0;
-    quint64 stuckAt_ = 0;
-    bool toldStuck_ = false;
+    quint64 stuckAt_ = 0; // the ticket of the last write that did not finish in time; 0: none yet
     // The thread's own:
     QByteArray original_;           // the file as read, until a copy of it is kept
     QString kept_;                  // that copy

@@ -1,5 +1,6 @@
 #include "records/CjkForms.h"
 
+#include <QFontDatabase>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -59,6 +60,15 @@ bool isCjkCharacter(QChar c)
     const ushort u = c.unicode();
     return (u >= 0x1100 && u <= 0x11FF) || (u >= 0x2E80 && u <= 0x9FFF) || (u >= 0xAC00 && u <= 0xD7AF) ||
            (u >= 0xF900 && u <= 0xFAFF) || (u >= 0xFF00 && u <= 0xFFEF);
+}
+
+QStringList cjkFamilyFirst(QStringList families, const QString &cjk)
+{
+    if (!QFontDatabase::hasFamily(cjk))
+        return families;
+    families.removeAll(cjk);
+    families.prepend(cjk);
+    return families;
 }
 
 bool needsCjkFace(const QString &language, const QString &text)

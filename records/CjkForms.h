@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace vantuli {
 
@@ -16,5 +17,12 @@ bool needsCjkFace(const QString &language, const QString &text);
 // Whether `c` is Han, kana, hangul, CJK punctuation or a full-width form: the
 // characters a CJK face draws one em wide.
 bool isCjkCharacter(QChar c);
+// `families` with the CJK family `cjk` put first, where it is installed. Qt
+// keeps one font for a first family and size whatever fallbacks follow it,
+// so a CJK family listed after a Latin one would keep the glyph forms of
+// whichever language was drawn first at that size; first, it decides. Latin
+// letters in such text take the CJK family's own. Without that family the
+// list stays as it is.
+QStringList cjkFamilyFirst(QStringList families, const QString &cjk);
 
 } // namespace vantuli

@@ -69,6 +69,26 @@ bool makeFolders(const QString &path)
     return ::mkdir(QFile::encodeName(path).constData(), 0700) == 0 || errno == EEXIST;
 }
 
+// Whether `path` is a folder of the user's own whose `closed` mode bits are
+// all clear; a link is followed only when `follow` says so.
+bool ownFolder(const QString &path, mode_t closed, bool follow = false)
+{
+    struct stat info {};
+    const QByteArray name = QFile::encodeName(path);
+    if (path.isEmpty() || (follow ? ::stat(name.constData(), &info) : ::lstat(name.constData(), &info)) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & closed) == 0;
+}
+
+// `path` made when missing, then accepted only as ownFolder(path, closed).
+// mkdir never follows a link and fails on anything already there.
+bool madeOwnFolder(const QString &path, mode_t closed)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ownFolder(path, closed);
+}
+
 enum class Owner { None, Alive, Gone };
 
 // Who is behind the socket at `path`. A connection that is made, or that
@@ -199,10 +219,7 @@ QString SingleInstance::channelName() const
 
 bool SingleInstance::privateFolder(const QString &path)
 {
-    struct stat info {};
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+    return ownFolder(path, 077);
 }
 
 std::optional<QString> SingleInstance::fallbackSocketPath()
@@ -224,26 +241,15 @@ std::optional<QString> SingleInstance::fallbackSocketPath()
         cache = home + QStringLiteral("/.cache");
     }
     cache = QDir::cleanPath(cache);
-    struct stat info {};
-    if (!makeFolders(cache) || ::stat(QFile::encodeName(cache).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
+    if (!makeFolders(cache) || !ownFolder(cache, 022, true))
         return std::nullopt;
     // The application's folder may have been made by something else (a
     // build, another tool) and be open to others' eyes: it only has to keep
     // others from changing what is in it. The socket lives in a folder of the
-    // guard's own inside it, which must be private. mkdir never follows a
-    // link and fails on anything already there; what is there is then
-    // accepted only when it passes the same check.
+    // guard's own inside it, which must be private.
     const QString application = cache + QStringLiteral("/vantuli");
-    if (::mkdir(QFile::encodeName(application).constData(), 0700) != 0 && errno != EEXIST)
-        return std::nullopt;
-    if (::lstat(QFile::encodeName(application).constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::geteuid() || (info.st_mode & 022) != 0)
-        return std::nullopt;
     const QString folder = application + QStringLiteral("/instance");
-    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
-        return std::nullopt;
-    if (!privateFolder(folder))
+    if (!madeOwnFolder(application, 022) || !madeOwnFolder(folder, 077))
         return std::nullopt;
     QString host = QSysInfo::machineHostName();
     host.replace(QLatin1Char('/'), QLatin1Char('_'));

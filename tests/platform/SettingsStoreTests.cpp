@@ -1,5 +1,4 @@
 #include "platform/SettingsStore.h"
-#include "support/ChildProcess.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QSettings>
 
 #include <algorithm>
@@ -452,9 +451,10 @@ TEST(SettingsStore, TheLastChangeOfARunIsInTheFileAfterExit)
         const QString config = test::temporaryFolder();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        test::ChildProcess program;
+        QProcess program;
         program.setProcessEnvironment(environment);
-        ASSERT_TRUE(program.start(QStringLiteral(VANTULI_SETTINGS_EXIT), {QLatin1String(end)}));
+        program.start(QStringLiteral(VANTULI_SETTINGS_EXIT), {QLatin1String(end)});
+        ASSERT_TRUE(program.waitForStarted(10000));
         ASSERT_TRUE(program.waitForFinished(60000));
         EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
         QSettings saved(config + QStringLiteral("/Vantuli/Vantuli.ini"), QSettings::IniFormat);

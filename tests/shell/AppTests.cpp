@@ -22,9 +22,7 @@
 #include "support/PrivateSessionBus.h"
 #include "support/Responsiveness.h"
 
-#include "support/ChildProcess.h"
-
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QLocalSocket>
 #include <QScopeGuard>
@@ -61,12 +59,16 @@ struct ProgramRun {
 
 ProgramRun runProgram(const QStringList &arguments, const QProcessEnvironment &environment)
 {
-    ChildProcess process;
+    QProcess process;
     process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(VANTULI_PROGRAM), arguments);
     ProgramRun run;
-    if (!process.start(QStringLiteral(VANTULI_PROGRAM), arguments) || !process.waitForFinished(60000))
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
         return run;
-    run.code = process.exitCode();
+    }
+    run.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
@@ -121,19 +123,29 @@ QProcessEnvironment programEnvironment(const QString &root)
 // Waits, without running this thread's events, for the program's window to
 // paint; false when it ends first. What it wrote on standard error is in the
 // failure message.
-testing::AssertionResult waitForFirstPaint(ChildProcess &program)
+testing::AssertionResult waitForFirstPaint(QProcess &program)
 {
     QByteArray out;
     const QDeadlineTimer deadline(std::chrono::seconds(60));
     while (!out.contains("first-paint") && !deadline.hasExpired()) {
         const bool more = program.waitForReadyRead(1000);
         out += program.readAllStandardOutput();
-        if (!more && !program.running())
+        if (!more && program.state() == QProcess::NotRunning)
             break;
     }
     if (out.contains("first-paint"))
         return testing::AssertionSuccess();
     return testing::AssertionFailure() << "exit " << program.exitCode() << ": " << program.readAllStandardError().toStdString();
+}
+
+// Asks the program to end, and ends it when it does not.
+void stopProgram(QProcess &program)
+{
+    program.terminate();
+    if (!program.waitForFinished(30000)) {
+        program.kill();
+        program.waitForFinished();
+    }
 }
 
 QMenu *submenu(QMenu &menu, const QString &title)
@@ -304,11 +316,12 @@ TEST(SingleInstanceTest, SecondLaunchHandsCappedLinksOverTheBusAndEnds)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     auto launch = [&](const QStringList &arguments) {
-        ChildProcess second;
+        QProcess second;
         second.setProcessEnvironment(environment);
-        EXPECT_TRUE(second.start(QStringLiteral(VANTULI_PROGRAM), arguments));
-        EXPECT_TRUE(waitUntil([&] { return !second.running(); }, std::chrono::seconds(60)));
-        return second.exitCode();
+        second.start(QStringLiteral(VANTULI_PROGRAM), arguments);
+        EXPECT_TRUE(second.waitForStarted(10000));
+        EXPECT_TRUE(waitUntil([&] { return second.state() == QProcess::NotRunning; }, std::chrono::seconds(60)));
+        return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
     };
     // An overlong link is dropped and takes one of the links one request may carry.
     QStringList arguments{QStringLiteral("vantuli://station/") + QString(SingleInstance::maximumLinkBytes, 'x')};
@@ -371,26 +384,19 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         GTEST_SKIP() << "no dbus-daemon for a private session bus";
     QTemporaryDir root;
     ASSERT_TRUE(root.isValid());
-    auto start = [&](ChildProcess &program) {
+    auto start = [&](QProcess &program) {
         program.setProcessEnvironment(programEnvironment(root.path()));
         program.start(QStringLiteral(VANTULI_PROGRAM), {});
-    };
-    auto stop = [](ChildProcess &program) {
-        program.terminate();
-        if (!program.waitForFinished(30000)) {
-            program.kill();
-            program.waitForFinished(-1);
-        }
     };
     {
         SingleInstance first;
         ASSERT_EQ(first.claim({}), SingleInstance::Claim::First);
         first.release();
         // This thread stays busy quitting: it answers nothing from here on.
-        ChildProcess launch;
+        QProcess launch;
         start(launch);
         EXPECT_TRUE(waitForFirstPaint(launch));
-        stop(launch);
+        stopProgram(launch);
     }
     {
         struct Holder final : QDBusVirtualObject {
@@ -411,7 +417,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
         });
         ASSERT_TRUE(bus.registerVirtualObject(QString::fromLatin1(SingleInstance::objectPath), &holder));
         ASSERT_TRUE(bus.registerService(QString::fromLatin1(SingleInstance::busName)));
-        ChildProcess launch;
+        QProcess launch;
         start(launch);
         ASSERT_TRUE(waitUntil([&] {
             const std::lock_guard lock(holder.mutex);
@@ -423,7 +429,7 @@ TEST(SingleInstanceTest, LaunchWhileTheInstanceQuitsRunsItself)
             bus.send(holder.calls.front().createErrorReply(QDBusError::Failed, QStringLiteral("quitting")));
         }
         EXPECT_TRUE(waitForFirstPaint(launch));
-        stop(launch);
+        stopProgram(launch);
     }
 }
 
@@ -660,24 +666,22 @@ TEST(StartupTest, FirstPaintMapsNothingItDoesNotUse)
     environment.remove(QStringLiteral("LANGUAGE"));
 
     // Every face that draws Chinese, in any weight, where fontconfig can say.
-    ChildProcess match;
+    QProcess match;
+    match.start(QStringLiteral("fc-list"), {QStringLiteral("--format=%{file}\n"), QStringLiteral(":lang=zh-cn")});
     QStringList cjkFaces =
-        match.start(QStringLiteral("fc-list"), {QStringLiteral("--format=%{file}\n"), QStringLiteral(":lang=zh-cn")})
-            && match.waitForFinished(10000)
+        match.waitForFinished(10000)
         ? QString::fromLocal8Bit(match.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts)
         : QStringList();
     cjkFaces.removeDuplicates(); // one file holds several families
 
-    ChildProcess program;
+    QProcess program;
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(VANTULI_PROGRAM), {});
     ASSERT_TRUE(waitForFirstPaint(program));
     QFile maps(QStringLiteral("/proc/%1/maps").arg(program.processId()));
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     const QString mapped = QString::fromLocal8Bit(maps.readAll());
-    program.terminate();
-    if (!program.waitForFinished(30000))
-        program.kill();
+    stopProgram(program);
 
     struct Row {
         const char *what;
@@ -722,14 +726,12 @@ TEST(SingleInstanceTest, ApplicationStartsWhenNoSafeChannelExists)
     QProcessEnvironment environment = programEnvironment(root.path());
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QStringLiteral("run"));
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
-    ChildProcess program;
+    QProcess program;
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(root.path());
     program.start(QStringLiteral(VANTULI_PROGRAM), {});
     EXPECT_TRUE(waitForFirstPaint(program));
-    program.terminate();
-    if (!program.waitForFinished(30000))
-        program.kill();
+    stopProgram(program);
     EXPECT_TRUE(program.readAllStandardError().contains("without the single-instance guard"));
     EXPECT_TRUE(QDir(squatted).isEmpty());
 }
@@ -796,9 +798,9 @@ protected:
 
     static QString playerctl(const QStringList &arguments)
     {
-        ChildProcess process;
+        QProcess process;
         process.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("vantuli")} + arguments);
-        waitUntil([&] { return !process.running(); }, std::chrono::seconds(30));
+        waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(30));
         return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     }
 };

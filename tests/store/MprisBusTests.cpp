@@ -5,11 +5,11 @@
 #include "store/MprisMediaSession.h"
 
 #include <QDBusConnectionInterface>
-#include "support/ChildProcess.h"
 #include "support/PrivateSessionBus.h"
 #include "support/Responsiveness.h"
 
 #include <QDBusPendingCall>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <atomic>
@@ -26,12 +26,20 @@ public:
     explicit Playerctl(const QStringList &arguments)
     {
         process_.start(QStringLiteral("playerctl"), QStringList{QStringLiteral("-p"), QStringLiteral("vantuli")} + arguments);
+        process_.waitForStarted(10000);
+    }
+    ~Playerctl()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(10000);
+        }
     }
 
     // Waits for the end; answers the trimmed standard output.
     QString finish()
     {
-        waitUntil([this] { return !process_.running(); }, std::chrono::seconds(30));
+        waitUntil([this] { return process_.state() == QProcess::NotRunning; }, std::chrono::seconds(30));
         return output().trimmed();
     }
     // Everything written so far.
@@ -42,7 +50,7 @@ public:
     }
 
 private:
-    ChildProcess process_;
+    QProcess process_;
     QString output_;
 };
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "support/ChildProcess.h"
-
 #include <QByteArray>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -23,9 +22,11 @@ public:
     {
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
             return;
-        daemon_ = std::make_unique<ChildProcess>();
-        if (!daemon_->start(QStringLiteral("dbus-daemon"),
-                            {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")}))
+        daemon_ = std::make_unique<QProcess>();
+        daemon_->setProcessChannelMode(QProcess::SeparateChannels);
+        daemon_->start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (!daemon_->waitForStarted(10000))
             return;
         QByteArray address;
         while (!address.contains('\n') && daemon_->waitForReadyRead(10000))
@@ -44,12 +45,12 @@ public:
         daemon_->terminate();
         if (!daemon_->waitForFinished(10000)) {
             daemon_->kill();
-            daemon_->waitForFinished(-1);
+            daemon_->waitForFinished();
         }
     }
 
 private:
-    std::unique_ptr<ChildProcess> daemon_;
+    std::unique_ptr<QProcess> daemon_;
 };
 
 inline ::testing::Environment *const privateSessionBus = ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);

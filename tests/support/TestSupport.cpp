@@ -1,10 +1,9 @@
 #include "support/TestSupport.h"
 
-#include "support/ChildProcess.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -35,18 +34,20 @@ QString temporaryFolder()
 
 int run(const QString &program, const QStringList &arguments, QByteArray *output, int timeoutMs)
 {
-    ChildProcess p;
-    p.setMergedChannels(true);
-    if (!p.start(program, arguments))
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, arguments);
+    if (!p.waitForStarted(10000))
         return -1;
+    p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
-        p.waitForFinished(-1);
+        p.waitForFinished();
         return -1;
     }
     if (output)
-        *output = p.readAllStandardOutput();
-    return p.exitCode();
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 QString resourceFolder()
